@@ -1,0 +1,24 @@
+# Compile options shared by every target of the project: each target links enlistor_build_options.
+add_library(enlistor_build_options INTERFACE)
+target_include_directories(enlistor_build_options INTERFACE ${PROJECT_SOURCE_DIR})
+target_compile_options(enlistor_build_options INTERFACE -Wall -Wextra)
+if(ENLISTOR_WERROR)
+    target_compile_options(enlistor_build_options INTERFACE -Werror)
+endif()
+if(ENLISTOR_SANITIZE)
+    target_compile_options(enlistor_build_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all
+                                                            -fno-omit-frame-pointer)
+    target_link_options(enlistor_build_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all)
+endif()
+
+if(ENLISTOR_FUZZ)
+    target_compile_options(enlistor_build_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
+# Adds a library target for one folder of the project.
+function(enlistor_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_link_libraries(${name} PUBLIC enlistor_build_options ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+    set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+endfunction()

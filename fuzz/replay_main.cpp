@@ -1,0 +1,50 @@
+// Runs LLVMFuzzerTestOneInput over every file of the directories (or files) given, so saved fuzzer inputs replay
+// under CTest in every build, GCC included.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+int replay_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        return 1;
+    }
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int failures = 0;
+    int count = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::filesystem::path root(argv[i]);
+        if (std::filesystem::is_directory(root)) {
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+                if (entry.is_regular_file()) {
+                    failures += replay_file(entry.path());
+                    ++count;
+                }
+            }
+        } else {
+            failures += replay_file(root);
+            ++count;
+        }
+    }
+    std::printf("replayed %d inputs\n", count);
+    if (count == 0) {
+        std::fprintf(stderr, "no saved inputs found\n");
+        return 1;
+    }
+    return failures == 0 ? 0 : 1;
+}

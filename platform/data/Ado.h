@@ -1,0 +1,81 @@
+// The Connection and Recordset objects the registration uses, over ODBC (unixODBC).
+//
+// Every failing call throws _com_error. A call through an object that was never created (or was released) throws
+// _com_error(E_POINTER) without error information. Statements take their values as bound parameters: each "?" in
+// the text is one parameter, bound as a character value in order.
+#pragma once
+
+#include "common/Text.h"
+#include "platform/data/ComError.h"
+
+#include <memory>
+#include <vector>
+
+namespace ado {
+
+inline constexpr long adStateClosed = 0;
+inline constexpr long adStateOpen = 1;
+inline constexpr int adOpenKeyset = 1;
+inline constexpr int adLockOptimistic = 3;
+inline constexpr long adCmdText = 1;
+
+// Time limits, as the original data objects' defaults.
+inline constexpr int kLoginTimeoutSeconds = 15;
+inline constexpr int kCommandTimeoutSeconds = 30;
+
+class ConnectionImpl;
+class RecordsetImpl;
+
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Creates the object. A failure leaves no object and is reported only by the HRESULT.
+    HRESULT CreateInstance();
+    bool Exists() const noexcept { return m_impl != nullptr; }
+    // Releases the object (closing an open connection without reporting errors).
+    void Release() noexcept;
+
+    // Parses the connection string ("Provider=...; Server=...; Database=...; UID=...; PWD=...;") and connects.
+    void Open(const CString& connectionString, const CString& userId, const CString& password, long options);
+    // Runs a statement that returns no rows.
+    void Execute(const CString& commandText, const std::vector<CString>& parameters, long options);
+    long GetState();
+    void Close();
+
+    // The ODBC connection string the last Open mapped to, with the password replaced by "***" (for diagnostics).
+    CString MappedConnectionString() const;
+    // Name of the ODBC driver in use after Open ("" before).
+    CString DriverName() const;
+
+private:
+    friend class Recordset;
+    std::unique_ptr<ConnectionImpl> m_impl;
+};
+
+class Recordset {
+public:
+    Recordset();
+    ~Recordset();
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+
+    HRESULT CreateInstance();
+    bool Exists() const noexcept { return m_impl != nullptr; }
+    void Release() noexcept;
+
+    // Runs the statement on the open connection and positions on its first row, if any.
+    void Open(const CString& source, const std::vector<CString>& parameters, Connection& activeConnection,
+              int cursorType, int lockType, long options);
+    // True exactly when the result has no rows (read right after Open).
+    bool IsEOF();
+    void Close();
+
+private:
+    std::unique_ptr<RecordsetImpl> m_impl;
+};
+
+} // namespace ado

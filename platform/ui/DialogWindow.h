@@ -1,0 +1,47 @@
+// The seam between the dialog framework and a front end that realises its window (Qt, the terminal, or a
+// scripted window in tests).
+#pragma once
+
+#include "common/Text.h"
+#include "platform/win32/Win32.h"
+#include "res/DialogTemplate.h"
+
+#include <memory>
+
+// What the window reports back to the dialog framework while it runs modally.
+class IDialogEvents {
+public:
+    virtual ~IDialogEvents() = default;
+    // The window and its controls exist, before it is shown.
+    virtual void OnWindowCreated() = 0;
+    // A push button was clicked (mouse, Space, or Enter while the button has the focus).
+    virtual void OnButtonClicked(int id) = 0;
+    // Enter while the focus is not on a push button: the OK command.
+    virtual void OnOkCommand() = 0;
+    // Esc, the close box, or Alt+F4.
+    virtual void OnCancelCommand() = 0;
+};
+
+class IDialogWindow {
+public:
+    virtual ~IDialogWindow() = default;
+    virtual CString GetItemText(int id) = 0;
+    virtual void SetItemText(int id, const CString& text) = 0;
+    // Shows the window and dispatches its input until EndModal; returns EndModal's result.
+    virtual int RunModal(IDialogEvents& events) = 0;
+    virtual void EndModal(int result) = 0;
+    // A message box owned by the window: modal to it, one OK button. Returns when the operator closes it.
+    virtual int MessageBox(const CString& text, const CString& caption, UINT type) = 0;
+    // While busy the window takes no input (the Register command's synchronous work).
+    virtual void SetBusy(bool busy) = 0;
+};
+
+class IFrontEnd {
+public:
+    virtual ~IFrontEnd() = default;
+    virtual std::unique_ptr<IDialogWindow> CreateDialogWindow(const DialogTemplate& tmpl) = 0;
+};
+
+// The front end dialogs are created on. Set once by the process entry (or by a test).
+void SetFrontEnd(IFrontEnd* frontEnd);
+IFrontEnd* GetFrontEnd();

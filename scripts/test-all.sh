@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: the plain build, the ASan+UBSan build, the format check
+# and a short run of every fuzzer. Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "${ENLISTOR_SKIP_INSTALL:-0}" != 1 ]; then
+    bash scripts/install-deps.sh
+fi
+
+bash scripts/check-format.sh
+
+jobs=$(nproc)
+cmake --preset ci
+cmake --build --preset ci -j "$jobs"
+ctest --preset ci -j "$jobs"
+
+cmake --preset asan
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs"
+
+bash scripts/run-fuzzers.sh "${ENLISTOR_FUZZ_SECONDS:-30}"
+echo "all tests passed"

@@ -1,0 +1,27 @@
+// Text values in the registry. Every operation opens the key, does its work and closes it again; failures return
+// false and leave the system error code and a readable text in the object.
+#pragma once
+
+#include "common/Text.h"
+#include "platform/win32/Win32.h"
+
+class CVLReg {
+public:
+    CVLReg() = default;
+    virtual ~CVLReg();
+
+    // Reads a REG_SZ, REG_EXPAND_SZ or REG_MULTI_SZ value (the first string; unexpanded). value is written only on
+    // success. Values of any length are read whole.
+    bool ReadValue(CString& value, CString keyPath, CString valueName);
+    // Writes data's characters (no terminator) as a value of the given type, creating the key and its parents.
+    bool WriteValue(CString keyPath, CString valueName, CString data, DWORD type);
+    // True when the key opens for reading.
+    bool KeyExists(CString keyPath);
+    void SetErrorFromCode(DWORD code);
+    // Formats with the conversions %c, %i and %s only.
+    static CString Format(const char* format, ...);
+
+    HKEY m_hRootKey = nullptr;
+    CString m_strLastError;
+    DWORD m_dwLastError = 0;
+};
