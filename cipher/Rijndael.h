@@ -62,15 +62,17 @@ private:
     void DefEncryptBlock(const char* in, char* result);
     void DefDecryptBlock(const char* in, char* result);
 
+    // Words are kept unsigned so that shifts and rotations are well defined; the bit patterns are those of the
+    // signed words of the design.
     bool m_bKeyInit = false;
-    std::int32_t m_Ke[MAX_ROUNDS + 1][MAX_BC] = {};
-    std::int32_t m_Kd[MAX_ROUNDS + 1][MAX_BC] = {};
+    std::uint32_t m_Ke[MAX_ROUNDS + 1][MAX_BC] = {};
+    std::uint32_t m_Kd[MAX_ROUNDS + 1][MAX_BC] = {};
     int m_keylength = 0;
     int m_blockSize = 0;
     int m_iROUNDS = 0;
     char m_chain0[32] = {};
     char m_chain[32] = {};
-    std::int32_t tk[MAX_BC] = {};
-    std::int32_t a[MAX_BC] = {};
-    std::int32_t t[MAX_BC] = {};
+    std::uint32_t tk[MAX_BC] = {};
+    std::uint32_t a[MAX_BC] = {};
+    std::uint32_t t[MAX_BC] = {};
 };
