@@ -352,7 +352,8 @@ void CRijndael::EncryptOneBlock(const char* in, char* result) {
     if (!m_bKeyInit)
         throw CRijndaelError("Object not Initialized");
     if (m_blockSize == 16)
-        rounds_16<1, 2, 3>(tables.E0, tables.E1, tables.E2, tables.E3, tables.S, m_Ke, m_iROUNDS, in, result);
+        rounds_16<ShiftOffsets<4>::s1, ShiftOffsets<4>::s2, ShiftOffsets<4>::s3>(
+            tables.E0, tables.E1, tables.E2, tables.E3, tables.S, m_Ke, m_iROUNDS, in, result);
     else
         DefEncryptBlock(in, result);
 }
@@ -361,7 +362,8 @@ void CRijndael::DecryptOneBlock(const char* in, char* result) {
     if (!m_bKeyInit)
         throw CRijndaelError("Object not Initialized");
     if (m_blockSize == 16)
-        rounds_16<3, 2, 1>(tables.D0, tables.D1, tables.D2, tables.D3, tables.Si, m_Kd, m_iROUNDS, in, result);
+        rounds_16<4 - ShiftOffsets<4>::s1, 4 - ShiftOffsets<4>::s2, 4 - ShiftOffsets<4>::s3>(
+            tables.D0, tables.D1, tables.D2, tables.D3, tables.Si, m_Kd, m_iROUNDS, in, result);
     else
         DefDecryptBlock(in, result);
 }
