@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 cmake --preset fuzz >/dev/null
-mapfile -t targets < <(ninja -C build/fuzz -t targets all | sed -n 's/^\([A-Za-z0-9_]*_fuzzer\): .*/\1/p' | sort -u)
+mapfile -t targets < <(ninja -C build/fuzz -t targets all | grep -v "^cmake_" |
+    sed -n 's/^\([A-Za-z0-9_]*_fuzzer\): .*/\1/p' | sort -u)
 if [ "${#targets[@]}" -eq 0 ]; then
     echo "no fuzz targets"
     exit 0
