@@ -5,6 +5,7 @@
 #include "platform/data/ComError.h"
 
 #include <cstddef>
+#include <optional>
 
 // Size of the error-text area the Register command hands to RegisterMachine.
 inline constexpr std::size_t kErrorTextSize = 512;
@@ -22,3 +23,45 @@ CString GetComErrorText(const _com_error& e);
 // Registers the machine. Returns 1 (registered, or already known) or 0; errorText (errorTextSize bytes) always holds
 // a zero-terminated error text on return, cut to fit without splitting a character.
 int RegisterMachine(char* errorText, std::size_t errorTextSize = kErrorTextSize);
+
+// A connection-string value as GetConnectionString writes it: unchanged when it can stand bare, else in braces
+// with each '}' doubled. A value needs braces when it contains ';', starts with '{' or '"', or starts or ends with
+// a blank; the connection-string parser of the data objects reads every such value back exactly.
+CString QuoteConnectionStringValue(const CString& value);
+// Copies text into the area (areaSize bytes) with a terminating zero, cut to fit: a text longer than areaSize - 1
+// bytes loses its tail, never part of a UTF-8 character. Does nothing when the area is null or has no room.
+void CopyErrorText(const CString& text, char* area, std::size_t areaSize);
+
+// The part of the registration that raised the error an outcome reports.
+enum class RegistrationStep {
+    None,       // no error
+    Connect,    // creating the Connection object or opening it
+    Check,      // the two duplicate checks (creating the Recordset object included)
+    Insert,     // reading the computer name and inserting the row
+    Disconnect, // reading the connection's State or closing it
+    Internal,   // a failure outside the data objects (memory)
+};
+
+struct RegistrationOptions {
+    // false: everything up to the insert runs (the connection, both checks, the computer name), but no row is
+    // written; outcome.rowInserted stays false and the result is that of the checks.
+    bool insertWhenNew = true;
+};
+
+// Everything one registration found out. RegisterMachine reports result and errorText of it.
+struct RegistrationOutcome {
+    int result = 0;    // 1: registered or already known; 0: failure
+    CString errorText; // the text of the last error caught ("%s Error %ld%s%s"), whole; empty when none
+    std::optional<_com_error> lastError; // the error errorText was made from (HRESULT, SQLSTATE, source...)
+    RegistrationStep lastErrorStep = RegistrationStep::None;
+    bool connected = false;    // Open succeeded
+    bool alreadyKnown = false; // a check found the address
+    bool rowInserted = false;  // the insert ran and succeeded
+    CString address;           // the address text used (possibly empty); set once connected
+    CString computerName;      // the computer name used; set when the insert step is reached
+    CString driverName;        // the ODBC driver the connection used; set once connected
+    CString connectionTarget;  // the ODBC connection string it mapped to, password shown as "***"
+};
+
+// The registration transaction with its full outcome. Never throws; COM is balanced on return.
+RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options = {});
