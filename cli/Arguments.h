@@ -1,0 +1,34 @@
+// The command line's grammar:
+//   enlistor register [--server S] [--ip IP] [--database D] [--login L] [--password-file FILE|-] [--json]
+//   enlistor check [--json]
+//   enlistor --help | -h | help,  enlistor --version | -V
+// Options take their value as the next argument or after "=". No option may repeat.
+#pragma once
+
+#include "common/Text.h"
+
+#include <optional>
+
+enum class CommandKind { Register, Check, Help, Version };
+
+struct CommandLineOptions {
+    CommandKind command = CommandKind::Help;
+    std::optional<CString> server;       // DatabaseServer
+    std::optional<CString> serverIP;     // DBServerIP
+    std::optional<CString> database;     // DatabaseName
+    std::optional<CString> login;        // DBUserID
+    std::optional<CString> passwordFile; // DBUserPassword comes from this file, "-" for standard input
+    bool json = false;
+};
+
+struct ParsedArguments {
+    bool ok = false;
+    CommandLineOptions options;
+    // Why the arguments were refused. It quotes option names only, never an argument's value, since a value
+    // typed in the wrong place may be a password.
+    CString error;
+    // Whether --json appears anywhere, so that a refusal can still be answered in JSON.
+    bool jsonRequested = false;
+};
+
+[[nodiscard]] ParsedArguments ParseArguments(int argc, const char* const* argv);

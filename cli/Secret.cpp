@@ -1,0 +1,105 @@
+#include "cli/Secret.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string.h> // explicit_bzero
+#include <unistd.h> // isatty
+
+namespace {
+
+// Appends to a secret without letting a reallocation leave an unwiped copy behind.
+void append_wiped(CString& text, const char* data, std::size_t size) {
+    if (text.size() + size > text.capacity()) {
+        CString grown;
+        grown.reserve(std::max(text.capacity() * 2, text.size() + size));
+        grown.append(text);
+        WipeText(text);
+        text = std::move(grown);
+    }
+    text.append(data, size);
+}
+
+struct file_closer {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+
+} // namespace
+
+void WipeText(CString& text) noexcept {
+    if (!text.empty())
+        explicit_bzero(text.data(), text.size());
+    text.clear();
+}
+
+bool ReadPasswordFrom(std::FILE* stream, const CString& name, SecretText& password, CString& error) {
+    // Unbuffered: fread then copies straight from the file into our own buffer.
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    CString text;
+    SecretText guard; // wipes the partial text on every early return
+    std::array<char, 4096> chunk{};
+    bool ok = true;
+    for (;;) {
+        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), stream);
+        if (got > 0) {
+            if (text.size() + got > kMaxPasswordFileSize) {
+                error =
+                    "the password file " + name + " is longer than " + std::to_string(kMaxPasswordFileSize) + " bytes";
+                ok = false;
+                break;
+            }
+            append_wiped(text, chunk.data(), got);
+        }
+        if (got < chunk.size()) {
+            if (std::ferror(stream)) {
+                error = "cannot read the password from " + name + ": " + std::strerror(errno);
+                ok = false;
+            }
+            break;
+        }
+    }
+    explicit_bzero(chunk.data(), chunk.size());
+    guard.Text() = std::move(text);
+    if (!ok)
+        return false;
+    CString& result = guard.Text();
+    if (!result.empty() && result.back() == '\n') {
+        result.pop_back();
+        if (!result.empty() && result.back() == '\r')
+            result.pop_back();
+    }
+    if (result.find('\0') != CString::npos) {
+        error = "the password from " + name + " contains a zero byte";
+        return false;
+    }
+    password = std::move(guard);
+    return true;
+}
+
+bool ReadPassword(const CString& path, SecretText& password, CString& error) {
+    if (path == "-") {
+        if (isatty(fileno(stdin))) {
+            error = "refusing to read the password from a terminal: pipe it into --password-file - or name a file";
+            return false;
+        }
+        return ReadPasswordFrom(stdin, "standard input", password, error);
+    }
+    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rbe"));
+    if (!file) {
+        error = "cannot open the password file '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    return ReadPasswordFrom(file.get(), "'" + path + "'", password, error);
+}
+
+CString RedactSecrets(CString text, const CString& secret1, const CString& secret2) {
+    for (const CString* secret : {&secret1, &secret2}) {
+        if (secret->size() < 4)
+            continue;
+        for (std::size_t at = text.find(*secret); at != CString::npos; at = text.find(*secret, at + 3))
+            text.replace(at, secret->size(), "***");
+    }
+    return text;
+}

@@ -1,0 +1,137 @@
+#include "platform/data/ErrorAdvice.h"
+
+#include "common/FormatString.h"
+
+#include <algorithm>
+#include <cctype>
+#include <initializer_list>
+#include <string_view>
+
+namespace {
+
+constexpr HRESULT kAuthenticationFailed = static_cast<HRESULT>(0x80040E4DU); // DB_SEC_E_AUTH_FAILED
+constexpr HRESULT kNoSuchTable = static_cast<HRESULT>(0x80040E37U);          // DB_E_NOTABLE
+constexpr HRESULT kPermissionDenied = static_cast<HRESULT>(0x80040E09U);     // DB_SEC_E_PERMISSIONDENIED
+
+CString lower_ascii(const CString& text) {
+    CString result = text;
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+bool contains_any(const CString& haystack, std::initializer_list<std::string_view> needles) {
+    return std::any_of(needles.begin(), needles.end(),
+                       [&](std::string_view needle) { return haystack.find(needle) != CString::npos; });
+}
+
+bool state_is(const CString& sqlState, std::initializer_list<std::string_view> states) {
+    return std::any_of(states.begin(), states.end(), [&](std::string_view s) { return sqlState == s; });
+}
+
+// What the driver said about a connection that could not be made, in a few words.
+const char* unreachable_reason(const CString& text) {
+    if (contains_any(text, {"connection refused"}))
+        return "connection refused";
+    if (contains_any(text, {"no route to host"}))
+        return "no route to host";
+    if (contains_any(text, {"network is unreachable"}))
+        return "network unreachable";
+    if (contains_any(text, {"unavailable or does not exist"}))
+        return "no server answers there";
+    return "the connection failed";
+}
+
+} // namespace
+
+DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CString& driverText) {
+    const CString text = lower_ascii(driverText);
+    const CString state = [&] {
+        CString s = sqlState;
+        std::transform(s.begin(), s.end(), s.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        return s;
+    }();
+
+    // The specific texts come first: psqlODBC wraps all of these in 08001.
+    if (state_is(state, {"28000", "28P01"}) || hr == kAuthenticationFailed ||
+        contains_any(text, {"password authentication failed", "login failed", "authentication failed",
+                            "no pg_hba.conf entry", "access denied for user"}))
+        return DataErrorCause::LoginRefused;
+    if (state_is(state, {"3D000"}) || (contains_any(text, {"database \""}) && contains_any(text, {"does not exist"})) ||
+        contains_any(text, {"cannot open database", "unknown database"}) ||
+        (contains_any(text, {"[sqlite"}) && contains_any(text, {"connect failed", "unable to open database"})))
+        return DataErrorCause::DatabaseMissing;
+    if (state_is(state, {"42S02", "42P01"}) || hr == kNoSuchTable ||
+        contains_any(text, {"no such table", "invalid object name"}) ||
+        (contains_any(text, {"relation \"", "table \""}) && contains_any(text, {"does not exist"})))
+        return DataErrorCause::TableMissing;
+    if (state_is(state, {"42501"}) || hr == kPermissionDenied ||
+        contains_any(text, {"permission denied", "permission was denied", "readonly database", "read-only"}))
+        return DataErrorCause::PermissionDenied;
+    if (state_is(state, {"HYT00", "HYT01"}) || contains_any(text, {"timeout expired", "timed out"}))
+        return DataErrorCause::ServerTimedOut;
+    if (contains_any(text, {"could not translate host name", "name or service not known", "unknown host",
+                            "temporary failure in name resolution"}))
+        return DataErrorCause::ServerUnknown;
+    if (state.rfind("08", 0) == 0 ||
+        contains_any(text, {"connection refused", "unable to connect", "no route to host", "network is unreachable"}))
+        return DataErrorCause::ServerUnreachable;
+    if (state_is(state, {"IM002", "IM003"}) ||
+        contains_any(text, {"can't open lib", "data source name not found", "could not be found"}))
+        return DataErrorCause::DriverMissing;
+    return DataErrorCause::Other;
+}
+
+CString DescribeCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
+                      const CString& login, const CString& driverText) {
+    const DataErrorCause cause = ClassifyDataError(sqlState, hr, driverText);
+    const bool serverCause = cause == DataErrorCause::ServerUnreachable || cause == DataErrorCause::ServerTimedOut ||
+                             cause == DataErrorCause::ServerUnknown || cause == DataErrorCause::DriverMissing;
+    if (serverCause && server.empty())
+        return "No database server is set. Check Database Server Name.";
+    switch (cause) {
+    case DataErrorCause::ServerUnreachable:
+        return FormatString("Cannot reach the database server '%s': %s. Check Database Server Name.", server.c_str(),
+                            unreachable_reason(lower_ascii(driverText)));
+    case DataErrorCause::ServerTimedOut:
+        return FormatString("The database server '%s' did not answer in time. Check Database Server Name and that "
+                            "the server is running.",
+                            server.c_str());
+    case DataErrorCause::ServerUnknown:
+        return FormatString("Cannot find the database server '%s': the name does not resolve. Check Database Server "
+                            "Name.",
+                            server.c_str());
+    case DataErrorCause::LoginRefused:
+        return FormatString("The database server '%s' refused the login '%s'. Check Database Login and Database "
+                            "Password.",
+                            server.c_str(), login.c_str());
+    case DataErrorCause::DatabaseMissing:
+        return FormatString("The database '%s' does not exist on '%s' or cannot be opened. Check Database Name.",
+                            database.c_str(), server.c_str());
+    case DataErrorCause::TableMissing:
+        return FormatString("The database '%s' lacks a table the registration needs. Check Database Name.",
+                            database.c_str());
+    case DataErrorCause::PermissionDenied:
+        return FormatString("The login '%s' is not allowed to do this in the database '%s'. Check Database Login "
+                            "and its permissions.",
+                            login.c_str(), database.c_str());
+    case DataErrorCause::DriverMissing:
+        return FormatString("No ODBC driver or data source is installed for the database server '%s'. Check Database "
+                            "Server Name and the installed ODBC drivers.",
+                            server.c_str());
+    case DataErrorCause::Other:
+        break;
+    }
+    return {};
+}
+
+CString DescriptionWithCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
+                             const CString& login, const CString& driverText) {
+    CString sentence = DescribeCause(sqlState, hr, server, database, login, driverText);
+    if (sentence.empty())
+        return driverText;
+    if (driverText.empty())
+        return sentence;
+    return sentence + " " + driverText;
+}

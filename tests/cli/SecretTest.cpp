@@ -1,0 +1,92 @@
+#include "cli/Secret.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct file_closer {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+// A temporary stream holding the given bytes, positioned at its start.
+std::unique_ptr<std::FILE, file_closer> stream_with(const std::string& bytes) {
+    std::unique_ptr<std::FILE, file_closer> f(std::tmpfile());
+    std::fwrite(bytes.data(), 1, bytes.size(), f.get());
+    std::rewind(f.get());
+    return f;
+}
+
+struct password_row {
+    const char* name;
+    std::string content;
+    std::string password;
+};
+
+class ReadPasswordFromStream : public testing::TestWithParam<password_row> {};
+
+// Exactly one trailing line end is removed; everything else, blanks and inner line ends included, is the password.
+TEST_P(ReadPasswordFromStream, StripsOneLineEnd) {
+    SecretText password;
+    CString error;
+    ASSERT_TRUE(ReadPasswordFrom(stream_with(GetParam().content).get(), "test", password, error)) << error;
+    EXPECT_EQ(password.Text(), GetParam().password);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReadPasswordFromStream,
+    testing::Values(password_row{"Plain", "pa;ss word", "pa;ss word"}, password_row{"NewLine", "secret\n", "secret"},
+                    password_row{"CrLf", "secret\r\n", "secret"},
+                    password_row{"OnlyOneNewLine", "secret\n\n", "secret\n"},
+                    password_row{"LoneCarriageReturnKept", "secret\r", "secret\r"},
+                    password_row{"Blanks", " s \n", " s "}, password_row{"Empty", "", ""},
+                    password_row{"JustNewLine", "\n", ""},
+                    password_row{"LongerThanOneChunk", std::string(5000, 'x') + "\n", std::string(5000, 'x')}),
+    [](const testing::TestParamInfo<password_row>& info) { return info.param.name; });
+
+// Input that cannot be a password is refused, and the reason does not quote it.
+TEST(ReadPasswordFrom, RefusesZeroBytesAndHugeInput) {
+    SecretText password;
+    CString error;
+    EXPECT_FALSE(ReadPasswordFrom(stream_with(std::string("se\0cret", 7)).get(), "test", password, error));
+    EXPECT_EQ(error.find("cret"), CString::npos) << error;
+    EXPECT_TRUE(password.Text().empty());
+
+    error.clear();
+    EXPECT_FALSE(
+        ReadPasswordFrom(stream_with(std::string(kMaxPasswordFileSize + 1, 'y')).get(), "test", password, error));
+    EXPECT_NE(error.find("longer"), CString::npos) << error;
+}
+
+// A file that cannot be opened is named in the reason, with the system's reason.
+TEST(ReadPassword, NamesAMissingFile) {
+    SecretText password;
+    CString error;
+    EXPECT_FALSE(ReadPassword("/nonexistent/enlistor-password", password, error));
+    EXPECT_NE(error.find("/nonexistent/enlistor-password"), CString::npos) << error;
+    EXPECT_NE(error.find("No such file"), CString::npos) << error;
+}
+
+// Wiping empties the text; moving a secret leaves nothing behind in the source.
+TEST(SecretText, WipesAndMovesWithoutCopies) {
+    CString text = "hunter22";
+    WipeText(text);
+    EXPECT_TRUE(text.empty());
+
+    SecretText a(CString("hunter22"));
+    SecretText b(std::move(a));
+    EXPECT_EQ(b.Text(), "hunter22");
+    EXPECT_TRUE(a.Text().empty()); // NOLINT(bugprone-use-after-move): the moved-from state is the contract
+}
+
+// Every occurrence of a secret of four characters or more is replaced; shorter ones are left alone.
+TEST(RedactSecrets, ReplacesLongSecretsOnly) {
+    EXPECT_EQ(RedactSecrets("PWD=hunter22;x=hunter22", "hunter22"), "PWD=***;x=***");
+    EXPECT_EQ(RedactSecrets("old abcd new wxyz", "wxyz", "abcd"), "old *** new ***");
+    EXPECT_EQ(RedactSecrets("abc everywhere", "abc"), "abc everywhere");
+    EXPECT_EQ(RedactSecrets("nothing", ""), "nothing");
+}
+
+} // namespace
