@@ -4,23 +4,18 @@
 #include "cli/Outcome.h"
 #include "cli/Secret.h"
 #include "common/FormatString.h"
-#include "platform/data/Ado.h"
-#include "platform/data/Com.h"
-#include "platform/data/ErrorAdvice.h"
 #include "registration/Registration.h"
 #include "settings/DatabaseSettings.h"
 
 #include <array>
-#include <string.h> // explicit_bzero
 
+// The Win32 contract of the computer-name call (platform/net).
 BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 
 namespace {
 
 constexpr char kSuccessText[] = "Server registered successfully";
 constexpr char kSettingsKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\General";
-constexpr char kCheckRegistered[] = "Select ServerIP from tblRegisteredServers where ServerIP = ?";
-constexpr char kCheckServers[] = "Select ServerIP from tblServers where ServerIP = ?";
 constexpr char kServerType[] = "Windows";
 constexpr char kPasswordMask[] = "********";
 
@@ -70,22 +65,32 @@ CString masked(const CString& password) {
     return password.empty() ? CString() : CString(kPasswordMask);
 }
 
-// The error text of a failed command, as text or JSON, and its exit code.
-struct failure {
-    int exitCode = kExitFailure;
-    CString text;
-};
+// The exit code of a registration that failed, from the error it reports.
+int exit_code_for(const RegistrationOutcome& outcome) {
+    if (!outcome.lastError)
+        return ExitCodeForError({}, HresultFromErrorText(outcome.errorText), outcome.errorText);
+    const _com_error& e = *outcome.lastError;
+    return ExitCodeForError(e.SqlState(), e.Error(), e.Description().value_or(CString()));
+}
+
+// The address and computer name the registration used; where it did not get that far (no connection), the ones the
+// same rules give now.
+void fill_identity(RegistrationOutcome& outcome) {
+    if (!outcome.connected)
+        outcome.address = GetLocalIPAddress();
+    if (outcome.computerName.empty())
+        outcome.computerName = computer_name();
+}
 
 } // namespace
 
 int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* err) {
-    JsonObject json;
-    json.Add("command", "register");
     const auto finish = [&](const char* outcome, int exitCode, const CString& address, const CString& name,
                             const CString& error) {
         if (options.json) {
-            json.Add("outcome", outcome).Add("exit_code", exitCode).Add("address", address);
-            json.Add("computer_name", name).Add("error", error);
+            JsonObject json;
+            json.Add("command", "register").Add("outcome", outcome).Add("exit_code", exitCode);
+            json.Add("address", address).Add("computer_name", name).Add("error", error);
             print_line(out, json.Text());
         } else if (exitCode == kExitOk) {
             print_line(out, kSuccessText);
@@ -120,27 +125,24 @@ int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* er
         return RedactSecrets(text, wanted.password.Text(), snapshot.password.Text());
     };
 
-    const CString address = GetLocalIPAddress();
-    const CString name = computer_name();
-
     if (!save_settings_checked(wanted)) {
         // Some values may have been written: put back what was there, as far as the store lets us.
         (void)save_settings_checked(snapshot);
-        return finish("failed", kExitNotAllowed, address, name,
+        return finish("failed", kExitNotAllowed, GetLocalIPAddress(), computer_name(),
                       FormatString("enlistor: cannot store the settings under %s: access denied. Run as root, or "
                                    "check that the registry directory is writable.",
                                    kSettingsKey));
     }
 
-    std::array<char, kErrorTextSize> errorArea{};
-    const int result = RegisterMachine(errorArea.data(), errorArea.size());
-    const CString errorText = redact(CString(errorArea.data()));
-    explicit_bzero(errorArea.data(), errorArea.size());
+    RegistrationOutcome outcome = RegisterMachineDetailed();
+    fill_identity(outcome);
+    const CString errorText = redact(outcome.errorText);
+    WipeText(outcome.errorText);
 
     int exitCode = kExitOk;
     CString reportedError = errorText;
-    if (result != 1) {
-        exitCode = ExitCodeForError({}, HresultFromErrorText(errorText), errorText);
+    if (outcome.result != 1) {
+        exitCode = exit_code_for(outcome);
         if (!save_settings_checked(snapshot))
             reportedError += FormatString("\nenlistor: warning: the earlier settings could not be stored back under %s",
                                           kSettingsKey);
@@ -151,7 +153,8 @@ int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* er
     // As the dialog does at the end of every run.
     settings_values reloaded;
     load_settings(reloaded);
-    return finish(result == 1 ? "registered" : "failed", exitCode, address, name, reportedError);
+    const char* result = outcome.result != 1 ? "failed" : outcome.alreadyKnown ? "already-registered" : "registered";
+    return finish(result, exitCode, outcome.address, outcome.computerName, reportedError);
 }
 
 int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) {
@@ -159,10 +162,19 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
     settings_values settings;
     load_settings(settings);
     const auto redact = [&](const CString& t) { return RedactSecrets(t, settings.password.Text()); };
-
     const CString provider = GetProviderName();
-    const CString address = GetLocalIPAddress();
-    const CString name = computer_name();
+
+    // Everything the registration does up to the insert, and not the insert: connect, both checks.
+    RegistrationOptions checkOnly;
+    checkOnly.insertWhenNew = false;
+    RegistrationOutcome outcome = RegisterMachineDetailed(checkOnly);
+    fill_identity(outcome);
+    const bool ok = outcome.result == 1;
+    const int exitCode = ok ? kExitOk : exit_code_for(outcome);
+    const CString errorText = redact(outcome.errorText);
+    const CString mapped = redact(outcome.connectionTarget);
+    const char* result = !ok ? "failed" : outcome.alreadyKnown ? "already-registered" : "not-registered";
+
     if (text) {
         print_field(out, "Database Server Name:", settings.server);
         print_field(out, "Database Server IP:", settings.serverIP);
@@ -170,88 +182,35 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
         print_field(out, "Database Login:", settings.login);
         print_field(out, "Database Password:", settings.password.Text().empty() ? "(empty)" : kPasswordMask);
         print_field(out, "Provider:", provider);
-        print_field(out, "Address:", address.empty() ? CString("(none found)") : address);
-        print_field(out, "Computer name:", name);
-    }
-
-    CString driver;
-    CString mapped;
-    bool known = false;
-    failure failed;
-    bool ok = false;
-    {
-        CComScope com;
-        ado::Connection connection;
-        try {
-            CString connectionString = GetConnectionString();
-            const HRESULT created = connection.CreateInstance();
-            if (FAILED(created))
-                throw _com_error(created);
-            try {
-                connection.Open(connectionString, "", "", 0);
-            } catch (...) {
-                WipeText(connectionString);
-                driver = connection.DriverName();
-                mapped = redact(connection.MappedConnectionString());
-                throw;
-            }
-            WipeText(connectionString);
-            driver = connection.DriverName();
-            mapped = redact(connection.MappedConnectionString());
-            if (text) {
-                print_field(out, "ODBC driver:", driver);
-                print_field(out, "ODBC connection:", mapped);
-            }
-            ado::Recordset recordset;
-            const HRESULT rsCreated = recordset.CreateInstance();
-            if (FAILED(rsCreated))
-                throw _com_error(rsCreated);
-            for (const char* statement : {kCheckRegistered, kCheckServers}) {
-                recordset.Open(statement, {address}, connection, ado::adOpenKeyset, ado::adLockOptimistic,
-                               ado::adCmdText);
-                const bool found = !recordset.IsEOF();
-                recordset.Close();
-                known = known || found;
-                if (text)
-                    print_field(out, statement == kCheckRegistered ? "In tblRegisteredServers:" : "In tblServers:",
-                                found ? "yes" : "no");
-            }
-            if (connection.GetState() == ado::adStateOpen)
-                connection.Close();
-            ok = true;
-        } catch (const _com_error& e) {
-            const CString errorText = redact(GetComErrorText(e));
-            failed.exitCode = ExitCodeForError(e.SqlState(), e.Error(), e.Description().value_or("") + " " + errorText);
-            failed.text = errorText;
-        }
-    }
-
-    const int exitCode = ok ? kExitOk : failed.exitCode;
-    const char* outcome = !ok ? "failed" : known ? "already-registered" : "not-registered";
-    if (text) {
-        if (ok && known)
+        print_field(out, "ODBC driver:", outcome.driverName.empty() ? CString("(none)") : outcome.driverName);
+        print_field(out, "ODBC connection:", mapped.empty() ? CString("(none)") : mapped);
+        print_field(out, "Address:", outcome.address.empty() ? CString("(none found)") : outcome.address);
+        print_field(out, "Computer name:", outcome.computerName);
+        print_field(out, "Connected:", outcome.connected ? "yes" : "no");
+        if (ok && outcome.alreadyKnown)
             print_field(out, "Result:", "already registered");
         else if (ok)
             print_field(out, "Result:",
                         FormatString("not registered; register would insert ServerName='%s', ServerIP='%s', "
                                      "ServerType='%s' into tblRegisteredServers",
-                                     name.c_str(), address.c_str(), kServerType));
+                                     outcome.computerName.c_str(), outcome.address.c_str(), kServerType));
         else
-            print_line(err, failed.text);
+            print_line(err, errorText);
         return exitCode;
     }
 
     JsonObject json;
-    json.Add("command", "check").Add("outcome", outcome).Add("exit_code", exitCode);
-    json.Add("address", address).Add("computer_name", name).Add("error", failed.text);
+    json.Add("command", "check").Add("outcome", result).Add("exit_code", exitCode);
+    json.Add("address", outcome.address).Add("computer_name", outcome.computerName).Add("error", errorText);
     JsonObject stored;
     stored.Add("database_server", settings.server).Add("database_server_ip", settings.serverIP);
     stored.Add("database_name", settings.database).Add("database_login", settings.login);
     stored.Add("database_password", masked(settings.password.Text()));
-    json.Add("settings", stored).Add("provider", provider).Add("odbc_driver", driver).Add("odbc_connection", mapped);
-    if (ok && !known) {
+    json.Add("settings", stored).Add("provider", provider).Add("odbc_driver", outcome.driverName);
+    json.Add("odbc_connection", mapped).Add("connected", outcome.connected);
+    if (ok && !outcome.alreadyKnown) {
         JsonObject row;
-        row.Add("ServerName", name).Add("ServerIP", address).Add("ServerType", kServerType);
+        row.Add("ServerName", outcome.computerName).Add("ServerIP", outcome.address).Add("ServerType", kServerType);
         json.Add("would_insert", row);
     } else {
         json.AddNull("would_insert");
