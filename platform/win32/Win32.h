@@ -97,3 +97,11 @@ constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 inline constexpr UINT MB_OK = 0;
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
+
+// The calling thread's last-error code, as kernel32 keeps it for the calls that report failure through it.
+inline DWORD& enlistor_last_error_slot() {
+    thread_local DWORD code = 0;
+    return code;
+}
+inline DWORD GetLastError() { return enlistor_last_error_slot(); }
+inline void SetLastError(DWORD code) { enlistor_last_error_slot() = code; }
