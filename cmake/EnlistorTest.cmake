@@ -17,9 +17,14 @@ function(enlistor_add_test)
                                               GTest::gtest_main)
     target_compile_definitions(${ARG_NAME} PRIVATE ENLISTOR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                    ENLISTOR_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    # An empty ENVIRONMENT value would vanish from the property list and swallow the next property's name.
+    set(environment_property)
+    if(ARG_ENVIRONMENT)
+        set(environment_property ENVIRONMENT "${ARG_ENVIRONMENT}")
+    endif()
     gtest_discover_tests(${ARG_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
-                                    ENVIRONMENT "${ARG_ENVIRONMENT}" ${ARG_PROPERTIES})
+                         PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT} ${environment_property}
+                                    ${ARG_PROPERTIES})
 endfunction()
 
 # enlistor_add_fuzzer(NAME n SOURCES s... LIBS l...)
