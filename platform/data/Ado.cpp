@@ -1,0 +1,329 @@
+#include "platform/data/Ado.h"
+
+#include "platform/data/AdoTesting.h"
+#include "platform/data/ConnectionString.h"
+#include "platform/data/Odbc.h"
+#include "platform/data/SqlServerBrowser.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <new>
+#include <optional>
+
+namespace ado {
+namespace {
+
+// The codes ADO raises for calls made in the wrong state (they have no system message).
+constexpr HRESULT kObjectClosed = static_cast<HRESULT>(0x800A0E78u);
+constexpr HRESULT kObjectOpen = static_cast<HRESULT>(0x800A0E79u);
+constexpr HRESULT kConnectionUnusable = static_cast<HRESULT>(0x800A0E7Du);
+const CString kConnectionSource = "ADODB.Connection";
+const CString kRecordsetSource = "ADODB.Recordset";
+
+// The instance lookup gets at most this share of the login limit.
+constexpr std::chrono::seconds kBrowserBudget{5};
+
+struct Fault {
+    bool armed = false;
+    HRESULT hr = E_FAIL;
+    bool withErrorInfo = true;
+};
+constexpr std::size_t kOperationCount = static_cast<std::size_t>(testing::Operation::RecordsetClose) + 1;
+std::mutex fault_mutex;
+std::array<Fault, kOperationCount> faults;
+std::atomic<bool> any_fault{false};
+
+const char* operation_name(testing::Operation operation) {
+    switch (operation) {
+    case testing::Operation::ConnectionCreate:
+        return "Connection create";
+    case testing::Operation::ConnectionOpen:
+        return "Connection Open";
+    case testing::Operation::ConnectionExecute:
+        return "Connection Execute";
+    case testing::Operation::ConnectionGetState:
+        return "Connection State";
+    case testing::Operation::ConnectionClose:
+        return "Connection Close";
+    case testing::Operation::RecordsetCreate:
+        return "Recordset create";
+    case testing::Operation::RecordsetOpen:
+        return "Recordset Open";
+    case testing::Operation::RecordsetEOF:
+        return "Recordset EOF";
+    case testing::Operation::RecordsetClose:
+        return "Recordset Close";
+    }
+    return "?";
+}
+
+std::optional<Fault> armed_fault(testing::Operation operation) {
+    if (!any_fault.load(std::memory_order_relaxed))
+        return std::nullopt;
+    std::lock_guard lock(fault_mutex);
+    const Fault& fault = faults[static_cast<std::size_t>(operation)];
+    return fault.armed ? std::optional<Fault>(fault) : std::nullopt;
+}
+
+void raise_injected(testing::Operation operation, const CString& source) {
+    if (std::optional<Fault> fault = armed_fault(operation)) {
+        if (!fault->withErrorInfo)
+            throw _com_error(fault->hr);
+        throw _com_error(fault->hr, source, CString("Injected fault: ") + operation_name(operation));
+    }
+}
+
+// Binds each text as one character input parameter; the texts must outlive the execution.
+void bind_parameters(const odbc::StmtHandle& stmt, const std::vector<CString>& parameters, std::vector<SQLLEN>& lengths,
+                     const CString& source) {
+    lengths.resize(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        lengths[i] = static_cast<SQLLEN>(parameters[i].size());
+        odbc::Check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+                                     SQL_VARCHAR, std::max<SQLULEN>(parameters[i].size(), 1), 0,
+                                     const_cast<char*>(parameters[i].data()), lengths[i], &lengths[i]),
+                    SQL_HANDLE_STMT, stmt.get(), source, "Binding a parameter");
+    }
+}
+
+// Runs the statement; SQL_NO_DATA (a statement that touched no row) is a success.
+void execute(const odbc::StmtHandle& stmt, const CString& text, const std::vector<CString>& parameters,
+             const CString& source) {
+    // Not every driver offers a statement time limit (HYC00): it is applied where it is supported.
+    SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(kCommandTimeoutSeconds), 0);
+    std::vector<SQLLEN> lengths;
+    bind_parameters(stmt, parameters, lengths, source);
+    odbc::Check(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS),
+                SQL_HANDLE_STMT, stmt.get(), source, "Running the statement", {}, true);
+}
+
+} // namespace
+
+namespace testing {
+void InjectFault(Operation operation, HRESULT hr, bool withErrorInfo) {
+    std::lock_guard lock(fault_mutex);
+    faults[static_cast<std::size_t>(operation)] = Fault{true, hr, withErrorInfo};
+    any_fault = true;
+}
+void ClearFault(Operation operation) {
+    std::lock_guard lock(fault_mutex);
+    faults[static_cast<std::size_t>(operation)] = Fault{};
+}
+void ClearAllFaults() {
+    std::lock_guard lock(fault_mutex);
+    faults.fill(Fault{});
+    any_fault = false;
+}
+} // namespace testing
+
+// One ODBC connection; shared with the recordsets opened on it, so that its handles outlive their statements.
+struct Session {
+    odbc::EnvHandle env;
+    odbc::DbcHandle dbc;
+    bool connected = false;
+    CString source; // "ODBC driver <name>": the error source for everything the driver reports
+
+    ~Session() {
+        if (connected)
+            SQLDisconnect(dbc.get());
+    }
+};
+
+class ConnectionImpl {
+public:
+    std::shared_ptr<Session> session;
+    CString mapped;
+    CString driverName;
+
+    bool IsOpen() const { return session && session->connected; }
+};
+
+class RecordsetImpl {
+public:
+    std::shared_ptr<Session> session; // declared first: the statement is freed before the connection it runs on
+    odbc::StmtHandle stmt;
+    bool eof = true;
+
+    bool IsOpen() const { return static_cast<bool>(stmt); }
+};
+
+Connection::Connection() = default;
+Connection::~Connection() {
+    Release();
+}
+
+HRESULT Connection::CreateInstance() {
+    Release();
+    if (std::optional<Fault> fault = armed_fault(testing::Operation::ConnectionCreate))
+        return fault->hr;
+    m_impl.reset(new (std::nothrow) ConnectionImpl);
+    return m_impl ? S_OK : E_OUTOFMEMORY;
+}
+
+void Connection::Release() noexcept {
+    m_impl.reset();
+}
+
+void Connection::Open(const CString& connectionString, const CString& userId, const CString& password, long) {
+    if (!m_impl)
+        throw _com_error(E_POINTER);
+    raise_injected(testing::Operation::ConnectionOpen, kConnectionSource);
+    if (m_impl->IsOpen())
+        throw _com_error(kObjectOpen, kConnectionSource, "Operation is not allowed when the object is open.");
+
+    const auto started = std::chrono::steady_clock::now();
+    ConnectionOptions options = ConnectionOptions::Parse(connectionString);
+    CString secret = password.empty() ? options.GetOr("PWD") : password;
+    if (!userId.empty())
+        options.Set("UID", userId);
+    if (!password.empty())
+        options.Set("PWD", password);
+
+    auto session = std::make_shared<Session>();
+    session->env = odbc::NewEnvironment();
+    OdbcCatalog catalog;
+    for (auto& driver : odbc::ListDrivers(session->env))
+        catalog.drivers.push_back({std::move(driver.name), std::move(driver.library)});
+    for (auto& source : odbc::ListDataSources(session->env))
+        catalog.dataSources.push_back({std::move(source.name), std::move(source.driver)});
+    OdbcTarget target = MapToOdbc(options, catalog);
+    options.Wipe();
+    session->source = "ODBC driver " + target.driverName;
+    m_impl->mapped = target.displayString;
+    m_impl->driverName = target.driverName;
+
+    struct WipeOnExit {
+        CString& a;
+        CString& b;
+        ~WipeOnExit() {
+            odbc::Wipe(a);
+            odbc::Wipe(b);
+        }
+    } wipe{target.connectionString, secret};
+
+    if (target.browserHost) {
+        const unsigned short port =
+            LookupSqlServerInstance(*target.browserHost, target.browserInstance, kBrowserBudget, session->source);
+        const CString server = "SERVER=" + QuoteOdbcValue(*target.browserHost) + ";PORT=" + std::to_string(port) + ";";
+        target.connectionString += server;
+        m_impl->mapped += server;
+    }
+
+    session->dbc = odbc::NewConnection(session->env);
+    // What the instance lookup used counts against the login limit.
+    const auto spent = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+    const SQLULEN loginTimeout = static_cast<SQLULEN>(std::max<long long>(1, kLoginTimeoutSeconds - spent.count()));
+    SQLSetConnectAttr(session->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout), 0);
+
+    odbc::Check(SQLDriverConnect(session->dbc.get(), nullptr,
+                                 reinterpret_cast<SQLCHAR*>(target.connectionString.data()), SQL_NTS, nullptr, 0,
+                                 nullptr, SQL_DRIVER_NOPROMPT),
+                SQL_HANDLE_DBC, session->dbc.get(), session->source, "Connecting", secret);
+    session->connected = true;
+    m_impl->session = std::move(session);
+}
+
+void Connection::Execute(const CString& commandText, const std::vector<CString>& parameters, long) {
+    if (!m_impl)
+        throw _com_error(E_POINTER);
+    raise_injected(testing::Operation::ConnectionExecute, kConnectionSource);
+    if (!m_impl->IsOpen())
+        throw _com_error(kObjectClosed, kConnectionSource, "Operation is not allowed when the object is closed.");
+    odbc::StmtHandle stmt = odbc::NewStatement(m_impl->session->dbc, m_impl->session->source);
+    execute(stmt, commandText, parameters, m_impl->session->source);
+}
+
+long Connection::GetState() {
+    if (!m_impl)
+        throw _com_error(E_POINTER);
+    raise_injected(testing::Operation::ConnectionGetState, kConnectionSource);
+    return m_impl->IsOpen() ? adStateOpen : adStateClosed;
+}
+
+void Connection::Close() {
+    if (!m_impl)
+        throw _com_error(E_POINTER);
+    raise_injected(testing::Operation::ConnectionClose, kConnectionSource);
+    if (!m_impl->IsOpen())
+        throw _com_error(kObjectClosed, kConnectionSource, "Operation is not allowed when the object is closed.");
+    std::shared_ptr<Session> session = std::move(m_impl->session);
+    session->connected = false;
+    odbc::Check(SQLDisconnect(session->dbc.get()), SQL_HANDLE_DBC, session->dbc.get(), session->source,
+                "Disconnecting");
+}
+
+CString Connection::MappedConnectionString() const {
+    return m_impl ? m_impl->mapped : CString();
+}
+CString Connection::DriverName() const {
+    return m_impl ? m_impl->driverName : CString();
+}
+
+Recordset::Recordset() = default;
+Recordset::~Recordset() {
+    Release();
+}
+
+HRESULT Recordset::CreateInstance() {
+    Release();
+    if (std::optional<Fault> fault = armed_fault(testing::Operation::RecordsetCreate))
+        return fault->hr;
+    m_impl.reset(new (std::nothrow) RecordsetImpl);
+    return m_impl ? S_OK : E_OUTOFMEMORY;
+}
+
+void Recordset::Release() noexcept {
+    m_impl.reset();
+}
+
+void Recordset::Open(const CString& source, const std::vector<CString>& parameters, Connection& activeConnection, int,
+                     int, long) {
+    if (!m_impl)
+        throw _com_error(E_POINTER);
+    raise_injected(testing::Operation::RecordsetOpen, kRecordsetSource);
+    if (m_impl->IsOpen())
+        throw _com_error(kObjectOpen, kRecordsetSource, "Operation is not allowed when the object is open.");
+    if (!activeConnection.m_impl || !activeConnection.m_impl->IsOpen())
+        throw _com_error(kConnectionUnusable, kRecordsetSource,
+                         "The connection cannot be used to perform this operation. It is either closed or invalid in "
+                         "this context.");
+
+    std::shared_ptr<Session> session = activeConnection.m_impl->session;
+    odbc::StmtHandle stmt = odbc::NewStatement(session->dbc, session->source);
+    execute(stmt, source, parameters, session->source);
+    // Positioned on the first row: EOF is whether there is one. A statement without a result set has no rows.
+    SQLSMALLINT columns = 0;
+    odbc::Check(SQLNumResultCols(stmt.get(), &columns), SQL_HANDLE_STMT, stmt.get(), session->source,
+                "Reading the result");
+    bool eof = true;
+    if (columns > 0)
+        eof = odbc::Check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), session->source, "Fetching a row", {},
+                          true) == SQL_NO_DATA;
+    m_impl->session = std::move(session);
+    m_impl->stmt = std::move(stmt);
+    m_impl->eof = eof;
+}
+
+bool Recordset::IsEOF() {
+    if (!m_impl)
+        throw _com_error(E_POINTER);
+    raise_injected(testing::Operation::RecordsetEOF, kRecordsetSource);
+    if (!m_impl->IsOpen())
+        throw _com_error(kObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
+    return m_impl->eof;
+}
+
+void Recordset::Close() {
+    if (!m_impl)
+        throw _com_error(E_POINTER);
+    raise_injected(testing::Operation::RecordsetClose, kRecordsetSource);
+    if (!m_impl->IsOpen())
+        throw _com_error(kObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
+    m_impl->stmt.reset();
+    m_impl->session.reset();
+    m_impl->eof = true;
+}
+
+} // namespace ado

@@ -1,0 +1,271 @@
+#include "platform/data/ConnectionString.h"
+
+#include "platform/data/Odbc.h"
+
+#include <algorithm>
+#include <array>
+#include <strings.h>
+#include <tuple>
+
+namespace ado {
+namespace {
+
+constexpr HRESULT kBadInitString = static_cast<HRESULT>(0x80040E73u);
+constexpr HRESULT kProviderNotFound = static_cast<HRESULT>(0x800A0E7Au);
+const CString kAdoSource = "ADODB.Connection";
+
+bool equals_nocase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool contains_nocase(std::string_view text, std::string_view needle) {
+    return std::search(text.begin(), text.end(), needle.begin(), needle.end(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           }) != text.end();
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && is_blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+[[noreturn]] void throw_malformed(std::string_view keyword, std::string_view what) {
+    // The value itself is never quoted back: it may be a password.
+    throw _com_error(kBadInitString, kAdoSource,
+                     "The connection string is malformed: " + CString(what) + " in the value of " + CString(keyword));
+}
+
+struct SqlServerProvider {
+    std::string_view provider;
+    std::string_view driverKey; // the driver the provider's probe key names
+};
+constexpr std::array<SqlServerProvider, 4> kSqlServerProviders{{
+    {"SQLNCLI11", "SQL Server Native Client 11.0"},
+    {"SQLNCLI10", "SQL Server Native Client 10.0"},
+    {"SQLNCLI", "SQL Native Client"},
+    {"SQLOLEDB", "SQL Server"},
+}};
+
+class OdbcStringBuilder {
+public:
+    void Add(std::string_view keyword, std::string_view value, bool secret = false) {
+        m_parts.emplace_back(CString(keyword), CString(value), secret);
+    }
+    CString Render(bool showSecrets) const {
+        CString text;
+        for (const auto& [keyword, value, secret] : m_parts)
+            text += keyword + "=" + (secret && !showSecrets ? CString("***") : QuoteOdbcValue(value)) + ";";
+        return text;
+    }
+    ~OdbcStringBuilder() {
+        for (auto& part : m_parts)
+            odbc::Wipe(std::get<1>(part));
+    }
+
+private:
+    std::vector<std::tuple<CString, CString, bool>> m_parts;
+};
+
+void add_credentials(OdbcStringBuilder& builder, const ConnectionOptions& options) {
+    CString user = options.GetOr("UID");
+    CString password = options.GetOr("PWD");
+    if (!user.empty())
+        builder.Add("UID", user);
+    if (!password.empty())
+        builder.Add("PWD", password, true);
+    odbc::Wipe(password);
+}
+
+void finish(OdbcTarget& target, const OdbcStringBuilder& builder) {
+    target.connectionString = builder.Render(true);
+    target.displayString = builder.Render(false);
+}
+
+} // namespace
+
+ConnectionOptions ConnectionOptions::Parse(std::string_view text) {
+    ConnectionOptions options;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find_first_of(";=", at);
+        if (end == std::string_view::npos || text[end] == ';') {
+            std::string_view stray = trim(text.substr(at, end == std::string_view::npos ? text.npos : end - at));
+            if (!stray.empty())
+                throw _com_error(kBadInitString, kAdoSource, "The connection string is malformed: a part has no \"=\"");
+            at = end == std::string_view::npos ? text.size() : end + 1;
+            continue;
+        }
+        CString keyword(trim(text.substr(at, end - at)));
+        at = end + 1;
+        CString value;
+        if (at < text.size() && (text[at] == '{' || text[at] == '"')) {
+            const char close = text[at] == '{' ? '}' : '"';
+            bool closed = false;
+            for (++at; at < text.size(); ++at) {
+                if (text[at] == close) {
+                    if (at + 1 < text.size() && text[at + 1] == close) {
+                        value += close;
+                        ++at;
+                        continue;
+                    }
+                    closed = true;
+                    ++at;
+                    break;
+                }
+                value += text[at];
+            }
+            if (!closed) {
+                odbc::Wipe(value);
+                throw_malformed(keyword, "an unterminated quote");
+            }
+            while (at < text.size() && is_blank(text[at]))
+                ++at;
+            if (at < text.size() && text[at] != ';') {
+                odbc::Wipe(value);
+                throw_malformed(keyword, "text after the closing quote");
+            }
+            ++at;
+        } else {
+            std::size_t stop = text.find(';', at);
+            if (stop == std::string_view::npos)
+                stop = text.size();
+            value = CString(text.substr(at, stop - at));
+            at = stop + 1;
+        }
+        options.Set(keyword, std::move(value));
+    }
+    return options;
+}
+
+std::optional<CString> ConnectionOptions::Get(std::string_view keyword) const {
+    for (const auto& [key, value] : m_parts)
+        if (equals_nocase(key, keyword))
+            return value;
+    return std::nullopt;
+}
+
+CString ConnectionOptions::GetOr(std::string_view keyword, CString fallback) const {
+    std::optional<CString> value = Get(keyword);
+    return value ? std::move(*value) : std::move(fallback);
+}
+
+void ConnectionOptions::Set(std::string_view keyword, CString value) {
+    for (auto& part : m_parts)
+        if (equals_nocase(part.first, keyword)) {
+            odbc::Wipe(part.second);
+            part.second = std::move(value);
+            return;
+        }
+    m_parts.emplace_back(CString(keyword), std::move(value));
+}
+
+void ConnectionOptions::Wipe() noexcept {
+    for (auto& part : m_parts)
+        odbc::Wipe(part.second);
+    m_parts.clear();
+}
+
+CString QuoteOdbcValue(std::string_view value) {
+    const bool bare = value.find_first_of(";{}") == std::string_view::npos &&
+                      (value.empty() || (!is_blank(value.front()) && !is_blank(value.back())));
+    if (bare)
+        return CString(value);
+    CString quoted = "{";
+    for (char c : value) {
+        quoted += c;
+        if (c == '}')
+            quoted += '}';
+    }
+    quoted += '}';
+    return quoted;
+}
+
+OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalog) {
+    OdbcTarget target;
+    OdbcStringBuilder builder;
+    const CString server = options.GetOr("Server", options.GetOr("Data Source"));
+    const CString database = options.GetOr("Database", options.GetOr("Initial Catalog"));
+
+    auto dsn = std::find_if(catalog.dataSources.begin(), catalog.dataSources.end(),
+                            [&](const auto& source) { return !server.empty() && equals_nocase(source.name, server); });
+    if (dsn != catalog.dataSources.end()) {
+        target.driverName = dsn->driver;
+        auto driver = std::find_if(catalog.drivers.begin(), catalog.drivers.end(),
+                                   [&](const auto& d) { return equals_nocase(d.name, dsn->driver); });
+        target.fileDatabase = contains_nocase(dsn->driver, "sqlite") ||
+                              (driver != catalog.drivers.end() && contains_nocase(driver->library, "sqlite"));
+        builder.Add("DSN", dsn->name);
+        add_credentials(builder, options);
+        if (target.fileDatabase)
+            builder.Add("NoCreat", "1"); // a wrong path is an error, not a new empty database
+        else if (!database.empty())
+            builder.Add("DATABASE", database);
+        finish(target, builder);
+        return target;
+    }
+
+    const CString provider = options.GetOr("Provider");
+    auto sqlServer = std::find_if(kSqlServerProviders.begin(), kSqlServerProviders.end(),
+                                  [&](const auto& p) { return equals_nocase(p.provider, provider); });
+    if (sqlServer == kSqlServerProviders.end())
+        throw _com_error(kProviderNotFound, kAdoSource,
+                         "Provider \"" + provider +
+                             "\" cannot be found: it is not a SQL Server provider, and Server \"" + server +
+                             "\" names no ODBC data source (define one in odbc.ini, Debian package unixodbc)");
+
+    const std::array<std::string_view, 4> preference{sqlServer->driverKey, "ODBC Driver 18 for SQL Server",
+                                                     "ODBC Driver 17 for SQL Server", "FreeTDS"};
+    const OdbcCatalog::Driver* chosen = nullptr;
+    for (std::string_view wanted : preference) {
+        for (const auto& driver : catalog.drivers)
+            if (equals_nocase(driver.name, wanted)) {
+                chosen = &driver;
+                break;
+            }
+        if (chosen != nullptr)
+            break;
+    }
+    if (chosen == nullptr)
+        throw _com_error(kProviderNotFound, kAdoSource,
+                         "Provider " + provider +
+                             " cannot be found: no SQL Server ODBC driver is installed (install the Debian package "
+                             "tdsodbc)");
+    target.driverName = chosen->name;
+    builder.Add("DRIVER", chosen->name);
+
+    const bool freeTds = equals_nocase(chosen->name, "FreeTDS") || contains_nocase(chosen->library, "tdsodbc");
+    if (!freeTds) {
+        builder.Add("SERVER", server);
+    } else {
+        // FreeTDS reads "tcp:host" as a host name, has no default port, and waits on the SQL Server Browser longer
+        // than the login limit: strip the prefix, pass the port, and leave instances to the browser lookup.
+        std::string_view host = server;
+        if (host.size() > 4 && equals_nocase(host.substr(0, 4), "tcp:"))
+            host.remove_prefix(4);
+        if (std::size_t slash = host.find('\\'); slash != std::string_view::npos) {
+            target.browserHost = CString(host.substr(0, slash));
+            target.browserInstance = CString(host.substr(slash + 1));
+        } else if (std::size_t comma = host.find(','); comma != std::string_view::npos) {
+            builder.Add("SERVER", trim(host.substr(0, comma)));
+            builder.Add("PORT", trim(host.substr(comma + 1)));
+        } else {
+            builder.Add("SERVER", host);
+            builder.Add("PORT", "1433");
+        }
+        builder.Add("TDS_Version", "7.4");
+    }
+    if (!database.empty())
+        builder.Add("DATABASE", database);
+    add_credentials(builder, options);
+    finish(target, builder);
+    return target;
+}
+
+} // namespace ado

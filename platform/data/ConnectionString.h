@@ -1,0 +1,82 @@
+// The connection string the registration hands to Connection::Open, and its mapping onto an ODBC connection.
+//
+// Syntax: "keyword=value" parts separated by ';'. Keywords compare case-insensitively; blanks around a keyword are
+// ignored. A value is taken literally up to the next ';' (blanks included), unless it starts with '{' or '"': then
+// it is quoted, "{...}" with each '}' inside written "}}", or "\"...\"" with each '"' inside written "\"\"", and it
+// ends at the closing quote (blanks may follow before the ';'). So a writer quotes exactly the values that contain
+// ';' or start with '{' or '"'; every other value is written as it stands. A later part with the same keyword
+// replaces an earlier one.
+#pragma once
+
+#include "common/Text.h"
+#include "platform/data/ComError.h"
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace ado {
+
+class ConnectionOptions {
+public:
+    // Throws _com_error (0x80040E73, DB_E_BADINITSTRING) for an unterminated quote or text after a closing quote.
+    static ConnectionOptions Parse(std::string_view connectionString);
+
+    // The value of the keyword (case-insensitive), or nullopt when it is absent.
+    std::optional<CString> Get(std::string_view keyword) const;
+    CString GetOr(std::string_view keyword, CString fallback = {}) const;
+    // Sets the keyword's value (replacing an earlier one).
+    void Set(std::string_view keyword, CString value);
+    // Overwrites every value (the password among them) in memory.
+    void Wipe() noexcept;
+    ~ConnectionOptions() { Wipe(); }
+    ConnectionOptions() = default;
+    ConnectionOptions(ConnectionOptions&&) = default;
+    ConnectionOptions& operator=(ConnectionOptions&&) = default;
+
+private:
+    std::vector<std::pair<CString, CString>> m_parts;
+};
+
+// A value as an ODBC connection string carries it: unchanged when it is safe bare, else in braces with '}' doubled.
+CString QuoteOdbcValue(std::string_view value);
+
+// What the mapping needs to know about the machine's ODBC configuration.
+struct OdbcCatalog {
+    struct Driver {
+        CString name;
+        CString library;
+    };
+    struct DataSource {
+        CString name;
+        CString driver;
+    };
+    std::vector<Driver> drivers;
+    std::vector<DataSource> dataSources;
+};
+
+// The ODBC side of one Open.
+struct OdbcTarget {
+    CString connectionString;  // for SQLDriverConnect; holds the password
+    CString displayString;     // the same with the password shown as "***"
+    CString driverName;        // odbcinst name of the driver in use (or the DSN's driver)
+    bool fileDatabase = false; // SQLite
+    // Set when Server named a SQL Server instance ("host\instance") that the driver cannot find within the time
+    // limit on its own: the caller asks the SQL Server Browser for the instance's port and then appends
+    // "SERVER=<host>;PORT=<port>;" to connectionString.
+    std::optional<CString> browserHost;
+    CString browserInstance;
+};
+
+// Maps the parsed connection string onto the catalog:
+//  - Server names a data source (compared case-insensitively): DSN=name with UID and PWD; a server DSN also gets
+//    DATABASE when Database is not empty; a file database (SQLite) keeps its path and gets NoCreat=1.
+//  - else Provider is SQLOLEDB, SQLNCLI, SQLNCLI10 or SQLNCLI11: the driver named like the provider's registry key
+//    ("SQL Server" for SQLOLEDB, "SQL Native Client", "SQL Server Native Client 10.0/11.0"), else "ODBC Driver 18
+//    for SQL Server", else "ODBC Driver 17 for SQL Server", else FreeTDS; SERVER, DATABASE, UID, PWD, and for
+//    FreeTDS TDS_Version=7.4 (the login time limit only bounds a silent server with a pinned version) and PORT
+//    (1433 unless Server says "host,port"; "host\instance" goes through browserHost).
+// Throws _com_error 0x800A0E7A (provider not found) naming the provider and the Debian package to install.
+OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalog);
+
+} // namespace ado

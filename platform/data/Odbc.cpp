@@ -1,0 +1,182 @@
+#include "platform/data/Odbc.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string.h> // explicit_bzero
+
+namespace ado::odbc {
+namespace {
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// Lower is more telling. Drivers report a refused login with 28000 next to a generic 08001 (FreeTDS in varying
+// order), so the class of the record decides, not its position.
+int rank_of(std::string_view sqlState) {
+    if (sqlState == "28000")
+        return 0;
+    if (starts_with(sqlState, "42"))
+        return 1;
+    if (starts_with(sqlState, "23"))
+        return 2;
+    return 3;
+}
+
+CString trim_message(CString text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
+        text.pop_back();
+    return text;
+}
+
+void replace_all(CString& text, std::string_view needle, std::string_view replacement) {
+    if (needle.empty())
+        return;
+    for (std::size_t at = text.find(needle); at != CString::npos; at = text.find(needle, at + replacement.size()))
+        text.replace(at, needle.size(), replacement);
+}
+
+} // namespace
+
+std::vector<DiagRecord> ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
+    std::vector<DiagRecord> records;
+    if (handle == SQL_NULL_HANDLE)
+        return records;
+    for (SQLSMALLINT index = 1;; ++index) {
+        SQLCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        SQLRETURN rc = SQLGetDiagRec(handleType, handle, index, state, &native, nullptr, 0, &length);
+        if (rc == SQL_NO_DATA || !SQL_SUCCEEDED(rc))
+            break;
+        std::vector<SQLCHAR> message(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) + 1);
+        rc = SQLGetDiagRec(handleType, handle, index, state, &native, message.data(),
+                           static_cast<SQLSMALLINT>(message.size()), &length);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        records.push_back(
+            DiagRecord{CString(reinterpret_cast<const char*>(state), strnlen(reinterpret_cast<const char*>(state), 5)),
+                       native, trim_message(reinterpret_cast<const char*>(message.data()))});
+    }
+    return records;
+}
+
+HRESULT HresultFromSqlState(std::string_view sqlState) noexcept {
+    if (sqlState == "28000")
+        return static_cast<HRESULT>(0x80040E4Du);
+    if (starts_with(sqlState, "42"))
+        return static_cast<HRESULT>(0x80040E14u);
+    if (starts_with(sqlState, "23"))
+        return static_cast<HRESULT>(0x80040E2Fu);
+    return E_FAIL;
+}
+
+_com_error MakeError(const std::vector<DiagRecord>& records, const CString& source, std::string_view context,
+                     std::string_view secret) {
+    const DiagRecord* decisive = nullptr;
+    for (const DiagRecord& record : records)
+        if (decisive == nullptr || rank_of(record.sqlState) < rank_of(decisive->sqlState))
+            decisive = &record;
+
+    CString description;
+    std::vector<std::string_view> seen;
+    for (const DiagRecord& record : records) {
+        if (record.message.empty() || std::find(seen.begin(), seen.end(), record.message) != seen.end())
+            continue;
+        seen.push_back(record.message);
+        if (!description.empty())
+            description += "; ";
+        description += record.message;
+    }
+    if (description.empty())
+        description = CString(context) + " failed without diagnostic information";
+    replace_all(description, secret, "***");
+
+    CString sqlState = decisive != nullptr ? decisive->sqlState : CString();
+    return _com_error(HresultFromSqlState(sqlState), source, std::move(description), std::move(sqlState));
+}
+
+SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const CString& source, std::string_view context,
+                std::string_view secret, bool noDataIsSuccess) {
+    if (SQL_SUCCEEDED(rc) || (noDataIsSuccess && rc == SQL_NO_DATA))
+        return rc;
+    throw MakeError(ReadDiagnostics(handleType, handle), source, context, secret);
+}
+
+EnvHandle NewEnvironment() {
+    SQLHANDLE raw = SQL_NULL_HANDLE;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &raw)))
+        throw _com_error(E_FAIL, "ODBC driver manager", "The ODBC environment could not be allocated");
+    EnvHandle env(raw);
+    Check(SQLSetEnvAttr(raw, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0), SQL_HANDLE_ENV, raw,
+          "ODBC driver manager", "Setting the ODBC version");
+    return env;
+}
+
+DbcHandle NewConnection(const EnvHandle& env) {
+    SQLHANDLE raw = SQL_NULL_HANDLE;
+    Check(SQLAllocHandle(SQL_HANDLE_DBC, env.get(), &raw), SQL_HANDLE_ENV, env.get(), "ODBC driver manager",
+          "Allocating a connection");
+    return DbcHandle(raw);
+}
+
+StmtHandle NewStatement(const DbcHandle& dbc, const CString& source) {
+    SQLHANDLE raw = SQL_NULL_HANDLE;
+    Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc.get(), &raw), SQL_HANDLE_DBC, dbc.get(), source,
+          "Allocating a statement");
+    return StmtHandle(raw);
+}
+
+std::vector<DriverInfo> ListDrivers(const EnvHandle& env) {
+    std::vector<DriverInfo> drivers;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    for (;;) {
+        std::vector<SQLCHAR> name(256), attributes(4096);
+        SQLSMALLINT nameLength = 0, attributesLength = 0;
+        SQLRETURN rc = SQLDrivers(env.get(), direction, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
+                                  attributes.data(), static_cast<SQLSMALLINT>(attributes.size()), &attributesLength);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        direction = SQL_FETCH_NEXT;
+        DriverInfo info{reinterpret_cast<const char*>(name.data()), {}};
+        // The attributes come as "key=value\0key=value\0\0" (truncated when longer than the buffer).
+        const char* at = reinterpret_cast<const char*>(attributes.data());
+        const char* end =
+            at + std::min<std::size_t>(attributes.size() - 1,
+                                       static_cast<std::size_t>(std::max<SQLSMALLINT>(attributesLength, 0)));
+        while (at < end && *at != '\0') {
+            std::string_view pair(at, strnlen(at, static_cast<std::size_t>(end - at)));
+            if (pair.size() > 7 && strncasecmp(pair.data(), "Driver=", 7) == 0)
+                info.library = CString(pair.substr(7));
+            at += pair.size() + 1;
+        }
+        drivers.push_back(std::move(info));
+    }
+    return drivers;
+}
+
+std::vector<DataSourceInfo> ListDataSources(const EnvHandle& env) {
+    std::vector<DataSourceInfo> sources;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    for (;;) {
+        std::vector<SQLCHAR> name(SQL_MAX_DSN_LENGTH + 1), driver(1024);
+        SQLSMALLINT nameLength = 0, driverLength = 0;
+        SQLRETURN rc =
+            SQLDataSources(env.get(), direction, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
+                           driver.data(), static_cast<SQLSMALLINT>(driver.size()), &driverLength);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        direction = SQL_FETCH_NEXT;
+        sources.push_back(
+            DataSourceInfo{reinterpret_cast<const char*>(name.data()), reinterpret_cast<const char*>(driver.data())});
+    }
+    return sources;
+}
+
+void Wipe(CString& text) noexcept {
+    if (!text.empty())
+        explicit_bzero(text.data(), text.size());
+    text.clear();
+}
+
+} // namespace ado::odbc
