@@ -34,6 +34,12 @@ public:
     virtual int MessageBox(const CString& text, const CString& caption, UINT type) = 0;
     // While busy the window takes no input (the Register command's synchronous work).
     virtual void SetBusy(bool busy) = 0;
+    // The window's icon (big: the title bar and task switcher; small: the title bar's own). A front end without
+    // window icons ignores it.
+    virtual void SetIcon(int iconResource, bool big) {
+        (void)iconResource;
+        (void)big;
+    }
 };
 
 class IFrontEnd {
