@@ -17,3 +17,8 @@ bool LoadDatabaseSettings(CString& databaseServer, CString& dbServerIP, CString&
 // Always returns true.
 bool SaveDatabaseSettings(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
                           const CString& dbUserID, const CString& dbUserPassword);
+// As SaveDatabaseSettings, for callers that must know the outcome (the unattended command line): true when all
+// five values were written; otherwise false, with the first failing value's error text (CVLReg::m_strLastError)
+// in *firstError when firstError is not null. Every value is still attempted.
+bool SaveDatabaseSettingsChecked(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
+                                 const CString& dbUserID, const CString& dbUserPassword, CString* firstError);

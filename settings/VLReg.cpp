@@ -1,0 +1,205 @@
+#include "settings/VLReg.h"
+
+#include "platform/messages/Messages.h"
+#include "platform/registry/Registry.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD message_flags =
+    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+
+constexpr const char* type_mismatch_text = "The type you specified mismatch with registry value type.";
+constexpr const char* missing_message_format = "The system cannot find error message for error number %i";
+
+// A value that grows between the size query and the read is asked for again with the size it now has; a value that
+// keeps changing that fast is reported with ERROR_MORE_DATA after these attempts.
+constexpr int read_attempts = 8;
+
+bool is_text_type(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Closes a key on every path out of an operation.
+class open_key {
+public:
+    open_key() = default;
+    open_key(const open_key&) = delete;
+    open_key& operator=(const open_key&) = delete;
+    ~open_key() {
+        if (m_key != nullptr)
+            (void)RegCloseKey(m_key);
+    }
+    PHKEY out() { return &m_key; }
+    HKEY get() const { return m_key; }
+    void close() {
+        if (m_key != nullptr)
+            (void)RegCloseKey(m_key);
+        m_key = nullptr;
+    }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+} // namespace
+
+CVLReg::~CVLReg() = default;
+
+bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
+    if (m_hRootKey == nullptr)
+        m_hRootKey = HKEY_LOCAL_MACHINE;
+
+    open_key key;
+    LONG status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_READ, key.out());
+    if (status != ERROR_SUCCESS) {
+        SetErrorFromCode(static_cast<DWORD>(status));
+        m_dwLastError = static_cast<DWORD>(status);
+        return false;
+    }
+
+    DWORD type = 0;
+    DWORD size = 0;
+    status = RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, nullptr, &size);
+    if (status != ERROR_SUCCESS) {
+        key.close();
+        SetErrorFromCode(static_cast<DWORD>(status));
+        m_dwLastError = static_cast<DWORD>(status);
+        return false;
+    }
+    if (!is_text_type(type)) {
+        key.close();
+        m_strLastError = type_mismatch_text;
+        m_dwLastError = 0;
+        return false;
+    }
+
+    // The buffer is sized to the value (plus the zero put behind the data), so a value of any length is read whole.
+    std::vector<char> buffer;
+    for (int attempt = 0;; ++attempt) {
+        try {
+            buffer.assign(static_cast<std::size_t>(size) + 1, '\0');
+        } catch (const std::bad_alloc&) {
+            status = ERROR_NOT_ENOUGH_MEMORY;
+            break;
+        }
+        status = RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()),
+                                  &size);
+        if (status != ERROR_MORE_DATA || attempt + 1 == read_attempts)
+            break;
+    }
+    key.close();
+    if (status != ERROR_SUCCESS) {
+        SetErrorFromCode(static_cast<DWORD>(status));
+        m_dwLastError = static_cast<DWORD>(status);
+        return false;
+    }
+
+    buffer[size] = '\0';
+    value = CString(buffer.data());
+    m_dwLastError = 0;
+    return true;
+}
+
+bool CVLReg::WriteValue(CString keyPath, CString valueName, CString data, DWORD type) {
+    if (m_hRootKey == nullptr)
+        m_hRootKey = HKEY_LOCAL_MACHINE;
+
+    open_key key;
+    LONG status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_READ, key.out());
+    if (status == ERROR_SUCCESS) {
+        key.close();
+        status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_WRITE, key.out());
+    } else {
+        status = RegCreateKeyExA(m_hRootKey, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                                 key.out(), nullptr);
+    }
+    if (status != ERROR_SUCCESS) {
+        SetErrorFromCode(static_cast<DWORD>(status));
+        m_dwLastError = static_cast<DWORD>(status);
+        return false;
+    }
+
+    status = RegSetValueExA(key.get(), valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                            static_cast<DWORD>(data.size()));
+    key.close();
+    if (status != ERROR_SUCCESS) {
+        SetErrorFromCode(static_cast<DWORD>(status));
+        m_dwLastError = static_cast<DWORD>(status);
+        return false;
+    }
+    m_dwLastError = 0;
+    return true;
+}
+
+bool CVLReg::KeyExists(CString keyPath) {
+    if (m_hRootKey == nullptr)
+        m_hRootKey = HKEY_LOCAL_MACHINE;
+
+    open_key key;
+    const LONG status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_READ, key.out());
+    if (status != ERROR_SUCCESS) {
+        m_dwLastError = static_cast<DWORD>(status);
+        return false;
+    }
+    key.close();
+    m_dwLastError = 0;
+    return true;
+}
+
+void CVLReg::SetErrorFromCode(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(message_flags, nullptr, code, LANG_NEUTRAL_SUBLANG_DEFAULT,
+                                        reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (length > 0 && text != nullptr)
+        m_strLastError.assign(text, length);
+    else
+        m_strLastError = Format(missing_message_format, static_cast<int>(code));
+    LocalFree(text);
+}
+
+CString CVLReg::Format(const char* format, ...) {
+    CString result;
+    if (format == nullptr)
+        return result;
+    va_list args;
+    va_start(args, format);
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (*p != '%') {
+            result += *p;
+            continue;
+        }
+        // A '%' is never copied; the character after it is a conversion or is handled as an ordinary character.
+        switch (p[1]) {
+        case 'c': {
+            // Texts end at their first zero byte, so the zero character contributes nothing.
+            const char c = static_cast<char>(va_arg(args, int));
+            if (c != '\0')
+                result += c;
+            ++p;
+            break;
+        }
+        case 'i':
+            result += std::to_string(static_cast<std::int32_t>(va_arg(args, int)));
+            ++p;
+            break;
+        case 's': {
+            const char* text = va_arg(args, const char*);
+            if (text != nullptr)
+                result += text;
+            ++p;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    va_end(args);
+    return result;
+}
