@@ -1,0 +1,219 @@
+#include "platform/ui/terminal/TerminalSession.h"
+
+#include "platform/ui/terminal/TerminalFrontEnd.h"
+
+#include <array>
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <newt.h>
+#include <slang.h>
+#include <stdexcept>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace terminal_ui {
+namespace {
+
+constexpr std::array<int, 4> kTerminatingSignals = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
+// Written by the signal handler, read by the forms' loops.
+volatile sig_atomic_t g_pending_signal = 0;
+volatile int g_signal_write_fd = -1;
+
+struct SessionState {
+    int depth = 0;
+    int pipe[2] = {-1, -1};
+    std::array<struct sigaction, kTerminatingSignals.size()> previous{};
+    std::array<bool, kTerminatingSignals.size()> installed{};
+    std::string savedLocale;
+    std::terminate_handler previousTerminate = nullptr;
+    bool utf8 = false;
+};
+
+SessionState g_state;
+
+extern "C" void on_terminating_signal(int sig) {
+    const int savedErrno = errno;
+    if (g_pending_signal == 0) {
+        g_pending_signal = sig;
+    }
+    const char byte = 1;
+    if (g_signal_write_fd >= 0) {
+        [[maybe_unused]] const ssize_t ignored = ::write(g_signal_write_fd, &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+void restore_signal_handlers() {
+    for (std::size_t i = 0; i < kTerminatingSignals.size(); ++i) {
+        if (g_state.installed[i]) {
+            ::sigaction(kTerminatingSignals[i], &g_state.previous[i], nullptr);
+            g_state.installed[i] = false;
+        }
+    }
+    g_signal_write_fd = -1;
+    for (int& fd : g_state.pipe) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+}
+
+void install_signal_handlers() {
+    if (::pipe2(g_state.pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw std::runtime_error(std::string("cannot create the signal pipe: ") + std::strerror(errno));
+    }
+    g_pending_signal = 0;
+    g_signal_write_fd = g_state.pipe[1];
+    for (std::size_t i = 0; i < kTerminatingSignals.size(); ++i) {
+        struct sigaction current {};
+        ::sigaction(kTerminatingSignals[i], nullptr, &current);
+        if (current.sa_handler == SIG_IGN) {
+            continue; // the operator asked for this signal to be ignored (nohup): keep it so
+        }
+        struct sigaction action {};
+        action.sa_handler = on_terminating_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART; // other blocking calls go on; select() in the form loop still wakes
+        if (::sigaction(kTerminatingSignals[i], &action, &g_state.previous[i]) == 0) {
+            g_state.installed[i] = true;
+        }
+    }
+}
+
+void restore_locale() {
+    std::setlocale(LC_ALL, g_state.savedLocale.c_str());
+}
+
+[[noreturn]] void on_terminate() {
+    if (g_state.depth > 0) {
+        g_state.depth = 0;
+        newtFinished();
+    }
+    if (g_state.previousTerminate != nullptr) {
+        g_state.previousTerminate();
+    }
+    std::abort();
+}
+
+void start_session() {
+    std::string why;
+    if (!TerminalAvailable(&why)) {
+        throw std::runtime_error(why);
+    }
+    install_signal_handlers();
+    const char* locale = std::setlocale(LC_ALL, nullptr);
+    g_state.savedLocale = locale != nullptr ? locale : "C";
+    // newtInit takes the whole locale from the environment; keep its character set (newt measures text with
+    // it) but give every other category back to the program.
+    if (newtInit() < 0) {
+        SLsmg_reset_smg();
+        SLang_reset_tty();
+        restore_locale();
+        restore_signal_handlers();
+        throw std::runtime_error("the terminal cannot be switched to full-screen mode");
+    }
+    const char* ctype = std::setlocale(LC_CTYPE, nullptr);
+    const std::string sessionCtype = ctype != nullptr ? ctype : "C";
+    restore_locale();
+    std::setlocale(LC_CTYPE, sessionCtype.c_str());
+    g_state.utf8 = SLutf8_is_utf8_mode() != 0;
+    g_state.previousTerminate = std::set_terminate(on_terminate);
+    newtCls();
+}
+
+void finish_session() noexcept {
+    std::set_terminate(g_state.previousTerminate);
+    g_state.previousTerminate = nullptr;
+    newtFinished();
+    restore_locale();
+    restore_signal_handlers();
+    const int sig = g_pending_signal;
+    g_pending_signal = 0;
+    if (sig != 0) {
+        ::raise(sig); // with the previous disposition back in place: by default, the process ends here
+    }
+}
+
+std::string printable(const char* text) {
+    std::string out;
+    for (const char* p = text; *p != '\0' && out.size() < 64; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    }
+    return out;
+}
+
+} // namespace
+
+SessionLease::SessionLease() {
+    if (g_state.depth == 0) {
+        start_session();
+    }
+    ++g_state.depth;
+}
+
+SessionLease::~SessionLease() {
+    if (g_state.depth > 0 && --g_state.depth == 0) {
+        finish_session();
+    }
+}
+
+bool SessionLease::Utf8() const {
+    return g_state.utf8;
+}
+
+int SessionLease::SignalFd() const {
+    return g_state.pipe[0];
+}
+
+bool SessionLease::SignalPending() const {
+    return g_pending_signal != 0;
+}
+
+void SessionLease::DiscardInput() {
+    ::tcflush(SLang_TT_Read_FD >= 0 ? SLang_TT_Read_FD : STDIN_FILENO, TCIFLUSH);
+    SLang_flush_input();
+}
+
+} // namespace terminal_ui
+
+bool TerminalAvailable(std::string* whyNot) {
+    auto fail = [whyNot](std::string reason) {
+        if (whyNot != nullptr) {
+            *whyNot = std::move(reason);
+        }
+        return false;
+    };
+    if (::isatty(STDIN_FILENO) != 1) {
+        return fail("standard input is not a terminal");
+    }
+    if (::isatty(STDOUT_FILENO) != 1) {
+        return fail("standard output is not a terminal");
+    }
+    const char* term = std::getenv("TERM");
+    if (term == nullptr || *term == '\0') {
+        return fail("TERM is not set, so the terminal type is unknown");
+    }
+    if (std::strcmp(term, "dumb") == 0) {
+        return fail("the terminal type \"dumb\" cannot position the cursor");
+    }
+    // The same look-up newt makes at start-up, without newt's exit on failure.
+    std::string termName(term);
+    const int status = SLtt_initialize(termName.data());
+    if (status == -1) {
+        return fail("the terminal type \"" + terminal_ui::printable(term) + "\" is not in the terminal database");
+    }
+    if (status != 0) {
+        return fail("the terminal type \"" + terminal_ui::printable(term) +
+                    "\" cannot clear the screen or position the cursor");
+    }
+    return true;
+}
