@@ -5,6 +5,7 @@
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -118,14 +119,24 @@ void ClearAllFaults() {
 }
 } // namespace testing
 
-// One ODBC connection; shared with the recordsets opened on it, so that its handles outlive their statements.
+// One ODBC connection; shared with the recordsets opened on it, so that its handles outlive their statements. A
+// connection that closes first frees the statements still open on it (their recordsets read as closed), as the
+// driver manager would otherwise free them behind the recordsets' backs.
 struct Session {
     odbc::EnvHandle env;
     odbc::DbcHandle dbc;
     bool connected = false;
     CString source; // "ODBC driver <name>": the error source for everything the driver reports
+    std::vector<std::weak_ptr<odbc::StmtHandle>> statements;
 
+    void FreeStatements() noexcept {
+        for (auto& weak : statements)
+            if (std::shared_ptr<odbc::StmtHandle> stmt = weak.lock())
+                stmt->reset();
+        statements.clear();
+    }
     ~Session() {
+        FreeStatements();
         if (connected)
             SQLDisconnect(dbc.get());
     }
@@ -143,10 +154,10 @@ public:
 class RecordsetImpl {
 public:
     std::shared_ptr<Session> session; // declared first: the statement is freed before the connection it runs on
-    odbc::StmtHandle stmt;
+    std::shared_ptr<odbc::StmtHandle> stmt;
     bool eof = true;
 
-    bool IsOpen() const { return static_cast<bool>(stmt); }
+    bool IsOpen() const { return stmt && *stmt; }
 };
 
 Connection::Connection() = default;
@@ -249,6 +260,7 @@ void Connection::Close() {
     if (!m_impl->IsOpen())
         throw _com_error(kObjectClosed, kConnectionSource, "Operation is not allowed when the object is closed.");
     std::shared_ptr<Session> session = std::move(m_impl->session);
+    session->FreeStatements();
     session->connected = false;
     odbc::Check(SQLDisconnect(session->dbc.get()), SQL_HANDLE_DBC, session->dbc.get(), session->source,
                 "Disconnecting");
@@ -301,8 +313,13 @@ void Recordset::Open(const CString& source, const std::vector<CString>& paramete
     if (columns > 0)
         eof = odbc::Check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), session->source, "Fetching a row", {},
                           true) == SQL_NO_DATA;
+    auto owned = std::make_shared<odbc::StmtHandle>(std::move(stmt));
+    session->statements.erase(std::remove_if(session->statements.begin(), session->statements.end(),
+                                             [](const auto& weak) { return weak.expired(); }),
+                              session->statements.end());
+    session->statements.push_back(owned);
     m_impl->session = std::move(session);
-    m_impl->stmt = std::move(stmt);
+    m_impl->stmt = std::move(owned);
     m_impl->eof = eof;
 }
 

@@ -93,7 +93,8 @@ _com_error MakeError(const std::vector<DiagRecord>& records, const CString& sour
     replace_all(description, secret, "***");
 
     CString sqlState = decisive != nullptr ? decisive->sqlState : CString();
-    return _com_error(HresultFromSqlState(sqlState), source, std::move(description), std::move(sqlState));
+    const HRESULT hr = HresultFromSqlState(sqlState);
+    return _com_error(hr, source, std::move(description), std::move(sqlState));
 }
 
 SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const CString& source, std::string_view context,

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -159,7 +161,9 @@ TEST_P(AdoDatabaseTest, MissingTableRaisesTheDriversError) {
         EXPECT_EQ(e.Error(), E_FAIL);
     }
     ExpectFromDriver(e);
-    EXPECT_NE(e.Description()->find("tblservers"), CString::npos) << *e.Description();
+    CString lower = *e.Description();
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_NE(lower.find("tblservers"), CString::npos) << *e.Description();
     // The failed Open leaves the recordset closed and the connection usable.
     EXPECT_EQ(expect_com_error([&] { recordset.IsEOF(); }).Error(), kObjectClosed);
     connection.Execute(kInsert, {"after", "10.0.0.10"}, 0);
@@ -180,7 +184,9 @@ TEST_P(AdoDatabaseTest, UnknownDatabaseFailsToOpen) {
     }
 }
 
-TEST_P(AdoDatabaseTest, WrongPasswordIsALoginFailure) {
+TEST_P(AdoDatabaseTest, WrongPasswordIsRefusedWithoutShowingIt) {
+    // psqlODBC reports every refused connection, a wrong password included, as 08001 (0x80004005); the password,
+    // which here needs quoting, appears in no text.
     if (GetParam() == Backend::Sqlite)
         GTEST_SKIP() << "SQLite has no logins";
     ado::Connection connection;
@@ -191,8 +197,9 @@ TEST_P(AdoDatabaseTest, WrongPasswordIsALoginFailure) {
                             "; PWD={wrong;pass}}word};",
                         "", "", 0);
     });
-    EXPECT_EQ(e.Error(), kLoginFailed);
-    EXPECT_EQ(e.SqlState(), "28000");
+    EXPECT_EQ(e.Error(), E_FAIL);
+    EXPECT_EQ(e.SqlState(), "08001");
+    EXPECT_NE(e.Description()->find("password authentication failed"), CString::npos) << *e.Description();
     ExpectFromDriver(e);
     EXPECT_EQ(e.Description()->find(wrong), CString::npos);
     EXPECT_EQ(connection.MappedConnectionString().find("wrong"), CString::npos);
@@ -248,8 +255,9 @@ TEST_P(AdoDatabaseTest, CallsInTheWrongStateRaiseAdoErrors) {
                                  ado::adCmdText);
               }).Error(),
               kObjectOpen);
-    // Closing the connection under an open recordset is safe; the recordset is released afterwards.
+    // Closing the connection under an open recordset closes the recordset too.
     connection.Close();
+    EXPECT_EQ(expect_com_error([&] { recordset.IsEOF(); }).Error(), kObjectClosed);
     recordset.Release();
 }
 
