@@ -1,0 +1,261 @@
+// The data objects' own logic, without a database: connection-string parsing and mapping, error translation, the
+// browser answer, COM balance, the system-message fallbacks, and calls through missing objects.
+#include "platform/data/Ado.h"
+#include "platform/data/AdoTesting.h"
+#include "platform/data/Com.h"
+#include "platform/data/ConnectionString.h"
+#include "platform/data/Odbc.h"
+#include "platform/data/SqlServerBrowser.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace {
+
+using ado::ConnectionOptions;
+using ado::MapToOdbc;
+using ado::OdbcCatalog;
+
+_com_error expect_com_error(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const _com_error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no _com_error";
+    return _com_error(S_OK);
+}
+
+TEST(ConnectionOptionsTest, ParsesTheRegistrationsFormatLiterally) {
+    // Keywords are case-insensitive and trimmed; bare values keep every byte up to ';' (blanks, quotes inside).
+    ConnectionOptions options =
+        ConnectionOptions::Parse("Provider=SQLOLEDB; Server=db\\inst; Database=Suite DB; UID=sa; PWD=it's \"x\" ;");
+    EXPECT_EQ(options.GetOr("provider"), "SQLOLEDB");
+    EXPECT_EQ(options.GetOr("SERVER"), "db\\inst");
+    EXPECT_EQ(options.GetOr("Database"), "Suite DB");
+    EXPECT_EQ(options.GetOr("uid"), "sa");
+    EXPECT_EQ(options.GetOr("PWD"), "it's \"x\" ");
+    EXPECT_FALSE(options.Get("Missing"));
+    EXPECT_EQ(ConnectionOptions::Parse("PWD=;").Get("PWD"), CString());
+}
+
+TEST(ConnectionOptionsTest, ParsesBothQuotingForms) {
+    // {..} with '}' doubled and ".." with '"' doubled carry ';', leading braces and quotes; the last duplicate wins.
+    ConnectionOptions options =
+        ConnectionOptions::Parse("PWD={a;b}}c} ; UID=\"x;\"\"y\"; Server={ padded }; server=late;");
+    EXPECT_EQ(options.GetOr("PWD"), "a;b}c");
+    EXPECT_EQ(options.GetOr("UID"), "x;\"y");
+    EXPECT_EQ(options.GetOr("Server"), "late");
+    EXPECT_EQ(ConnectionOptions::Parse("PWD={{lead}").GetOr("PWD"), "{lead");
+}
+
+TEST(ConnectionOptionsTest, RejectsMalformedQuotingWithoutEchoingTheValue) {
+    for (const char* text : {"PWD={secret;", "PWD=\"secret", "PWD={secret}x;", "Provider"}) {
+        _com_error e = expect_com_error([&] { ConnectionOptions::Parse(text); });
+        EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x80040E73u)) << text;
+        ASSERT_TRUE(e.Description());
+        EXPECT_EQ(e.Description()->find("secret"), CString::npos) << *e.Description();
+    }
+}
+
+TEST(QuoteOdbcValueTest, QuotesOnlyWhatTheDriverWouldMisread) {
+    EXPECT_EQ(ado::QuoteOdbcValue("plain"), "plain");
+    EXPECT_EQ(ado::QuoteOdbcValue(""), "");
+    EXPECT_EQ(ado::QuoteOdbcValue("a;b"), "{a;b}");
+    EXPECT_EQ(ado::QuoteOdbcValue("a}b"), "{a}}b}");
+    EXPECT_EQ(ado::QuoteOdbcValue("{x"), "{{x}");
+    EXPECT_EQ(ado::QuoteOdbcValue(" x"), "{ x}");
+}
+
+OdbcCatalog catalog(std::vector<OdbcCatalog::Driver> drivers, std::vector<OdbcCatalog::DataSource> sources = {}) {
+    return OdbcCatalog{std::move(drivers), std::move(sources)};
+}
+
+const OdbcCatalog::Driver kFreeTds{"FreeTDS", "libtdsodbc.so"};
+const OdbcCatalog::Driver kSqlite{"SQLite3", "libsqlite3odbc.so"};
+const OdbcCatalog::Driver kPostgres{"PostgreSQL Unicode", "psqlodbcw.so"};
+
+ado::OdbcTarget map(const std::string& text, const OdbcCatalog& c) {
+    return MapToOdbc(ConnectionOptions::Parse(text), c);
+}
+
+TEST(MapToOdbcTest, ServerNamingADataSourceConnectsToIt) {
+    // A file DSN keeps its own path and must not be created; a server DSN takes the Database; case does not matter.
+    OdbcCatalog c = catalog({kSqlite, kPostgres, kFreeTds}, {{"Demo", "SQLite3"}, {"Suite", "PostgreSQL Unicode"}});
+    ado::OdbcTarget file = map("Provider=SQLOLEDB; Server=demo; Database=ignored; UID=; PWD=;", c);
+    EXPECT_EQ(file.connectionString, "DSN=Demo;NoCreat=1;");
+    EXPECT_TRUE(file.fileDatabase);
+    EXPECT_EQ(file.driverName, "SQLite3");
+
+    ado::OdbcTarget server = map("Provider=SQLNCLI11; Server=Suite; Database=db; UID=u; PWD={p;w};", c);
+    EXPECT_EQ(server.connectionString, "DSN=Suite;UID=u;PWD={p;w};DATABASE=db;");
+    EXPECT_EQ(server.displayString, "DSN=Suite;UID=u;PWD=***;DATABASE=db;");
+    EXPECT_FALSE(server.fileDatabase);
+}
+
+TEST(MapToOdbcTest, FreeTdsGetsPortAndPinnedProtocolForEachServerForm) {
+    OdbcCatalog c = catalog({kSqlite, kFreeTds});
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=db.example; Database=Suite; UID=sa; PWD=pw;", c).displayString,
+              "DRIVER=FreeTDS;SERVER=db.example;PORT=1433;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;");
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=10.0.0.5,14330; Database=Suite; UID=sa; PWD=pw;", c).connectionString,
+              "DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=14330;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=pw;");
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=tcp:db,1500; Database=; UID=sa; PWD=pw;", c).displayString,
+              "DRIVER=FreeTDS;SERVER=db;PORT=1500;TDS_Version=7.4;UID=sa;PWD=***;");
+    ado::OdbcTarget instance = map("Provider=SQLNCLI; Server=db\\SQLEXPRESS; Database=Suite; UID=sa; PWD=pw;", c);
+    ASSERT_TRUE(instance.browserHost);
+    EXPECT_EQ(*instance.browserHost, "db");
+    EXPECT_EQ(instance.browserInstance, "SQLEXPRESS");
+    EXPECT_EQ(instance.displayString, "DRIVER=FreeTDS;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;");
+}
+
+TEST(MapToOdbcTest, PrefersTheProvidersOwnDriverThenTheNewestMicrosoftDriver) {
+    const OdbcCatalog::Driver ms17{"ODBC Driver 17 for SQL Server", "libmsodbcsql-17.so"};
+    const OdbcCatalog::Driver ms18{"ODBC Driver 18 for SQL Server", "libmsodbcsql-18.so"};
+    const OdbcCatalog::Driver ncli11{"SQL Server Native Client 11.0", "libsqlncli-11.0.so"};
+    const std::string text = "Provider=SQLNCLI11; Server=db\\inst; Database=d; UID=u; PWD=p;";
+    EXPECT_EQ(map(text, catalog({kFreeTds, ms17, ms18, ncli11})).driverName, "SQL Server Native Client 11.0");
+    EXPECT_EQ(map(text, catalog({kFreeTds, ms17, ms18})).driverName, "ODBC Driver 18 for SQL Server");
+    ado::OdbcTarget target = map(text, catalog({kFreeTds, ms17}));
+    EXPECT_EQ(target.driverName, "ODBC Driver 17 for SQL Server");
+    // Microsoft's drivers read host\instance and host,port themselves.
+    EXPECT_EQ(target.connectionString, "DRIVER=ODBC Driver 17 for SQL Server;SERVER=db\\inst;DATABASE=d;UID=u;PWD=p;");
+    EXPECT_FALSE(target.browserHost);
+}
+
+TEST(MapToOdbcTest, MissingDriverNamesTheProviderAndThePackage) {
+    _com_error e = expect_com_error(
+        [] { map("Provider=SQLNCLI10; Server=db; Database=d; UID=u; PWD=secret;", catalog({kSqlite})); });
+    EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x800A0E7Au));
+    ASSERT_TRUE(e.Description());
+    EXPECT_NE(e.Description()->find("SQLNCLI10"), CString::npos);
+    EXPECT_NE(e.Description()->find("tdsodbc"), CString::npos);
+    EXPECT_EQ(e.Description()->find("secret"), CString::npos);
+
+    _com_error unknown = expect_com_error([] { map("Provider=MSDASQL; Server=nowhere;", catalog({kFreeTds})); });
+    EXPECT_EQ(unknown.Error(), static_cast<HRESULT>(0x800A0E7Au));
+    EXPECT_NE(unknown.Description()->find("MSDASQL"), CString::npos);
+}
+
+TEST(OdbcErrorTest, SqlStateClassesMapToTheirHresults) {
+    EXPECT_EQ(ado::odbc::HresultFromSqlState("08001"), E_FAIL);
+    EXPECT_EQ(ado::odbc::HresultFromSqlState("28000"), static_cast<HRESULT>(0x80040E4Du));
+    EXPECT_EQ(ado::odbc::HresultFromSqlState("42S02"), static_cast<HRESULT>(0x80040E14u));
+    EXPECT_EQ(ado::odbc::HresultFromSqlState("23505"), static_cast<HRESULT>(0x80040E2Fu));
+    EXPECT_EQ(ado::odbc::HresultFromSqlState("HYT00"), E_FAIL);
+    EXPECT_EQ(ado::odbc::HresultFromSqlState(""), E_FAIL);
+}
+
+TEST(OdbcErrorTest, AllRecordsAreScannedJoinedAndScrubbed) {
+    // FreeTDS puts the login refusal after a generic record at times: the refusal decides wherever it stands.
+    std::vector<ado::odbc::DiagRecord> records{{"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
+                                               {"28000", 18456, "Login failed for user 'sa' (pw: hunter2)"},
+                                               {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"}};
+    _com_error e = ado::odbc::MakeError(records, "ODBC driver FreeTDS", "Connecting", "hunter2");
+    EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x80040E4Du));
+    EXPECT_EQ(e.SqlState(), "28000");
+    EXPECT_EQ(*e.Source(), "ODBC driver FreeTDS");
+    EXPECT_EQ(*e.Description(),
+              "[FreeTDS][SQL Server]Unable to connect to data source; Login failed for user 'sa' (pw: ***)");
+
+    _com_error empty = ado::odbc::MakeError({}, "ODBC driver X", "Connecting");
+    EXPECT_EQ(empty.Error(), E_FAIL);
+    EXPECT_EQ(*empty.Description(), "Connecting failed without diagnostic information");
+}
+
+TEST(SqlServerBrowserTest, ReadsTheTcpPortOfTheAnswer) {
+    auto answer = [](const std::string& text) {
+        std::string bytes = "\x05";
+        bytes += static_cast<char>(text.size() & 0xFF);
+        bytes += static_cast<char>(text.size() >> 8);
+        return bytes + text;
+    };
+    auto parse = [](const std::string& bytes) {
+        return ado::ParseBrowserResponse(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    };
+    EXPECT_EQ(parse(answer("ServerName;DB;InstanceName;SQLEXPRESS;IsClustered;No;Version;15.0.2000.5;tcp;49172;;")),
+              49172);
+    EXPECT_EQ(parse(answer("ServerName;DB;InstanceName;X;np;\\\\DB\\pipe\\sql\\query;;")), 0);
+    EXPECT_EQ(parse(answer("ServerName;DB;tcp;99999;;")), 0);
+    EXPECT_EQ(parse(answer("ServerName;DB;tcp;14x;;")), 0);
+    EXPECT_EQ(parse("\x04xyz"), 0);
+    // A length field larger than the datagram reads only what arrived.
+    EXPECT_EQ(parse(std::string("\x05\xff\xff", 3) + "tcp;1500"), 1500);
+}
+
+TEST(ComTest, CallsAreCountedPerThreadAndBalance) {
+    EXPECT_EQ(CoInitializeDepth(), 0);
+    {
+        CComScope outer;
+        EXPECT_EQ(outer.Result(), S_OK);
+        CComScope inner;
+        EXPECT_EQ(inner.Result(), S_FALSE);
+        EXPECT_EQ(CoInitializeDepth(), 2);
+    }
+    EXPECT_EQ(CoInitializeDepth(), 0);
+    CoUninitialize(); // an extra stop does not go below zero
+    EXPECT_EQ(CoInitializeDepth(), 0);
+}
+
+TEST(ComErrorTest, SystemMessageIsTrimmedOrFallsBack) {
+    EXPECT_STREQ(_com_error(E_POINTER).ErrorMessage(), "Invalid pointer");
+    EXPECT_STREQ(_com_error(E_ACCESSDENIED).ErrorMessage(), "Access is denied.");
+    EXPECT_STREQ(_com_error(static_cast<HRESULT>(0x80040205u)).ErrorMessage(), "IDispatch error #5");
+    EXPECT_STREQ(_com_error(static_cast<HRESULT>(0x8004FFFFu)).ErrorMessage(), "IDispatch error #65023");
+    EXPECT_STREQ(_com_error(static_cast<HRESULT>(0x80040200u)).ErrorMessage(), "Unknown error 0x80040200");
+    EXPECT_STREQ(_com_error(static_cast<HRESULT>(0x80040E4Du)).ErrorMessage(), "IDispatch error #3149");
+    EXPECT_STREQ(_com_error(static_cast<HRESULT>(0x800A0E7Au)).ErrorMessage(), "Unknown error 0x800A0E7A");
+    EXPECT_STREQ(_com_error(1).ErrorMessage(), "Unknown error 0x1");
+    // Looked up once: the same text object is returned again.
+    _com_error e(E_POINTER);
+    EXPECT_EQ(e.ErrorMessage(), e.ErrorMessage());
+}
+
+TEST(MissingObjectTest, CallsThroughAMissingObjectRaiseEPointerWithoutErrorInfo) {
+    ado::Connection connection;
+    ado::Recordset recordset;
+    const std::vector<std::function<void()>> calls{
+        [&] { connection.Open("Provider=SQLOLEDB;", "", "", 0); },
+        [&] { connection.Execute("x", {}, 0); },
+        [&] { connection.GetState(); },
+        [&] { connection.Close(); },
+        [&] { recordset.Open("x", {}, connection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdText); },
+        [&] { recordset.IsEOF(); },
+        [&] { recordset.Close(); },
+    };
+    for (const auto& call : calls) {
+        _com_error e = expect_com_error(call);
+        EXPECT_EQ(e.Error(), E_POINTER);
+        EXPECT_FALSE(e.Source());
+        EXPECT_FALSE(e.Description());
+    }
+    ASSERT_EQ(connection.CreateInstance(), S_OK);
+    connection.Release();
+    EXPECT_FALSE(connection.Exists());
+    EXPECT_EQ(expect_com_error([&] { connection.GetState(); }).Error(), E_POINTER);
+}
+
+TEST(FaultInjectionTest, InjectedFaultsFailTheirOperationUntilCleared) {
+    ado::Connection connection;
+    {
+        ado::testing::ScopedFault fault(ado::testing::Operation::ConnectionCreate, E_OUTOFMEMORY);
+        EXPECT_EQ(connection.CreateInstance(), E_OUTOFMEMORY);
+        EXPECT_FALSE(connection.Exists());
+    }
+    ASSERT_EQ(connection.CreateInstance(), S_OK);
+    {
+        ado::testing::ScopedFault state(ado::testing::Operation::ConnectionGetState, E_UNEXPECTED);
+        _com_error e = expect_com_error([&] { connection.GetState(); });
+        EXPECT_EQ(e.Error(), E_UNEXPECTED);
+        EXPECT_EQ(*e.Source(), "ADODB.Connection");
+        EXPECT_EQ(*e.Description(), "Injected fault: Connection State");
+    }
+    EXPECT_EQ(connection.GetState(), ado::adStateClosed);
+    ado::testing::ScopedFault close(ado::testing::Operation::ConnectionClose, E_FAIL, false);
+    _com_error e = expect_com_error([&] { connection.Close(); });
+    EXPECT_EQ(e.Error(), E_FAIL);
+    EXPECT_FALSE(e.Description());
+}
+
+} // namespace
