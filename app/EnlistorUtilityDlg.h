@@ -1,0 +1,40 @@
+// The registration dialog: the suite's five database settings in five edit fields, and the Register command.
+#pragma once
+
+#include "common/Text.h"
+#include "platform/ui/Dialog.h"
+
+#include <cstddef>
+
+class CEnlistorUtilityDlg : public CDialog {
+public:
+    explicit CEnlistorUtilityDlg(CDialog* parent = nullptr);
+    ~CEnlistorUtilityDlg() override;
+
+    // The Register command: stores the entered settings, registers this machine, reports the outcome in one
+    // message box, puts the earlier settings back after a failure, and reloads what is stored.
+    void OnRegister();
+    // The picture shown while the minimised dialog is dragged: the application icon.
+    HICON OnQueryDragIcon();
+
+    HICON m_hIcon = nullptr;
+    CString m_strDatabaseServer;
+    CString m_strDBServerIP;
+    CString m_strDatabaseName;
+    CString m_strDBUserID;
+    CString m_strDBUserPassword; // plain text in memory
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange* pDX) override;
+    bool OnCommand(int id) override;
+
+    // The settings store and the registration, virtual so the dialog's flow can be exercised on its own.
+    // Assigns all five members from the stored settings (the password decrypted).
+    virtual bool LoadSettings();
+    // Stores all five members (the password encrypted).
+    virtual bool SaveSettings();
+    // Enters this machine into the suite's database: 1 on success, else 0 with the reason in errorText
+    // (errorTextSize bytes, always zero-terminated on return).
+    virtual int RegisterMachine(char* errorText, std::size_t errorTextSize);
+};

@@ -1,0 +1,73 @@
+// The process entry: the command line when arguments are given, else the dialog in the front end that fits.
+#include "app/FrontEndChoice.h"
+#include "cli/CommandLine.h"
+#include "platform/ui/Dialog.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#ifdef ENLISTOR_HAVE_QT
+#include "platform/ui/qt/QtFrontEnd.h"
+#endif
+#ifdef ENLISTOR_HAVE_TERMINAL
+#include "platform/ui/terminal/TerminalFrontEnd.h"
+#endif
+
+namespace {
+
+int run_dialog(int& argc, char** argv) {
+    FrontEndEnvironment env;
+    env.getEnv = [](const char* name) -> const char* { return std::getenv(name); };
+#ifdef ENLISTOR_HAVE_QT
+    env.windowBuilt = true;
+#else
+    env.windowBuilt = false;
+#endif
+#ifdef ENLISTOR_HAVE_TERMINAL
+    env.terminalAvailable = [](std::string* why) { return TerminalAvailable(why); };
+#endif
+    std::string why;
+    switch (ChooseFrontEnd(env, &why)) {
+    case FrontEndKind::Window: {
+#ifdef ENLISTOR_HAVE_QT
+        QtApplicationSession session(argc, argv);
+        SetFrontEnd(&session.FrontEnd());
+        const int status = AfxWinMain();
+        SetFrontEnd(nullptr);
+        return status;
+#else
+        break;
+#endif
+    }
+    case FrontEndKind::Terminal: {
+#ifdef ENLISTOR_HAVE_TERMINAL
+        SetFrontEnd(&TerminalFrontEnd());
+        const int status = AfxWinMain();
+        SetFrontEnd(nullptr);
+        return status;
+#else
+        break;
+#endif
+    }
+    case FrontEndKind::None:
+        break;
+    }
+    std::fprintf(stderr, "enlistor: %s\n", why.c_str());
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        if (IsCommandLineRun(argc, argv)) {
+            return RunCommandLine(argc, argv);
+        }
+        return run_dialog(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "enlistor: %s\n", e.what());
+        return 1;
+    }
+}
