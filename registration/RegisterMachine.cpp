@@ -2,12 +2,10 @@
 
 #include "platform/data/Ado.h"
 #include "platform/data/Com.h"
+#include "platform/net/ComputerName.h"
 
 #include <algorithm>
 #include <new>
-
-// Until the network identity lands its header: the Win32 contract of the computer-name call.
-BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 
 namespace {
 
