@@ -20,6 +20,8 @@ int rank_of(std::string_view sqlState) {
         return 1;
     if (starts_with(sqlState, "23"))
         return 2;
+    if (starts_with(sqlState, "01"))
+        return 4; // a warning only accompanies the failure
     return 3;
 }
 
@@ -73,26 +75,31 @@ HRESULT HresultFromSqlState(std::string_view sqlState) noexcept {
 
 _com_error MakeError(const std::vector<DiagRecord>& records, const CString& source, std::string_view context,
                      std::string_view secret) {
-    const DiagRecord* decisive = nullptr;
+    // Drivers (FreeTDS) give their records in varying order: sorting by how telling each is, then by SQLSTATE, makes
+    // the HRESULT and the text the same for the same failure.
+    std::vector<const DiagRecord*> ordered;
     for (const DiagRecord& record : records)
-        if (decisive == nullptr || rank_of(record.sqlState) < rank_of(decisive->sqlState))
-            decisive = &record;
+        ordered.push_back(&record);
+    std::stable_sort(ordered.begin(), ordered.end(), [](const DiagRecord* a, const DiagRecord* b) {
+        const int rankA = rank_of(a->sqlState), rankB = rank_of(b->sqlState);
+        return rankA != rankB ? rankA < rankB : a->sqlState < b->sqlState;
+    });
 
     CString description;
     std::vector<std::string_view> seen;
-    for (const DiagRecord& record : records) {
-        if (record.message.empty() || std::find(seen.begin(), seen.end(), record.message) != seen.end())
+    for (const DiagRecord* record : ordered) {
+        if (record->message.empty() || std::find(seen.begin(), seen.end(), record->message) != seen.end())
             continue;
-        seen.push_back(record.message);
+        seen.push_back(record->message);
         if (!description.empty())
             description += "; ";
-        description += record.message;
+        description += record->message;
     }
     if (description.empty())
         description = CString(context) + " failed without diagnostic information";
     replace_all(description, secret, "***");
 
-    CString sqlState = decisive != nullptr ? decisive->sqlState : CString();
+    CString sqlState = ordered.empty() ? CString() : ordered.front()->sqlState;
     const HRESULT hr = HresultFromSqlState(sqlState);
     return _com_error(hr, source, std::move(description), std::move(sqlState));
 }

@@ -62,10 +62,11 @@ std::vector<DiagRecord> ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle
 // 0x80004005.
 HRESULT HresultFromSqlState(std::string_view sqlState) noexcept;
 
-// The _com_error for a failed ODBC call. The records are scanned all (drivers order them differently): the most
-// telling SQLSTATE decides the HRESULT (a login refusal, then a syntax or access fault, then a constraint, then
-// the first record); the description joins the distinct messages with "; ", and every occurrence of the secret (a
-// password) in it is replaced by "***". context describes the call when the driver left no record.
+// The _com_error for a failed ODBC call. The records are scanned all and ordered by how telling they are (a login
+// refusal, then a syntax or access fault, then a constraint, then the rest, warnings last), ties by SQLSTATE: the first
+// decides the HRESULT and the SQLSTATE; the description joins the distinct messages in that order with "; ", and every
+// occurrence of the secret (a password) in it is replaced by "***". context describes the call when the driver
+// left no record.
 _com_error MakeError(const std::vector<DiagRecord>& records, const CString& source, std::string_view context,
                      std::string_view secret = {});
 

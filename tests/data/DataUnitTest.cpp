@@ -157,7 +157,10 @@ TEST(OdbcErrorTest, AllRecordsAreScannedJoinedAndScrubbed) {
     EXPECT_EQ(e.SqlState(), "28000");
     EXPECT_EQ(*e.Source(), "ODBC driver FreeTDS");
     EXPECT_EQ(*e.Description(),
-              "[FreeTDS][SQL Server]Unable to connect to data source; Login failed for user 'sa' (pw: ***)");
+              "Login failed for user 'sa' (pw: ***); [FreeTDS][SQL Server]Unable to connect to data source");
+    // The same records in another order give the same error.
+    std::swap(records[0], records[1]);
+    EXPECT_EQ(*ado::odbc::MakeError(records, "s", "c", "hunter2").Description(), *e.Description());
 
     _com_error empty = ado::odbc::MakeError({}, "ODBC driver X", "Connecting");
     EXPECT_EQ(empty.Error(), E_FAIL);

@@ -1,0 +1,139 @@
+// The SQL Server providers through FreeTDS, which cannot reach a real SQL Server here: the mapped connection string
+// for each Server form and the failure paths (port closed, silent peer, wrong protocol, instance lookup). Each test
+// runs in a network namespace of its own with only loopback, so host names never leave the machine.
+#include "platform/data/Ado.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+using namespace enlistor::test;
+using Clock = std::chrono::steady_clock;
+
+class FreeTdsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!EnterLoopbackOnlyNetwork(&why))
+            GTEST_SKIP() << "no network namespace: " << why;
+        UseTestOdbcConfig(m_dir.path());
+        ASSERT_EQ(m_connection.CreateInstance(), S_OK);
+    }
+
+    // Opens Server=server through SQLOLEDB and returns the error, printing it with the time it took.
+    _com_error OpenFails(const std::string& server) {
+        const auto started = Clock::now();
+        try {
+            m_connection.Open("Provider=SQLOLEDB; Server=" + server + "; Database=Suite; UID=sa; PWD={pw;x};", "", "",
+                              0);
+        } catch (const _com_error& e) {
+            m_elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+            std::printf("%s: %.2f s, 0x%08X [%s] %s\n", server.c_str(), m_elapsed, static_cast<unsigned>(e.Error()),
+                        e.SqlState().c_str(), e.Description().value_or("(none)").c_str());
+            EXPECT_EQ(e.Source().value_or(""), "ODBC driver FreeTDS");
+            EXPECT_EQ(e.Description().value_or("").find("pw;x"), CString::npos);
+            EXPECT_EQ(m_connection.GetState(), ado::adStateClosed);
+            return e;
+        }
+        ADD_FAILURE() << "Open succeeded";
+        return _com_error(S_OK);
+    }
+
+    static std::string browser_answer(int port) {
+        std::string text = "ServerName;LOCALHOST;InstanceName;SQLEXPRESS;IsClustered;No;Version;16.0.1000.6;tcp;" +
+                           std::to_string(port) + ";;";
+        return std::string("\x05", 1) + static_cast<char>(text.size() & 0xFF) + static_cast<char>(text.size() >> 8) +
+               text;
+    }
+
+    TempDir m_dir;
+    ado::Connection m_connection;
+    double m_elapsed = 0;
+};
+
+TEST_F(FreeTdsTest, HostAloneUsesPort1433AndReportsTheRefusal) {
+    _com_error e = OpenFails("localhost");
+    EXPECT_EQ(m_connection.MappedConnectionString(),
+              "DRIVER=FreeTDS;SERVER=localhost;PORT=1433;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;");
+    EXPECT_EQ(e.Error(), E_FAIL);
+    EXPECT_EQ(e.SqlState(), "08001");
+    EXPECT_EQ(*e.Description(), "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unable to "
+                                "connect: Adaptive Server is unavailable or does not exist");
+    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds);
+}
+
+TEST_F(FreeTdsTest, HostCommaPortReachesThatPortAndASilentPeerTimesOutWithinTheLoginLimit) {
+    SilentTcpListener silent;
+    _com_error e = OpenFails("127.0.0.1," + std::to_string(silent.port()));
+    EXPECT_EQ(m_connection.MappedConnectionString(),
+              "DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=" + std::to_string(silent.port()) +
+                  ";TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;");
+    EXPECT_EQ(e.Error(), E_FAIL);
+    EXPECT_EQ(e.SqlState(), "08001");
+    EXPECT_EQ(*e.Description(),
+              "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Timeout expired");
+    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds + 3.0);
+}
+
+TEST_F(FreeTdsTest, APeerSpeakingAnotherProtocolIsAnError) {
+    ScriptedTcpServer http("HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+    _com_error e = OpenFails("localhost," + std::to_string(http.port()));
+    EXPECT_GE(http.connections(), 1);
+    EXPECT_EQ(e.Error(), E_FAIL);
+    EXPECT_EQ(e.SqlState(), "08001");
+    EXPECT_EQ(*e.Description(),
+              "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unexpected "
+              "EOF from the server; [FreeTDS][SQL Server]Adaptive Server connection failed");
+    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds);
+}
+
+TEST_F(FreeTdsTest, InstanceWithoutABrowserFailsAtOnce) {
+    _com_error e = OpenFails("localhost\\SQLEXPRESS");
+    EXPECT_EQ(e.Error(), E_FAIL);
+    EXPECT_EQ(e.SqlState(), "08001");
+    EXPECT_EQ(*e.Description(),
+              "No SQL Server Browser is running: the SQL Server Browser on localhost (UDP port 1434) for instance "
+              "SQLEXPRESS refused the request");
+    EXPECT_LT(m_elapsed, 2.0);
+}
+
+TEST_F(FreeTdsTest, InstanceWithASilentBrowserFailsWithinTheLoginLimit) {
+    ScriptedUdpServer browser(1434, "");
+    _com_error e = OpenFails("127.0.0.1\\SQLEXPRESS");
+    EXPECT_EQ(browser.lastRequest(), std::string("\x04SQLEXPRESS\0", 12));
+    EXPECT_EQ(e.Error(), E_FAIL);
+    EXPECT_EQ(*e.Description(),
+              "No answer from the SQL Server Browser on 127.0.0.1 (UDP port 1434) for instance SQLEXPRESS within 5 s");
+    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds);
+}
+
+TEST_F(FreeTdsTest, InstanceAnsweredByTheBrowserConnectsToItsPort) {
+    ScriptedTcpServer garbage(std::string(64, '\xff'));
+    ScriptedUdpServer browser(1434, browser_answer(garbage.port()));
+    _com_error e = OpenFails("localhost\\SQLEXPRESS");
+    EXPECT_EQ(m_connection.MappedConnectionString(),
+              "DRIVER=FreeTDS;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;SERVER=localhost;PORT=" +
+                  std::to_string(garbage.port()) + ";");
+    EXPECT_GE(garbage.connections(), 1);
+    EXPECT_EQ(e.Error(), E_FAIL);
+}
+
+TEST_F(FreeTdsTest, ProviderWithoutAnyDriverSaysWhatToInstall) {
+    UseTestOdbcConfig(m_dir.path(), {}, {"FreeTDS"});
+    try {
+        m_connection.Open("Provider=SQLNCLI11; Server=db; Database=Suite; UID=sa; PWD=pw;", "", "", 0);
+        FAIL() << "Open succeeded";
+    } catch (const _com_error& e) {
+        EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x800A0E7Au));
+        EXPECT_EQ(e.Source().value_or(""), "ADODB.Connection");
+        EXPECT_EQ(e.Description().value_or(""), "Provider SQLNCLI11 cannot be found: no SQL Server ODBC driver is "
+                                                "installed (install the Debian package tdsodbc)");
+    }
+}
+
+} // namespace
