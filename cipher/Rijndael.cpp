@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <string.h> // explicit_bzero
+#include <utility>
 
 namespace {
 
@@ -149,6 +150,32 @@ static_assert(tables.E0[0] == 0xC66363A5 && tables.E1[0] == 0xA5C66363);
 static_assert(tables.D0[0] == 0x51F4A750 && tables.K0[1] == 0x0E090D0B);
 static_assert(tables.rc[7] == 0x80 && tables.rc[8] == 0x1B && tables.rc[9] == 0x36);
 
+// For 24- and 32-byte blocks the state is held as pairs of columns in 64-bit words (column 2p in the low half,
+// 2p + 1 in the high half), which halves the registers and key loads a round needs. These are E0..E3 and D0..D3
+// widened to 64 bits, once in the low half and once in the high half.
+using PairTable = std::array<std::uint64_t, 256>;
+
+struct alignas(64) PairTables {
+    PairTable low[4];
+    PairTable high[4];
+};
+
+constexpr PairTables make_pair_tables(const WordTable& t0, const WordTable& t1, const WordTable& t2,
+                                      const WordTable& t3) {
+    PairTables pairs{};
+    const WordTable* words[4] = {&t0, &t1, &t2, &t3};
+    for (int k = 0; k < 4; ++k) {
+        for (int x = 0; x < 256; ++x) {
+            pairs.low[k][x] = (*words[k])[x];
+            pairs.high[k][x] = std::uint64_t{(*words[k])[x]} << 32;
+        }
+    }
+    return pairs;
+}
+
+constexpr PairTables encryption_pairs = make_pair_tables(tables.E0, tables.E1, tables.E2, tables.E3);
+constexpr PairTables decryption_pairs = make_pair_tables(tables.D0, tables.D1, tables.D2, tables.D3);
+
 // Column offsets of rows 1, 2 and 3 in ShiftRows, by block size; decryption uses Nb minus these.
 template <int Nb>
 struct ShiftOffsets;
@@ -170,33 +197,91 @@ inline u32 load32_be(const char* p) {
     return make_word(b[0], b[1], b[2], b[3]);
 }
 
+inline void store32_be(char* p, u32 w) {
+    p[0] = static_cast<char>(byte3(w));
+    p[1] = static_cast<char>(byte2(w));
+    p[2] = static_cast<char>(byte1(w));
+    p[3] = static_cast<char>(byte0(w));
+}
+
+// The last round: SubBytes and ShiftRows without MixColumns, then the round key.
 inline void store_final_bytes(char* p, u8 b3, u8 b2, u8 b1, u8 b0, u32 k) {
-    p[0] = static_cast<char>(b3 ^ byte3(k));
-    p[1] = static_cast<char>(b2 ^ byte2(k));
-    p[2] = static_cast<char>(b1 ^ byte1(k));
-    p[3] = static_cast<char>(b0 ^ byte0(k));
+    store32_be(p, make_word(b3, b2, b1, b0) ^ k);
 }
 
 using RoundKeys = const u32 (*)[8];
 
-// One Rijndael round for any block size: the state lives in `state`, the round's result in `result` (the object's
-// work areas). T0..T3 are E0..E3 or D0..D3 and the offsets the encryption or decryption ones.
-template <int Nb, int S1, int S2, int S3>
-inline void rounds_general(const WordTable& T0, const WordTable& T1, const WordTable& T2, const WordTable& T3,
-                           const ByteTable& sub, RoundKeys keys, int rounds, const char* in, char* out, u32* state,
-                           u32* result) {
-    for (int c = 0; c < Nb; ++c)
-        state[c] = load32_be(in + 4 * c) ^ keys[0][c];
+inline std::uint64_t load_pair(const u32* words) {
+    return words[0] | (std::uint64_t{words[1]} << 32);
+}
+
+// Word c of a state held as column pairs.
+template <int C>
+inline u32 column_of(const std::uint64_t* pairs) {
+    return static_cast<u32>(pairs[C / 2] >> (32 * (C % 2)));
+}
+
+// Adds table k's entry for byte x to result column C.
+template <int C, int K>
+inline void add_entry(std::uint64_t* pairs, const PairTables& t, u8 x) {
+    pairs[C / 2] ^= (C % 2 == 0 ? t.low[K] : t.high[K])[x];
+}
+
+// The state word J's four bytes go to the four result columns that take them: row i of column c comes from state
+// column c + s_i, so state column J feeds row i of column J - s_i.
+template <int Nb, int S1, int S2, int S3, int J>
+inline void scatter_column(std::uint64_t* to, const std::uint64_t* from, const PairTables& t) {
+    const u32 w = column_of<J>(from);
+    add_entry<J, 0>(to, t, byte3(w));
+    add_entry<(J + Nb - S1) % Nb, 1>(to, t, byte2(w));
+    add_entry<(J + Nb - S2) % Nb, 2>(to, t, byte1(w));
+    add_entry<(J + Nb - S3) % Nb, 3>(to, t, byte0(w));
+}
+
+template <int Nb, int S1, int S2, int S3, int... J>
+inline void round_paired(std::uint64_t* to, const std::uint64_t* from, const PairTables& t, const u32* key,
+                         std::integer_sequence<int, J...>) {
+    for (int p = 0; p < Nb / 2; ++p)
+        to[p] = load_pair(key + 2 * p);
+    (scatter_column<Nb, S1, S2, S3, J>(to, from, t), ...);
+}
+
+template <int Nb, int S1, int S2, int S3, int... C>
+inline void final_round(const std::uint64_t* from, const ByteTable& sub, const u32* key, char* out,
+                        std::integer_sequence<int, C...>) {
+    (store_final_bytes(out + 4 * C, sub[byte3(column_of<C>(from))], sub[byte2(column_of<(C + S1) % Nb>(from))],
+                       sub[byte1(column_of<(C + S2) % Nb>(from))], sub[byte0(column_of<(C + S3) % Nb>(from))], key[C]),
+     ...);
+}
+
+inline std::uint64_t load_column_pair(const char* in) {
+    return std::uint64_t{load32_be(in)} | (std::uint64_t{load32_be(in + 4)} << 32);
+}
+
+// Rijndael for 24- and 32-byte blocks: the round of the table-driven formula (result column c = T0[b3 of state c]
+// ^ T1[b2 of state c+s1] ^ T2[b1 of state c+s2] ^ T3[b0 of state c+s3] ^ round key c), computed state word by
+// state word with the state in locals. T holds E0..E3 or D0..D3, and the offsets are the encryption or decryption
+// ones. `Blocks` consecutive blocks are computed side by side, each by itself: a round has little independent work
+// for one block, and a second block's round fills the processor's idle slots.
+template <int Nb, int S1, int S2, int S3, int Blocks>
+inline void rounds_general(const PairTables& t, const ByteTable& sub, RoundKeys keys, int rounds, const char* in,
+                           char* out) {
+    constexpr auto columns = std::make_integer_sequence<int, Nb>{};
+    constexpr int block_bytes = 4 * Nb;
+    std::uint64_t state[Blocks][Nb / 2];
+    for (int b = 0; b < Blocks; ++b)
+        for (int p = 0; p < Nb / 2; ++p)
+            state[b][p] = load_pair(keys[0] + 2 * p) ^ load_column_pair(in + b * block_bytes + 8 * p);
+    std::uint64_t next[Blocks][Nb / 2];
     for (int r = 1; r < rounds; ++r) {
-        for (int c = 0; c < Nb; ++c)
-            result[c] = T0[byte3(state[c])] ^ T1[byte2(state[(c + S1) % Nb])] ^ T2[byte1(state[(c + S2) % Nb])] ^
-                        T3[byte0(state[(c + S3) % Nb])] ^ keys[r][c];
-        for (int c = 0; c < Nb; ++c)
-            state[c] = result[c];
+        for (int b = 0; b < Blocks; ++b)
+            round_paired<Nb, S1, S2, S3>(next[b], state[b], t, keys[r], columns);
+        for (int b = 0; b < Blocks; ++b)
+            for (int p = 0; p < Nb / 2; ++p)
+                state[b][p] = next[b][p];
     }
-    for (int c = 0; c < Nb; ++c)
-        store_final_bytes(out + 4 * c, sub[byte3(state[c])], sub[byte2(state[(c + S1) % Nb])],
-                          sub[byte1(state[(c + S2) % Nb])], sub[byte0(state[(c + S3) % Nb])], keys[rounds][c]);
+    for (int b = 0; b < Blocks; ++b)
+        final_round<Nb, S1, S2, S3>(state[b], sub, keys[rounds], out + b * block_bytes, columns);
 }
 
 // The 16-byte block with the state in locals and the offsets fixed: 1, 2, 3 for encryption, 3, 2, 1 for decryption.
@@ -229,6 +314,48 @@ inline void rounds_16(const WordTable& T0, const WordTable& T1, const WordTable&
                           sub[byte0(w[(c + S3) % 4])], k[c]);
 }
 
+// Blocks consecutive blocks (1, or 2 for 24- and 32-byte blocks) with the encryption or decryption round keys,
+// for Nb = 4, 6 or 8 columns; each block is processed by itself.
+template <int Nb, int Blocks = 1>
+inline void encrypt_blocks(RoundKeys keys, int rounds, const char* in, char* out) {
+    using O = ShiftOffsets<Nb>;
+    if constexpr (Nb == 4)
+        rounds_16<O::s1, O::s2, O::s3>(tables.E0, tables.E1, tables.E2, tables.E3, tables.S, keys, rounds, in, out);
+    else
+        rounds_general<Nb, O::s1, O::s2, O::s3, Blocks>(encryption_pairs, tables.S, keys, rounds, in, out);
+}
+
+template <int Nb, int Blocks = 1>
+inline void decrypt_blocks(RoundKeys keys, int rounds, const char* in, char* out) {
+    using O = ShiftOffsets<Nb>;
+    if constexpr (Nb == 4)
+        rounds_16<Nb - O::s1, Nb - O::s2, Nb - O::s3>(tables.D0, tables.D1, tables.D2, tables.D3, tables.Si, keys,
+                                                      rounds, in, out);
+    else
+        rounds_general<Nb, Nb - O::s1, Nb - O::s2, Nb - O::s3, Blocks>(decryption_pairs, tables.Si, keys, rounds, in,
+                                                                       out);
+}
+
+// Every block by itself, the block size chosen once for the whole run; 24- and 32-byte blocks go two at a time.
+template <int Nb, bool Decrypt>
+void process_blocks(RoundKeys keys, int rounds, const char* in, char* out, std::size_t n) {
+    constexpr std::size_t block_bytes = 4 * Nb;
+    constexpr int together = Nb == 4 ? 1 : 2;
+    std::size_t offset = 0;
+    for (; offset + together * block_bytes <= n; offset += together * block_bytes) {
+        if constexpr (Decrypt)
+            decrypt_blocks<Nb, together>(keys, rounds, in + offset, out + offset);
+        else
+            encrypt_blocks<Nb, together>(keys, rounds, in + offset, out + offset);
+    }
+    for (; offset < n; offset += block_bytes) {
+        if constexpr (Decrypt)
+            decrypt_blocks<Nb>(keys, rounds, in + offset, out + offset);
+        else
+            encrypt_blocks<Nb>(keys, rounds, in + offset, out + offset);
+    }
+}
+
 void wipe(void* data, std::size_t size) {
     explicit_bzero(data, size);
 }
@@ -236,12 +363,10 @@ void wipe(void* data, std::size_t size) {
 } // namespace
 
 CRijndael::~CRijndael() {
-    // The round keys and work areas are key material.
+    // The round keys are key material.
     wipe(m_Ke, sizeof m_Ke);
     wipe(m_Kd, sizeof m_Kd);
     wipe(tk, sizeof tk);
-    wipe(a, sizeof a);
-    wipe(t, sizeof t);
 }
 
 void CRijndael::KeyExpansion(const char* key, const char* chain, int keylength, int blockSize) {
@@ -323,37 +448,24 @@ void CRijndael::KeyExpansion(const char* key, const char* chain, int keylength, 
 }
 
 void CRijndael::DefEncryptBlock(const char* in, char* result) {
-    switch (m_blockSize) {
-    case 24:
-        rounds_general<6, ShiftOffsets<6>::s1, ShiftOffsets<6>::s2, ShiftOffsets<6>::s3>(
-            tables.E0, tables.E1, tables.E2, tables.E3, tables.S, m_Ke, m_iROUNDS, in, result, t, a);
-        break;
-    default:
-        rounds_general<8, ShiftOffsets<8>::s1, ShiftOffsets<8>::s2, ShiftOffsets<8>::s3>(
-            tables.E0, tables.E1, tables.E2, tables.E3, tables.S, m_Ke, m_iROUNDS, in, result, t, a);
-        break;
-    }
+    if (m_blockSize == 24)
+        encrypt_blocks<6>(m_Ke, m_iROUNDS, in, result);
+    else
+        encrypt_blocks<8>(m_Ke, m_iROUNDS, in, result);
 }
 
 void CRijndael::DefDecryptBlock(const char* in, char* result) {
-    switch (m_blockSize) {
-    case 24:
-        rounds_general<6, 6 - ShiftOffsets<6>::s1, 6 - ShiftOffsets<6>::s2, 6 - ShiftOffsets<6>::s3>(
-            tables.D0, tables.D1, tables.D2, tables.D3, tables.Si, m_Kd, m_iROUNDS, in, result, t, a);
-        break;
-    default:
-        rounds_general<8, 8 - ShiftOffsets<8>::s1, 8 - ShiftOffsets<8>::s2, 8 - ShiftOffsets<8>::s3>(
-            tables.D0, tables.D1, tables.D2, tables.D3, tables.Si, m_Kd, m_iROUNDS, in, result, t, a);
-        break;
-    }
+    if (m_blockSize == 24)
+        decrypt_blocks<6>(m_Kd, m_iROUNDS, in, result);
+    else
+        decrypt_blocks<8>(m_Kd, m_iROUNDS, in, result);
 }
 
 void CRijndael::EncryptOneBlock(const char* in, char* result) {
     if (!m_bKeyInit)
         throw CRijndaelError("Object not Initialized");
     if (m_blockSize == 16)
-        rounds_16<ShiftOffsets<4>::s1, ShiftOffsets<4>::s2, ShiftOffsets<4>::s3>(
-            tables.E0, tables.E1, tables.E2, tables.E3, tables.S, m_Ke, m_iROUNDS, in, result);
+        encrypt_blocks<4>(m_Ke, m_iROUNDS, in, result);
     else
         DefEncryptBlock(in, result);
 }
@@ -362,28 +474,44 @@ void CRijndael::DecryptOneBlock(const char* in, char* result) {
     if (!m_bKeyInit)
         throw CRijndaelError("Object not Initialized");
     if (m_blockSize == 16)
-        rounds_16<4 - ShiftOffsets<4>::s1, 4 - ShiftOffsets<4>::s2, 4 - ShiftOffsets<4>::s3>(
-            tables.D0, tables.D1, tables.D2, tables.D3, tables.Si, m_Kd, m_iROUNDS, in, result);
+        decrypt_blocks<4>(m_Kd, m_iROUNDS, in, result);
     else
         DefDecryptBlock(in, result);
 }
 
+// The same as EncryptOneBlock on each block in turn; the checks and the choice of block size are made once.
 void CRijndael::EncryptData(const char* in, char* result, std::size_t n) {
     if (!m_bKeyInit)
         throw CRijndaelError("Object not Initialized");
-    const auto block = static_cast<std::size_t>(m_blockSize);
-    if (n == 0 || n % block != 0)
+    if (n == 0 || n % static_cast<std::size_t>(m_blockSize) != 0)
         throw CRijndaelError("Data not multiple of Block Size");
-    for (std::size_t offset = 0; offset < n; offset += block)
-        EncryptOneBlock(in + offset, result + offset);
+    switch (m_blockSize) {
+    case 16:
+        process_blocks<4, false>(m_Ke, m_iROUNDS, in, result, n);
+        break;
+    case 24:
+        process_blocks<6, false>(m_Ke, m_iROUNDS, in, result, n);
+        break;
+    default:
+        process_blocks<8, false>(m_Ke, m_iROUNDS, in, result, n);
+        break;
+    }
 }
 
 void CRijndael::DecryptData(const char* in, char* result, std::size_t n) {
     if (!m_bKeyInit)
         throw CRijndaelError("Object not Initialized");
-    const auto block = static_cast<std::size_t>(m_blockSize);
-    if (n == 0 || n % block != 0)
+    if (n == 0 || n % static_cast<std::size_t>(m_blockSize) != 0)
         throw CRijndaelError("Data not multiple of Block Size");
-    for (std::size_t offset = 0; offset < n; offset += block)
-        DecryptOneBlock(in + offset, result + offset);
+    switch (m_blockSize) {
+    case 16:
+        process_blocks<4, true>(m_Kd, m_iROUNDS, in, result, n);
+        break;
+    case 24:
+        process_blocks<6, true>(m_Kd, m_iROUNDS, in, result, n);
+        break;
+    default:
+        process_blocks<8, true>(m_Kd, m_iROUNDS, in, result, n);
+        break;
+    }
 }

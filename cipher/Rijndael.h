@@ -72,7 +72,7 @@ private:
     int m_iROUNDS = 0;
     char m_chain0[32] = {};
     char m_chain[32] = {};
-    std::uint32_t tk[MAX_BC] = {};
-    std::uint32_t a[MAX_BC] = {};
-    std::uint32_t t[MAX_BC] = {};
+    std::uint32_t tk[MAX_BC] = {}; // work area of KeyExpansion, cleared when it is done
+    // The block operations keep their state in locals (no object work areas), so a keyed object may encrypt and
+    // decrypt on several threads at once.
 };

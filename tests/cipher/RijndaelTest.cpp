@@ -188,6 +188,31 @@ TEST_P(RijndaelSizes, BlocksAreIndependent) {
     EXPECT_FALSE(std::equal(twice.begin() + block_bytes, twice.end(), changed.begin() + block_bytes));
 }
 
+// The data operations give, for any number of blocks (odd counts included), exactly what the single-block
+// operations give block by block.
+TEST_P(RijndaelSizes, DataOperationsEqualSingleBlockOperations) {
+    const auto [key_bytes, block_bytes, rounds] = GetParam();
+    const auto block = static_cast<std::size_t>(block_bytes);
+    const std::vector<char> key = pattern(static_cast<std::size_t>(key_bytes), 8u);
+    CRijndael cipher;
+    cipher.KeyExpansion(key.data(), key.data(), key_bytes, block_bytes);
+    for (std::size_t blocks : {1u, 2u, 3u, 5u}) {
+        const std::vector<char> in = pattern(blocks * block, 9u + static_cast<unsigned>(blocks));
+        std::vector<char> encrypted(in.size()), decrypted(in.size());
+        cipher.EncryptData(in.data(), encrypted.data(), in.size());
+        cipher.DecryptData(in.data(), decrypted.data(), in.size());
+        for (std::size_t k = 0; k < blocks; ++k) {
+            std::vector<char> one(block);
+            cipher.EncryptOneBlock(in.data() + k * block, one.data());
+            EXPECT_TRUE(std::equal(one.begin(), one.end(), encrypted.begin() + static_cast<long>(k * block)))
+                << blocks << " " << k;
+            cipher.DecryptOneBlock(in.data() + k * block, one.data());
+            EXPECT_TRUE(std::equal(one.begin(), one.end(), decrypted.begin() + static_cast<long>(k * block)))
+                << blocks << " " << k;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllSizes, RijndaelSizes,
                          testing::Values(Sizes{16, 16, 10}, Sizes{16, 24, 12}, Sizes{16, 32, 14}, Sizes{24, 16, 12},
                                          Sizes{24, 24, 12}, Sizes{24, 32, 14}, Sizes{32, 16, 14}, Sizes{32, 24, 14},
