@@ -260,6 +260,7 @@ struct base_key {
     std::vector<std::string> path;
     bool driver_branch = false;
     bool predefined = false;
+    LONG unavailable = ERROR_SUCCESS; // why the predefined root's directory could not be opened
 };
 
 // Resolves a handle. For the predefined root, create_root makes the hive's directories when missing.
@@ -271,8 +272,12 @@ LONG resolve_base(HKEY key, bool create_root, base_key& base) {
                 return error_from_errno(error, ERROR_CANTWRITE);
         }
         base.directory = unique_fd(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!base.directory.valid())
-            return error_from_errno(errno, ERROR_CANTREAD);
+        if (!base.directory.valid()) {
+            // A hive that does not exist yet still has the driver-list branch.
+            if (create_root)
+                return error_from_errno(errno, ERROR_CANTREAD);
+            base.unavailable = error_from_errno(errno, ERROR_CANTREAD);
+        }
         base.access = KEY_READ | KEY_WRITE;
         base.predefined = true;
         return ERROR_SUCCESS;
@@ -359,6 +364,8 @@ LONG open_key(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult) {
     path.insert(path.end(), components.begin(), components.end());
     if (base.driver_branch || in_driver_branch(path))
         return open_driver_branch_key(std::move(path), samDesired, phkResult);
+    if (base.unavailable != ERROR_SUCCESS)
+        return base.unavailable;
 
     unique_fd current = std::move(base.directory);
     for (std::size_t i = base.path.size(); i < path.size(); ++i) {
@@ -470,6 +477,8 @@ LONG query_value(HKEY hKey, LPCSTR lpValueName, LPDWORD lpType, LPBYTE lpData, L
         return ERROR_ACCESS_DENIED;
     if (base.driver_branch)
         return ERROR_FILE_NOT_FOUND;
+    if (base.unavailable != ERROR_SUCCESS)
+        return base.unavailable;
 
     std::string entry;
     if (const int error = find_value_file(base.directory.get(), lpValueName != nullptr ? lpValueName : "", entry);
@@ -511,7 +520,7 @@ LONG query_value(HKEY hKey, LPCSTR lpValueName, LPDWORD lpType, LPBYTE lpData, L
 // under the key's lock. The value keeps the name's case it was created with, and its file's permission bits.
 LONG set_value(HKEY hKey, LPCSTR lpValueName, DWORD dwType, const BYTE* lpData, DWORD cbData) {
     base_key base;
-    if (const LONG status = resolve_base(hKey, false, base); status != ERROR_SUCCESS)
+    if (const LONG status = resolve_base(hKey, true, base); status != ERROR_SUCCESS)
         return status;
     if (base.driver_branch)
         return ERROR_ACCESS_DENIED;
