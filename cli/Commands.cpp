@@ -4,13 +4,11 @@
 #include "cli/Outcome.h"
 #include "cli/Secret.h"
 #include "common/FormatString.h"
+#include "platform/net/ComputerName.h"
 #include "registration/Registration.h"
 #include "settings/DatabaseSettings.h"
 
 #include <array>
-
-// The Win32 contract of the computer-name call (platform/net).
-BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
 
 namespace {
 
@@ -32,14 +30,10 @@ void load_settings(settings_values& values) {
     (void)LoadDatabaseSettings(values.server, values.serverIP, values.database, values.login, values.password.Text());
 }
 
-// Stores all five values and tells whether every one of them reached the store: the values read back are compared
-// with those written.
-bool save_settings_checked(const settings_values& values) {
-    (void)SaveDatabaseSettings(values.server, values.serverIP, values.database, values.login, values.password.Text());
-    settings_values stored;
-    load_settings(stored);
-    return stored.server == values.server && stored.serverIP == values.serverIP && stored.database == values.database &&
-           stored.login == values.login && stored.password.Text() == values.password.Text();
+// Stores all five values; false (with the first failing value's reason) unless every one was written.
+bool save_settings_checked(const settings_values& values, CString* reason = nullptr) {
+    return SaveDatabaseSettingsChecked(values.server, values.serverIP, values.database, values.login,
+                                       values.password.Text(), reason);
 }
 
 // The machine's computer name by the rule the registration uses (the short host name; empty when unreadable).
@@ -59,6 +53,17 @@ void print_line(std::FILE* stream, const CString& text) {
 
 void print_field(std::FILE* stream, const char* label, const CString& value) {
     print_line(stream, FormatString("%-22s %s", label, value.c_str()));
+}
+
+// A system message without its line end, and with a full stop to end the sentence.
+CString trimmed(CString text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    if (text.empty())
+        text = "the registry refused the write";
+    if (text.back() != '.')
+        text += '.';
+    return text;
 }
 
 CString masked(const CString& password) {
@@ -105,11 +110,6 @@ int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* er
         CString reason;
         if (!ReadPassword(*options.passwordFile, newPassword, reason))
             return finish("usage", kExitUsage, {}, {}, "enlistor: " + reason);
-        if (newPassword.Text().size() >= kEncryptedPasswordMinLength)
-            return finish("usage", kExitUsage, {}, {},
-                          FormatString("enlistor: the password has %zu characters; the settings store takes a text "
-                                       "of %zu characters or more to be encrypted already, so it must be shorter",
-                                       newPassword.Text().size(), kEncryptedPasswordMinLength));
     }
 
     // The snapshot: the settings as stored now, which a failed registration puts back.
@@ -125,13 +125,14 @@ int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* er
         return RedactSecrets(text, wanted.password.Text(), snapshot.password.Text());
     };
 
-    if (!save_settings_checked(wanted)) {
+    CString reason;
+    if (!save_settings_checked(wanted, &reason)) {
         // Some values may have been written: put back what was there, as far as the store lets us.
         (void)save_settings_checked(snapshot);
         return finish("failed", kExitNotAllowed, GetLocalIPAddress(), computer_name(),
-                      FormatString("enlistor: cannot store the settings under %s: access denied. Run as root, or "
-                                   "check that the registry directory is writable.",
-                                   kSettingsKey));
+                      FormatString("enlistor: cannot store the settings under %s: %s Run as root, or check that the "
+                                   "registry directory is writable.",
+                                   kSettingsKey, trimmed(reason).c_str()));
     }
 
     RegistrationOutcome outcome = RegisterMachineDetailed();

@@ -1,0 +1,455 @@
+// The unattended commands as an operator's script runs them: the real executable, a temporary registry root, the
+// SQLite ODBC driver and the PostgreSQL test server, each failure produced by a real fault.
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace enlistor::test;
+
+namespace {
+
+constexpr char kBinary[] = ENLISTOR_CLI_BINARY;
+constexpr char kSuccess[] = "Server registered successfully\n";
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& text,
+                fs::perms perms = fs::perms::owner_read | fs::perms::owner_write) {
+    std::ofstream(path, std::ios::binary) << text;
+    fs::permissions(path, perms, fs::perm_options::replace);
+}
+
+// Every entry below root with its type, mode, owner, size, modification time (ns) and content: two equal listings
+// mean nothing was created, removed, rewritten or touched.
+std::string hive_listing(const fs::path& root) {
+    std::map<std::string, std::string> entries;
+    if (!fs::exists(root))
+        return "(no hive)";
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        struct stat st {};
+        if (::lstat(entry.path().c_str(), &st) != 0)
+            continue;
+        std::ostringstream line;
+        line << std::oct << st.st_mode << std::dec << " " << st.st_uid << " " << st.st_size << " " << st.st_mtim.tv_sec
+             << "." << st.st_mtim.tv_nsec;
+        if (S_ISREG(st.st_mode))
+            line << " [" << read_file(entry.path()) << "]";
+        entries[fs::relative(entry.path(), root).string()] = line.str();
+    }
+    std::string listing;
+    for (const auto& [path, line] : entries)
+        listing += path + " " + line + "\n";
+    return listing;
+}
+
+// The members of a JSON object as a JSON parser reads them (python3's json module): top-level scalars by name,
+// members of nested objects as "outer.inner". Fails the test when the text is not exactly one JSON object.
+std::map<std::string, std::string> parse_json(const std::string& text) {
+    static const char* script = R"(import json, sys
+d = json.load(sys.stdin)
+assert isinstance(d, dict)
+def walk(prefix, v):
+    if isinstance(v, dict):
+        for k, x in v.items():
+            walk(prefix + k + ".", x)
+    else:
+        s = "null" if v is None else json.dumps(v) if isinstance(v, bool) else str(v)
+        sys.stdout.write(prefix[:-1] + "\t" + s.encode("unicode_escape").decode("ascii") + "\n")
+walk("", d))";
+    ProcessOptions options;
+    options.input = text;
+    const ProcessResult parsed = RunProcess({"python3", "-c", script}, options);
+    EXPECT_EQ(parsed.exitCode, 0) << "not one JSON object: " << text << parsed.errors;
+    std::map<std::string, std::string> members;
+    std::istringstream lines(parsed.output);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t tab = line.find('\t');
+        members[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    return members;
+}
+
+int count_rows(const std::string& connection, const std::string& table = "tblRegisteredServers") {
+    return std::stoi(QueryRows(connection, "select count(*) from " + table).at(0).at(0));
+}
+
+class CommandLineTest : public testing::Test {
+protected:
+    void SetUp() override {
+        m_dir.OpenToAll();
+        m_registry = m_dir.path() / "registry";
+        fs::create_directories(m_registry);
+        setenv("ENLISTOR_REGISTRY", m_registry.c_str(), 1);
+        m_odbc = m_dir.path() / "odbc";
+        fs::create_directories(m_odbc);
+    }
+
+    // No output of any run in the test holds a secret.
+    void TearDown() override {
+        for (const std::string& secret : m_secrets)
+            for (const std::string& output : m_outputs)
+                EXPECT_EQ(output.find(secret), std::string::npos) << "a password was printed: " << output;
+    }
+
+    fs::path password_file(const std::string& password) {
+        const fs::path path = m_dir.path() / ("password-" + std::to_string(m_secrets.size()));
+        write_file(path, password + "\n");
+        m_secrets.push_back(password);
+        return path;
+    }
+
+    // Runs the executable; as the unprivileged user 65534 through setpriv when asked.
+    ProcessResult run(std::vector<std::string> args, const std::string& input = {}, bool unprivileged = false) {
+        args.insert(args.begin(), kBinary);
+        if (unprivileged)
+            args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        ProcessOptions options;
+        options.input = input;
+        ProcessResult result = RunProcess(args, options);
+        m_outputs.push_back(result.output);
+        m_outputs.push_back(result.errors);
+        return result;
+    }
+
+    std::map<std::string, std::string> run_json(std::vector<std::string> args, int expectedExit) {
+        args.push_back("--json");
+        const ProcessResult result = run(args);
+        EXPECT_EQ(result.exitCode, expectedExit) << result.output << result.errors;
+        EXPECT_EQ(result.errors, "") << "--json prints nothing but the object";
+        auto members = parse_json(result.output);
+        EXPECT_EQ(members["exit_code"], std::to_string(expectedExit));
+        return members;
+    }
+
+    void use_sqlite(const fs::path& database) {
+        UseTestOdbcConfig(m_odbc, {DataSource{"suite", "SQLite3", {{"Database", database.string()}}}});
+    }
+
+    TempDir m_dir;
+    fs::path m_registry;
+    fs::path m_odbc;
+    std::vector<std::string> m_secrets;
+    std::vector<std::string> m_outputs;
+};
+
+class SqliteCommandLineTest : public CommandLineTest {
+protected:
+    void SetUp() override {
+        CommandLineTest::SetUp();
+        m_database = m_dir.path() / "suite.db";
+        CreateSqliteSuiteDatabase(m_database);
+        m_connection = SqliteConnectionString(m_database);
+        use_sqlite(m_database);
+    }
+
+    ProcessResult register_suite() {
+        return run({"register", "--server", "suite", "--ip", "127.0.0.1", "--database", "suite", "--login", "sa",
+                    "--password-file", password_file("Sqlite-pw-71").string()});
+    }
+
+    fs::path m_database;
+    std::string m_connection;
+};
+
+// register stores the given settings and inserts one row; a second register and check both find it known.
+TEST_F(SqliteCommandLineTest, RegisterInsertsOnceAndCheckFindsIt) {
+    const ProcessResult first = register_suite();
+    ASSERT_EQ(first.exitCode, 0) << first.errors;
+    EXPECT_EQ(first.output, kSuccess);
+    EXPECT_EQ(first.errors, "");
+    ASSERT_EQ(count_rows(m_connection), 1);
+    const Rows rows = QueryRows(m_connection, "select ServerName, ServerIP, ServerType from tblRegisteredServers");
+    EXPECT_EQ(rows[0][2], "Windows");
+
+    auto check = run_json({"check"}, 0);
+    EXPECT_EQ(check["outcome"], "already-registered");
+    EXPECT_EQ(check["address"], rows[0][1]);
+    EXPECT_EQ(check["computer_name"], rows[0][0]);
+    EXPECT_EQ(check["settings.database_server"], "suite");
+    EXPECT_EQ(check["settings.database_server_ip"], "127.0.0.1");
+    EXPECT_EQ(check["settings.database_login"], "sa");
+    EXPECT_EQ(check["settings.database_password"], "********");
+    EXPECT_EQ(check["would_insert"], "null");
+
+    auto again = run_json({"register"}, 0);
+    EXPECT_EQ(again["outcome"], "already-registered");
+    EXPECT_EQ(again["error"], "");
+    EXPECT_EQ(count_rows(m_connection), 1);
+}
+
+// check stores nothing and inserts nothing: the hive (names, modes, times, contents) and the rows are unchanged,
+// in text and JSON mode alike, and it names the row register would insert.
+TEST_F(SqliteCommandLineTest, CheckWritesNothing) {
+    ASSERT_EQ(register_suite().exitCode, 0);
+    RunSql(m_connection, "delete from tblRegisteredServers");
+    const std::string before = hive_listing(m_registry);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // so that a rewrite would show in the times
+
+    const ProcessResult text = run({"check"});
+    EXPECT_EQ(text.exitCode, 0) << text.errors;
+    EXPECT_NE(text.output.find("not registered; register would insert ServerName="), std::string::npos) << text.output;
+    EXPECT_NE(text.output.find("********"), std::string::npos);
+    auto json = run_json({"check"}, 0);
+    EXPECT_EQ(json["outcome"], "not-registered");
+    EXPECT_EQ(json["would_insert.ServerType"], "Windows");
+    EXPECT_EQ(json["would_insert.ServerIP"], json["address"]);
+
+    EXPECT_EQ(count_rows(m_connection), 0);
+    EXPECT_EQ(hive_listing(m_registry), before);
+}
+
+// A missing table gives exit code 5 for both commands; the failed register puts the earlier settings back.
+TEST_F(SqliteCommandLineTest, MissingTableIsFiveAndRollsBack) {
+    ASSERT_EQ(register_suite().exitCode, 0);
+    RunSql(m_connection, "drop table tblServers");
+
+    const ProcessResult failed = run({"register", "--database", "other", "--login", "someone"});
+    EXPECT_EQ(failed.exitCode, 5) << failed.errors;
+    EXPECT_EQ(failed.output, "");
+    EXPECT_NE(failed.errors.find(" Error "), std::string::npos) << failed.errors;
+    EXPECT_NE(failed.errors.find("no such table"), std::string::npos) << failed.errors;
+
+    auto check = run_json({"check"}, 5);
+    EXPECT_EQ(check["outcome"], "failed");
+    EXPECT_NE(check["error"].find("no such table"), std::string::npos);
+    EXPECT_EQ(check["settings.database_name"], "suite"); // rolled back
+    EXPECT_EQ(check["settings.database_login"], "sa");
+    EXPECT_EQ(count_rows(m_connection), 1);
+}
+
+// A database file that cannot be opened is "database missing" (5).
+TEST_F(SqliteCommandLineTest, UnopenableDatabaseIsFive) {
+    ASSERT_EQ(register_suite().exitCode, 0);
+    use_sqlite(m_dir.path() / "no-such-dir" / "suite.db");
+    const ProcessResult failed = run({"register"});
+    EXPECT_EQ(failed.exitCode, 5) << failed.errors;
+    EXPECT_EQ(run({"check"}).exitCode, 5);
+}
+
+// As an unprivileged user the settings store is read-only: register stops with 6 before touching the database and
+// the hive stays as it was.
+TEST_F(SqliteCommandLineTest, ReadOnlyRegistryIsSix) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to drop to an unprivileged user";
+    ASSERT_EQ(register_suite().exitCode, 0);
+    RunSql(m_connection, "delete from tblRegisteredServers");
+    const std::string before = hive_listing(m_registry);
+
+    const ProcessResult failed = run({"register", "--login", "intruder"}, {}, true);
+    EXPECT_EQ(failed.exitCode, 6) << failed.output << failed.errors;
+    EXPECT_NE(failed.errors.find("cannot store the settings"), std::string::npos) << failed.errors;
+    auto json = parse_json(run({"register", "--json"}, {}, true).output);
+    EXPECT_EQ(json["exit_code"], "6");
+    EXPECT_EQ(json["outcome"], "failed");
+
+    EXPECT_EQ(hive_listing(m_registry), before);
+    EXPECT_EQ(count_rows(m_connection), 0);
+}
+
+// Wrong command lines are usage errors (2), in JSON too, and a password is refused on the command line.
+TEST_F(SqliteCommandLineTest, UsageErrorsAreTwo) {
+    const ProcessResult onArgv = run({"register", "--password", "Argv-Secret-9"});
+    m_secrets.push_back("Argv-Secret-9");
+    EXPECT_EQ(onArgv.exitCode, 2);
+    EXPECT_NE(onArgv.errors.find("--password-file"), std::string::npos);
+    EXPECT_EQ(run({"check", "--server", "x"}).exitCode, 2);
+    EXPECT_EQ(run({"register", "--password-file", (m_dir.path() / "absent").string()}).exitCode, 2);
+    auto json = run_json({"frobnicate"}, 2);
+    EXPECT_EQ(json["outcome"], "usage");
+    EXPECT_EQ(hive_listing(m_registry), "");
+
+    const ProcessResult help = run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* code : {"0  ", "1  ", "2  ", "3  ", "4  ", "5  ", "6  "})
+        EXPECT_NE(help.output.find(std::string("\n  ") + code), std::string::npos) << code;
+    const ProcessResult version = run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output.rfind("enlistor ", 0), 0u) << version.output;
+}
+
+// The password comes from standard input with "-", one line end stripped: the stored password is exactly it (a
+// login with it succeeds is not observable with SQLite, so the stored settings are compared through check).
+TEST_F(SqliteCommandLineTest, PasswordFromStandardInput) {
+    m_secrets.push_back("Stdin-pw-33");
+    const ProcessResult result = run({"register", "--server", "suite", "--password-file", "-"}, "Stdin-pw-33\n");
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    auto json = run_json({"check"}, 0);
+    EXPECT_EQ(json["settings.database_password"], "********");
+    // Nothing under the hive holds the password in plain text.
+    EXPECT_EQ(hive_listing(m_registry).find("Stdin-pw-33"), std::string::npos);
+}
+
+// The PostgreSQL test server, reached through a data source naming it.
+class PostgresCommandLineTest : public CommandLineTest {
+protected:
+    void SetUp() override {
+        CommandLineTest::SetUp();
+        std::string why;
+        auto server = PostgresServer::Load(&why);
+        if (!server)
+            GTEST_SKIP() << "no PostgreSQL test server: " << why;
+        m_server = *server;
+        m_database = m_server.NewSuiteDatabase();
+        m_connection = m_server.ConnectionString(m_database);
+        use_postgres(m_server.port);
+        m_secrets.push_back(m_server.password);
+    }
+    void TearDown() override {
+        if (!m_database.empty())
+            m_server.DropDatabase(m_database);
+        CommandLineTest::TearDown();
+    }
+
+    void use_postgres(int port) {
+        UseTestOdbcConfig(m_odbc, {DataSource{"pgsuite",
+                                              "PostgreSQL Unicode",
+                                              {{"Servername", m_server.host}, {"Port", std::to_string(port)}}}});
+    }
+
+    ProcessResult register_with(const std::string& password, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"register",    "--server",        "pgsuite",
+                                         "--database",  m_database,        "--login",
+                                         m_server.user, "--password-file", password_file(password)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(args);
+    }
+
+    PostgresServer m_server;
+    std::string m_database;
+    std::string m_connection;
+};
+
+// Register inserts one row, check then reports it known; a second register inserts nothing.
+TEST_F(PostgresCommandLineTest, RegisterAndCheck) {
+    const ProcessResult first = register_with(m_server.password);
+    ASSERT_EQ(first.exitCode, 0) << first.errors;
+    EXPECT_EQ(first.output, kSuccess);
+    EXPECT_EQ(count_rows(m_connection), 1);
+    auto check = run_json({"check"}, 0);
+    EXPECT_EQ(check["outcome"], "already-registered");
+    EXPECT_EQ(check["odbc_driver"].empty(), false);
+    EXPECT_EQ(run({"register"}).exitCode, 0);
+    EXPECT_EQ(count_rows(m_connection), 1);
+}
+
+// A wrong password is a refused login (4) for both commands, and the settings from before are put back.
+TEST_F(PostgresCommandLineTest, WrongPasswordIsFour) {
+    ASSERT_EQ(register_with(m_server.password).exitCode, 0);
+    RunSql(m_connection, "delete from tblRegisteredServers");
+    auto failed = register_with("Wrong-pw-4242");
+    EXPECT_EQ(failed.exitCode, 4) << failed.errors;
+    EXPECT_NE(failed.errors.find("password authentication failed"), std::string::npos) << failed.errors;
+    EXPECT_EQ(run({"check"}).exitCode, 0); // the right password is stored again
+    EXPECT_EQ(count_rows(m_connection), 0);
+
+    auto json = run_json({"register", "--password-file", password_file("Wrong-pw-4343").string()}, 4);
+    EXPECT_EQ(json["outcome"], "failed");
+    EXPECT_NE(json["error"].find(" Error "), std::string::npos);
+}
+
+// A missing table and a missing database are 5.
+TEST_F(PostgresCommandLineTest, MissingTableOrDatabaseIsFive) {
+    ASSERT_EQ(register_with(m_server.password).exitCode, 0);
+    RunSql(m_connection, "drop table tblRegisteredServers");
+    EXPECT_EQ(run({"register"}).exitCode, 5);
+    EXPECT_EQ(run({"check"}).exitCode, 5);
+    auto json = run_json({"register", "--database", "enlistor_no_such_db"}, 5);
+    EXPECT_NE(json["error"].find("does not exist"), std::string::npos) << json["error"];
+}
+
+// Without the privileges on the tables the login is "not allowed" (6): no select for check, no insert for register.
+TEST_F(PostgresCommandLineTest, MissingPrivilegeIsSix) {
+    ASSERT_EQ(register_with(m_server.password).exitCode, 0);
+    RunSql(m_connection, "delete from tblRegisteredServers");
+    RunSql(m_connection, "revoke insert on tblRegisteredServers from " + m_server.user);
+    EXPECT_EQ(run({"register"}).exitCode, 6);
+    EXPECT_EQ(run({"check"}).exitCode, 0); // the selects are still allowed: check does not insert
+    RunSql(m_connection, "revoke select on tblServers from " + m_server.user);
+    auto json = run_json({"check"}, 6);
+    EXPECT_NE(json["error"].find("permission denied"), std::string::npos) << json["error"];
+    EXPECT_EQ(count_rows(m_connection), 0);
+}
+
+// A server that is not running (nothing listens on its port) is unreachable (3).
+TEST_F(PostgresCommandLineTest, StoppedServerIsThree) {
+    ASSERT_EQ(register_with(m_server.password).exitCode, 0);
+    use_postgres(ClosedTcpPort());
+    const ProcessResult failed = run({"register"});
+    EXPECT_EQ(failed.exitCode, 3) << failed.errors;
+    EXPECT_NE(failed.errors.find("refused"), std::string::npos) << failed.errors;
+    auto json = run_json({"check"}, 3);
+    EXPECT_EQ(json["connected"], "false");
+}
+
+// A server that accepts and never answers times out (3) within the login time limit. While the command waits, the
+// password it read from standard input is in neither its command line nor its environment.
+TEST_F(PostgresCommandLineTest, SilentServerTimesOutAndPasswordStaysOutOfProc) {
+    SilentTcpListener silent;
+    use_postgres(silent.port());
+    const std::string password = "Proc-pw-5150";
+    m_secrets.push_back(password);
+
+    int in[2];
+    ASSERT_EQ(::pipe(in), 0);
+    const fs::path out = m_dir.path() / "out", err = m_dir.path() / "err";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(in[0], 0);
+        ::close(in[1]);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(o, 1);
+        dup2(e, 2);
+        execl(kBinary, kBinary, "register", "--server", "pgsuite", "--database", "suite", "--login", "reg",
+              "--password-file", "-", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(in[0]);
+    ASSERT_EQ(::write(in[1], (password + "\n").data(), password.size() + 1), static_cast<ssize_t>(password.size() + 1));
+    ::close(in[1]);
+
+    const auto start = std::chrono::steady_clock::now();
+    int samples = 0;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        const fs::path proc = fs::path("/proc") / std::to_string(pid);
+        const std::string cmdline = read_file(proc / "cmdline");
+        const std::string environ = read_file(proc / "environ");
+        EXPECT_EQ(cmdline.find(password), std::string::npos);
+        EXPECT_EQ(environ.find(password), std::string::npos);
+        if (!cmdline.empty())
+            ++samples;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(samples, 10) << "the command was watched while it waited";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_LT(elapsed, std::chrono::seconds(60));
+    m_outputs.push_back(read_file(out));
+    m_outputs.push_back(read_file(err));
+    EXPECT_EQ(read_file(out), "");
+    EXPECT_NE(read_file(err).find("timeout"), std::string::npos) << read_file(err);
+}
+
+} // namespace
