@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -228,10 +229,23 @@ void Connection::Open(const CString& connectionString, const CString& userId, co
     const SQLULEN loginTimeout = static_cast<SQLULEN>(std::max<long long>(1, kLoginTimeoutSeconds - spent.count()));
     SQLSetConnectAttr(session->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout), 0);
 
-    odbc::Check(SQLDriverConnect(session->dbc.get(), nullptr,
-                                 reinterpret_cast<SQLCHAR*>(target.connectionString.data()), SQL_NTS, nullptr, 0,
-                                 nullptr, SQL_DRIVER_NOPROMPT),
-                SQL_HANDLE_DBC, session->dbc.get(), session->source, "Connecting", secret);
+    const SQLRETURN rc =
+        SQLDriverConnect(session->dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(target.connectionString.data()),
+                         SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+        _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session->dbc.get()), session->source,
+                                           "Connecting", secret);
+        // The SQLite driver says only "connect failed" for a database file that is not there (NoCreat=1).
+        if (target.fileDatabase) {
+            const CString file = odbc::DataSourceAttribute(target.dataSource, "Database");
+            std::error_code ignored;
+            if (!file.empty() && !std::filesystem::exists(file, ignored))
+                error = _com_error(error.Error(), *error.Source(),
+                                   *error.Description() + "; the database file " + file + " does not exist",
+                                   error.SqlState());
+        }
+        throw error;
+    }
     session->connected = true;
     m_impl->session = std::move(session);
 }

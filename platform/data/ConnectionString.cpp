@@ -197,6 +197,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
                             [&](const auto& source) { return !server.empty() && equals_nocase(source.name, server); });
     if (dsn != catalog.dataSources.end()) {
         target.driverName = dsn->driver;
+        target.dataSource = dsn->name;
         auto driver = std::find_if(catalog.drivers.begin(), catalog.drivers.end(),
                                    [&](const auto& d) { return equals_nocase(d.name, dsn->driver); });
         target.fileDatabase = contains_nocase(dsn->driver, "sqlite") ||

@@ -61,6 +61,7 @@ struct OdbcTarget {
     CString displayString;     // the same with the password shown as "***"
     CString driverName;        // odbcinst name of the driver in use (or the DSN's driver)
     bool fileDatabase = false; // SQLite
+    CString dataSource;        // the data source's name when Server named one
     // Set when Server named a SQL Server instance ("host\instance") that the driver cannot find within the time
     // limit on its own: the caller asks the SQL Server Browser for the instance's port and then appends
     // "SERVER=<host>;PORT=<port>;" to connectionString.

@@ -1,5 +1,7 @@
 #include "platform/data/Odbc.h"
 
+#include <odbcinst.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string.h> // explicit_bzero
@@ -179,6 +181,13 @@ std::vector<DataSourceInfo> ListDataSources(const EnvHandle& env) {
             DataSourceInfo{reinterpret_cast<const char*>(name.data()), reinterpret_cast<const char*>(driver.data())});
     }
     return sources;
+}
+
+CString DataSourceAttribute(const CString& dataSource, const CString& key) {
+    std::vector<char> value(4096);
+    const int length = SQLGetPrivateProfileString(dataSource.c_str(), key.c_str(), "", value.data(),
+                                                  static_cast<int>(value.size()), "odbc.ini");
+    return length > 0 ? CString(value.data(), strnlen(value.data(), value.size())) : CString();
 }
 
 void Wipe(CString& text) noexcept {

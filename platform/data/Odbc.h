@@ -94,6 +94,9 @@ struct DataSourceInfo {
 };
 std::vector<DataSourceInfo> ListDataSources(const EnvHandle& env);
 
+// An attribute of a data source as odbc.ini (user, else system) gives it; "" when absent.
+CString DataSourceAttribute(const CString& dataSource, const CString& key);
+
 // Overwrites the text's bytes before releasing them (used for connection strings that carry a password).
 void Wipe(CString& text) noexcept;
 
