@@ -3,8 +3,8 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 
+#include <cstdio>
 #include <cstring>
-#include <string>
 
 // IPv6 text is inet_ntop's: lowercase hexadecimal, leading zeros dropped, the longest run of two or more zero
 // groups written "::", IPv4-mapped and IPv4-compatible addresses with a dotted tail. The zone follows as
@@ -26,8 +26,8 @@ int WSAAddressToStringA(const UnicastAddress& address, LPSTR lpszAddressString, 
             return SOCKET_ERROR;
         }
         if (address.scopeId != 0) {
-            const std::string zone = "%" + std::to_string(address.scopeId);
-            std::strncat(text, zone.c_str(), sizeof(text) - std::strlen(text) - 1);
+            const std::size_t used = std::strlen(text);
+            std::snprintf(text + used, sizeof(text) - used, "%%%lu", static_cast<unsigned long>(address.scopeId));
         }
     } else {
         SetLastError(WSAEINVAL);

@@ -33,6 +33,7 @@
 // matches the link's.
 #include "platform/net/NetworkAdapters.h"
 
+#include <dirent.h>
 #include <libmnl/libmnl.h>
 #include <linux/if_addr.h>
 #include <linux/if_link.h>
@@ -50,6 +51,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #ifndef ARPHRD_ATM
 #define ARPHRD_ATM 19
@@ -212,15 +214,29 @@ bool file_exists(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0;
 }
 
-bool is_wireless(const CString& sysClassNet, const LinkRecord& link) {
-    if (sysClassNet.empty() || link.name.empty() || link.name.find('/') != CString::npos)
+// The names listed in a directory; empty when it cannot be read. One listing replaces a failed lookup per link.
+std::unordered_set<std::string> directory_entries(const CString& directory) {
+    std::unordered_set<std::string> names;
+    if (directory.empty())
+        return names;
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(directory.c_str()), ::closedir);
+    if (!listing)
+        return names;
+    while (const dirent* entry = ::readdir(listing.get()))
+        names.emplace(entry->d_name);
+    return names;
+}
+
+bool is_wireless(const CString& sysClassNet, const std::unordered_set<std::string>& sysfsLinks,
+                 const LinkRecord& link) {
+    if (link.type != ARPHRD_ETHER || !sysfsLinks.count(link.name))
         return false;
     const std::string directory = sysClassNet + "/" + link.name;
+    if (!file_exists(directory + "/phy80211") && !file_exists(directory + "/wireless"))
+        return false;
     std::ifstream indexFile(directory + "/ifindex");
     unsigned long index = 0;
-    if (!(indexFile >> index) || index != link.index)
-        return false;
-    return file_exists(directory + "/phy80211") || file_exists(directory + "/wireless");
+    return (indexFile >> index) && index == link.index;
 }
 
 CString ipv4_text(const std::array<BYTE, 16>& bytes) {
@@ -229,8 +245,9 @@ CString ipv4_text(const std::array<BYTE, 16>& bytes) {
 }
 
 // Whether systemd-networkd holds a DHCPv4 lease for this interface index naming one of the given IPv4 addresses.
-bool networkd_lease_names(const CString& leaseDirectory, ULONG index, const std::vector<CString>& ipv4Texts) {
-    if (leaseDirectory.empty() || ipv4Texts.empty())
+bool networkd_lease_names(const CString& leaseDirectory, const std::unordered_set<std::string>& leases, ULONG index,
+                          const std::vector<CString>& ipv4Texts) {
+    if (ipv4Texts.empty() || !leases.count(std::to_string(index)))
         return false;
     std::ifstream lease(leaseDirectory + "/" + std::to_string(index));
     constexpr std::string_view kKey = "ADDRESS=";
@@ -253,13 +270,14 @@ std::vector<AdapterAddresses> assemble(DumpState& state, const AdapterEnumeratio
     std::vector<AdapterAddresses> adapters;
     adapters.reserve(state.links.size());
     std::unordered_map<ULONG, std::size_t> position;
+    const std::unordered_set<std::string> sysfsLinks = directory_entries(options.sysClassNet);
     for (const LinkRecord& link : state.links) {
         if (!position.emplace(link.index, adapters.size()).second)
             continue;
         AdapterAddresses adapter;
         adapter.ifIndex = link.index;
         adapter.adapterName = link.name;
-        adapter.ifType = InterfaceTypeFromLink(link.type, is_wireless(options.sysClassNet, link));
+        adapter.ifType = InterfaceTypeFromLink(link.type, is_wireless(options.sysClassNet, sysfsLinks, link));
         adapters.push_back(std::move(adapter));
     }
 
@@ -282,8 +300,9 @@ std::vector<AdapterAddresses> assemble(DumpState& state, const AdapterEnumeratio
         }
         adapter.unicastAddresses.push_back(address);
     }
+    const std::unordered_set<std::string> leases = directory_entries(options.networkdLeaseDirectory);
     for (std::size_t i = 0; i < adapters.size(); ++i) {
-        if (networkd_lease_names(options.networkdLeaseDirectory, adapters[i].ifIndex, ipv4Texts[i]))
+        if (networkd_lease_names(options.networkdLeaseDirectory, leases, adapters[i].ifIndex, ipv4Texts[i]))
             adapters[i].flags |= IP_ADAPTER_DHCP_ENABLED;
     }
     return adapters;
