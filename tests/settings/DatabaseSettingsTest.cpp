@@ -1,0 +1,193 @@
+#include "settings/DatabaseSettings.h"
+
+#include "cipher/Rijndael.h"
+
+#include "tests/registry/HiveTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using namespace enlistor::test;
+
+namespace {
+
+const char* const key_path = "SOFTWARE\\Velmora\\General";
+
+CString encrypt(const CString& password) {
+    CRijndael cipher;
+    return cipher.EncryptPassword(password, kPasswordKeyRow);
+}
+CString decrypt(const CString& stored) {
+    CRijndael cipher;
+    return cipher.DecryptPassword(stored, kPasswordKeyRow);
+}
+
+struct Settings {
+    CString server, ip, name, user, password;
+    bool operator==(const Settings&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Settings& s) {
+    return out << "{" << s.server << "|" << s.ip << "|" << s.name << "|" << s.user << "|" << s.password << "}";
+}
+
+Settings load() {
+    Settings s{"x", "x", "x", "x", "x"};
+    EXPECT_TRUE(LoadDatabaseSettings(s.server, s.ip, s.name, s.user, s.password));
+    return s;
+}
+void save(const Settings& s) {
+    EXPECT_TRUE(SaveDatabaseSettings(s.server, s.ip, s.name, s.user, s.password));
+}
+
+std::string stored_text(const char* name) {
+    return AsText(GetValue(key_path, name).data);
+}
+
+class DatabaseSettingsTest : public ::testing::Test {
+protected:
+    ScopedHive m_hive;
+};
+
+TEST_F(DatabaseSettingsTest, KeyPathIsBuiltFromTheSuiteKeyAndGeneral) {
+    EXPECT_EQ(SettingsKeyPath(), "SOFTWARE\\Velmora\\General");
+}
+
+TEST_F(DatabaseSettingsTest, MissingKeyLoadsEmptyFieldsAndTheFirstSaveCreatesIt) {
+    // No key: five empty fields and success; the save then makes the key with five REG_SZ values, no terminators.
+    EXPECT_EQ(load(), Settings{});
+    save({"db01", "10.0.0.5", "Suite", "sa", "secret"});
+    for (const auto& [name, text] : {std::pair{"DatabaseServer", "db01"}, std::pair{"DBServerIP", "10.0.0.5"},
+                                     std::pair{"DatabaseName", "Suite"}, std::pair{"DBUserID", "sa"}}) {
+        const StoredValue value = GetValue(key_path, name);
+        EXPECT_EQ(value.status, ERROR_SUCCESS) << name;
+        EXPECT_EQ(value.type, REG_SZ) << name;
+        EXPECT_EQ(AsText(value.data), text) << name;
+    }
+    EXPECT_EQ(stored_text("DBUserPassword"), encrypt("secret"));
+    EXPECT_EQ(load(), (Settings{"db01", "10.0.0.5", "Suite", "sa", "secret"}));
+}
+
+TEST_F(DatabaseSettingsTest, UnreadableValueLoadsEmptyAndIsReplacedByTextOnSave) {
+    // A REG_DWORD "DatabaseName" is an empty field, the others still load; the next save stores REG_SZ text.
+    save({"db01", "10.0.0.5", "Suite", "sa", "pw"});
+    ASSERT_EQ(SetValue(key_path, "DatabaseName", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
+    Settings loaded = load();
+    EXPECT_EQ(loaded, (Settings{"db01", "10.0.0.5", "", "sa", "pw"}));
+    loaded.name = "Other";
+    save(loaded);
+    const StoredValue value = GetValue(key_path, "DatabaseName");
+    EXPECT_EQ(value.type, REG_SZ);
+    EXPECT_EQ(AsText(value.data), "Other");
+}
+
+TEST_F(DatabaseSettingsTest, StoredPasswordOf43CharactersIsPlainAnd44IsEncrypted) {
+    // The 44-character rule on load: 43 shown as stored; 44 or more decrypted (empty when it does not decrypt).
+    const std::string plain43(43, 'p');
+    ASSERT_EQ(SetText(key_path, "DBUserPassword", REG_SZ, plain43), ERROR_SUCCESS);
+    EXPECT_EQ(load().password, plain43);
+
+    const CString stored = encrypt("hunter2");
+    ASSERT_EQ(stored.size(), 44u);
+    ASSERT_EQ(SetText(key_path, "DBUserPassword", REG_SZ, stored), ERROR_SUCCESS);
+    EXPECT_EQ(load().password, "hunter2");
+
+    ASSERT_EQ(SetText(key_path, "DBUserPassword", REG_SZ, std::string(44, '!')), ERROR_SUCCESS);
+    EXPECT_EQ(load().password, "");
+}
+
+TEST_F(DatabaseSettingsTest, PlainStoredPasswordIsEncryptedByTheNextSave) {
+    // A short plain stored password loads unchanged and is written back encrypted.
+    ASSERT_EQ(SetText(key_path, "DBUserPassword", REG_SZ, "plain"), ERROR_SUCCESS);
+    const Settings loaded = load();
+    EXPECT_EQ(loaded.password, "plain");
+    save(loaded);
+    EXPECT_EQ(stored_text("DBUserPassword"), encrypt("plain"));
+}
+
+TEST_F(DatabaseSettingsTest, EmptyPasswordIsStoredAsTheEncryptedEmptyText) {
+    // An empty field is stored as the 44-character encrypted form of "" and loads back empty.
+    save({"s", "i", "n", "u", ""});
+    const std::string stored = stored_text("DBUserPassword");
+    EXPECT_EQ(stored.size(), 44u);
+    EXPECT_EQ(stored, encrypt(""));
+    EXPECT_EQ(load().password, "");
+}
+
+TEST_F(DatabaseSettingsTest, LongTypedPasswordIsEncryptedAndRoundTrips) {
+    // A typed password of 44 or more characters is not an encrypted text: it is stored encrypted, never in
+    // plain text, and the next load gives it back.
+    for (std::size_t length : {44, 45, 63, 64, 65, 200, 300}) {
+        std::string password;
+        for (std::size_t i = 0; i < length; ++i)
+            password += static_cast<char>('!' + (i * 13) % 94);
+        SCOPED_TRACE(length);
+        save({"s", "i", "n", "u", password});
+        const std::string stored = stored_text("DBUserPassword");
+        EXPECT_NE(stored, password);
+        EXPECT_EQ(stored, encrypt(password));
+        EXPECT_EQ(load().password, password);
+    }
+}
+
+TEST_F(DatabaseSettingsTest, MemberThatIsAlreadyAnEncryptedTextIsStoredUnchanged) {
+    // A 44+ member that decrypts and re-encrypts to itself is taken as stored form and kept as it is, so
+    // readers that decrypt every 44+ text see the password it holds.
+    const CString stored = encrypt("inner password");
+    save({"s", "i", "n", "u", stored});
+    EXPECT_EQ(stored_text("DBUserPassword"), stored);
+    EXPECT_EQ(load().password, "inner password");
+
+    // Base64 that decrypts but does not re-encrypt to the same text is a password, and is encrypted.
+    std::string near = stored;
+    near[near.size() - 2] = near[near.size() - 2] == 'A' ? 'B' : 'A';
+    if (encrypt(decrypt(near)) != near) {
+        save({"s", "i", "n", "u", near});
+        EXPECT_EQ(stored_text("DBUserPassword"), encrypt(near));
+        EXPECT_EQ(load().password, near);
+    }
+}
+
+TEST_F(DatabaseSettingsTest, TextsAreWrittenUpToTheirFirstZeroAndAtAnyLength) {
+    // A member with a zero character is stored up to it; texts longer than 255 characters round-trip whole.
+    const std::string long_name(1000, 'n');
+    save({std::string("db\0tail", 7), "ip", long_name, "u", std::string("pw\0x", 4)});
+    EXPECT_EQ(stored_text("DatabaseServer"), "db");
+    EXPECT_EQ(load(), (Settings{"db", "ip", long_name, "u", "pw"}));
+}
+
+TEST_F(DatabaseSettingsTest, CheckedSaveReportsSuccess) {
+    // All five written: true, and the error text is left as it was.
+    CString error = "unchanged";
+    EXPECT_TRUE(SaveDatabaseSettingsChecked("s", "i", "n", "u", "p", &error));
+    EXPECT_EQ(error, "unchanged");
+    EXPECT_TRUE(SaveDatabaseSettingsChecked("s", "i", "n", "u", "p", nullptr));
+}
+
+TEST_F(DatabaseSettingsTest, RefusedKeyLoadsEmptyAndSaveSkipsSilentlyButTheCheckedSaveSaysWhy) {
+    // As nobody with a read-only settings key: SaveDatabaseSettings still returns true and changes nothing;
+    // SaveDatabaseSettingsChecked returns false with the first failure's text. With an unreadable key every field
+    // loads empty.
+    save({"db01", "ip", "Suite", "sa", "pw"});
+    const fs::path key = m_hive.localMachine() / "SOFTWARE" / "Velmora" / "General";
+    fs::permissions(key, fs::perms(0555), fs::perm_options::replace);
+    const std::string report = RunAsNobody([] {
+        std::string out = SaveDatabaseSettings("x", "x", "x", "x", "x") ? "true" : "false";
+        CString error;
+        out += SaveDatabaseSettingsChecked("x", "x", "x", "x", "x", &error) ? " true" : " false";
+        out += " [" + error + "]";
+        CString s, i, n, u, p;
+        LoadDatabaseSettings(s, i, n, u, p);
+        return out + " " + s + "|" + i + "|" + n + "|" + u + "|" + p;
+    });
+    EXPECT_EQ(report, "true false [Access is denied.\r\n] db01|ip|Suite|sa|pw");
+
+    fs::permissions(key, fs::perms(0333), fs::perm_options::replace);
+    const std::string unreadable = RunAsNobody([] {
+        CString s = "x", i = "x", n = "x", u = "x", p = "x";
+        return std::string(LoadDatabaseSettings(s, i, n, u, p) ? "true " : "false ") + s + "|" + i + "|" + n + "|" + u +
+               "|" + p;
+    });
+    EXPECT_EQ(unreadable, "true ||||");
+}
+
+} // namespace
