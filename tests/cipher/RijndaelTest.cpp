@@ -13,6 +13,9 @@
 
 namespace {
 
+// The chain block KeyExpansion takes (block-size bytes; ECB never reads it).
+const char kChain[32] = {};
+
 std::vector<char> from_hex(const std::string& hex) {
     std::vector<char> bytes;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
@@ -148,7 +151,7 @@ TEST_P(RijndaelSizes, RoundCountAndDecryptRoundTrip) {
     const auto [key_bytes, block_bytes, rounds] = GetParam();
     const std::vector<char> key = pattern(static_cast<std::size_t>(key_bytes), 7u * key_bytes + block_bytes);
     CRijndael cipher;
-    cipher.KeyExpansion(key.data(), key.data(), key_bytes, block_bytes);
+    cipher.KeyExpansion(key.data(), kChain, key_bytes, block_bytes);
     EXPECT_EQ(cipher.KeyLength(), key_bytes);
     EXPECT_EQ(cipher.BlockSize(), block_bytes);
     EXPECT_EQ(cipher.Rounds(), rounds);
@@ -169,7 +172,7 @@ TEST_P(RijndaelSizes, BlocksAreIndependent) {
     const auto block = static_cast<std::size_t>(block_bytes);
     const std::vector<char> key = pattern(static_cast<std::size_t>(key_bytes), 3u);
     CRijndael cipher;
-    cipher.KeyExpansion(key.data(), key.data(), key_bytes, block_bytes);
+    cipher.KeyExpansion(key.data(), kChain, key_bytes, block_bytes);
 
     std::vector<char> plain = pattern(block, 5u);
     plain.insert(plain.end(), plain.begin(), plain.end()); // two equal blocks
@@ -195,7 +198,7 @@ TEST_P(RijndaelSizes, DataOperationsEqualSingleBlockOperations) {
     const auto block = static_cast<std::size_t>(block_bytes);
     const std::vector<char> key = pattern(static_cast<std::size_t>(key_bytes), 8u);
     CRijndael cipher;
-    cipher.KeyExpansion(key.data(), key.data(), key_bytes, block_bytes);
+    cipher.KeyExpansion(key.data(), kChain, key_bytes, block_bytes);
     for (std::size_t blocks : {1u, 2u, 3u, 5u}) {
         const std::vector<char> in = pattern(blocks * block, 9u + static_cast<unsigned>(blocks));
         std::vector<char> encrypted(in.size()), decrypted(in.size());
@@ -248,7 +251,7 @@ TEST(RijndaelFailures, UnkeyedObjectFailsEveryOperationFirst) {
 TEST(RijndaelFailures, CountMustBeWholeNonZeroBlocks) {
     const std::vector<char> key(32, 'k');
     CRijndael cipher;
-    cipher.KeyExpansion(key.data(), key.data(), 32, 32);
+    cipher.KeyExpansion(key.data(), kChain, 32, 32);
     const std::vector<char> in(96, 'a');
     std::vector<char> out(96, kMarker);
     for (std::size_t n : {0u, 1u, 31u, 33u, 48u, 95u}) {
@@ -272,7 +275,7 @@ TEST(RijndaelFailures, NullKeyLeavesObjectUnchanged) {
 
     const std::vector<char> key(16, 'k');
     CRijndael keyed;
-    keyed.KeyExpansion(key.data(), key.data(), 16, 16);
+    keyed.KeyExpansion(key.data(), kChain, 16, 16);
     char before[16], after[16];
     keyed.EncryptOneBlock(block, before);
     EXPECT_EQ(message_of([&] { keyed.KeyExpansion(nullptr, key.data(), 32, 32); }), "Empty key");
@@ -286,9 +289,9 @@ TEST(RijndaelFailures, NullKeyLeavesObjectUnchanged) {
 TEST(RijndaelFailures, UnsupportedSizesAreRefused) {
     const std::vector<char> key(64, 'k');
     CRijndael cipher;
-    EXPECT_THROW(cipher.KeyExpansion(key.data(), key.data(), 20, 16), std::exception);
-    EXPECT_THROW(cipher.KeyExpansion(key.data(), key.data(), 16, 64), std::exception);
-    EXPECT_THROW(cipher.KeyExpansion(key.data(), key.data(), 0, 0), std::exception);
+    EXPECT_THROW(cipher.KeyExpansion(key.data(), kChain, 20, 16), std::exception);
+    EXPECT_THROW(cipher.KeyExpansion(key.data(), kChain, 16, 64), std::exception);
+    EXPECT_THROW(cipher.KeyExpansion(key.data(), kChain, 0, 0), std::exception);
     EXPECT_EQ(cipher.Rounds(), 0);
     char block[16] = {};
     EXPECT_EQ(message_of([&] { cipher.EncryptOneBlock(block, block); }), "Object not Initialized");
@@ -299,10 +302,10 @@ TEST(Rijndael, RekeyingReplacesKeyAndSizes) {
     const std::vector<char> first = pattern(32, 1u), second = pattern(32, 2u);
     const std::vector<char> plain = pattern(24, 3u);
     CRijndael reused;
-    reused.KeyExpansion(first.data(), first.data(), 32, 32);
-    reused.KeyExpansion(second.data(), second.data(), 16, 24);
+    reused.KeyExpansion(first.data(), kChain, 32, 32);
+    reused.KeyExpansion(second.data(), kChain, 16, 24);
     CRijndael fresh;
-    fresh.KeyExpansion(second.data(), second.data(), 16, 24);
+    fresh.KeyExpansion(second.data(), kChain, 16, 24);
     char a[24], b[24];
     reused.EncryptOneBlock(plain.data(), a);
     fresh.EncryptOneBlock(plain.data(), b);
@@ -315,7 +318,7 @@ TEST(Rijndael, InPlaceOperationGivesSameResult) {
     const std::vector<char> key = pattern(32, 4u);
     for (int block : {16, 24, 32}) {
         CRijndael cipher;
-        cipher.KeyExpansion(key.data(), key.data(), 32, block);
+        cipher.KeyExpansion(key.data(), kChain, 32, block);
         std::vector<char> data = pattern(static_cast<std::size_t>(block) * 3, 6u);
         const std::vector<char> original = data;
         std::vector<char> separate(data.size());
