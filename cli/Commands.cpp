@@ -4,6 +4,7 @@
 #include "cli/Outcome.h"
 #include "cli/Secret.h"
 #include "common/FormatString.h"
+#include "platform/data/ErrorAdvice.h"
 #include "platform/net/ComputerName.h"
 #include "registration/Registration.h"
 #include "settings/DatabaseSettings.h"
@@ -78,6 +79,21 @@ int exit_code_for(const RegistrationOutcome& outcome) {
     return ExitCodeForError(e.SqlState(), e.Error(), e.Description().value_or(CString()));
 }
 
+// The registration's error text with the sentence that names the cause at the start of the description, inside
+// the same "%s Error %ld%s%s" form; unchanged when the cause is not known or the description already starts so.
+CString error_text_with_cause(const RegistrationOutcome& outcome, const settings_values& settings) {
+    if (!outcome.lastError || !outcome.lastError->Description())
+        return outcome.errorText;
+    const _com_error& e = *outcome.lastError;
+    const CString description = *e.Description();
+    const CString sentence =
+        DescribeCause(e.SqlState(), e.Error(), settings.server, settings.database, settings.login, description);
+    if (sentence.empty() || description.rfind(sentence, 0) == 0)
+        return outcome.errorText;
+    return GetComErrorText(
+        _com_error(e.Error(), e.Source().value_or(CString()), sentence + " " + description, e.SqlState()));
+}
+
 // The address and computer name the registration used; where it did not get that far (no connection), the ones the
 // same rules give now.
 void fill_identity(RegistrationOutcome& outcome) {
@@ -137,7 +153,7 @@ int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* er
 
     RegistrationOutcome outcome = RegisterMachineDetailed();
     fill_identity(outcome);
-    const CString errorText = redact(outcome.errorText);
+    const CString errorText = redact(error_text_with_cause(outcome, wanted));
     WipeText(outcome.errorText);
 
     int exitCode = kExitOk;
@@ -172,7 +188,7 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
     fill_identity(outcome);
     const bool ok = outcome.result == 1;
     const int exitCode = ok ? kExitOk : exit_code_for(outcome);
-    const CString errorText = redact(outcome.errorText);
+    const CString errorText = redact(error_text_with_cause(outcome, settings));
     const CString mapped = redact(outcome.connectionTarget);
     const char* result = !ok ? "failed" : outcome.alreadyKnown ? "already-registered" : "not-registered";
 

@@ -72,7 +72,7 @@ DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CStr
     if (state_is(state, {"HYT00", "HYT01"}) || contains_any(text, {"timeout expired", "timed out"}))
         return DataErrorCause::ServerTimedOut;
     if (contains_any(text, {"could not translate host name", "name or service not known", "unknown host",
-                            "temporary failure in name resolution"}))
+                            "temporary failure in name resolution", "could not find servername"}))
         return DataErrorCause::ServerUnknown;
     if (state.rfind("08", 0) == 0 ||
         contains_any(text, {"connection refused", "unable to connect", "no route to host", "network is unreachable"}))

@@ -227,6 +227,7 @@ TEST_F(SqliteCommandLineTest, MissingTableIsFiveAndRollsBack) {
     EXPECT_EQ(failed.output, "");
     EXPECT_NE(failed.errors.find(" Error "), std::string::npos) << failed.errors;
     EXPECT_NE(failed.errors.find("no such table"), std::string::npos) << failed.errors;
+    EXPECT_NE(failed.errors.find("lacks a table the registration needs. Check Database Name."), std::string::npos);
 
     auto check = run_json({"check"}, 5);
     EXPECT_EQ(check["outcome"], "failed");
@@ -358,6 +359,10 @@ TEST_F(PostgresCommandLineTest, WrongPasswordIsFour) {
     auto failed = register_with("Wrong-pw-4242");
     EXPECT_EQ(failed.exitCode, 4) << failed.errors;
     EXPECT_NE(failed.errors.find("password authentication failed"), std::string::npos) << failed.errors;
+    EXPECT_NE(
+        failed.errors.find("refused the login '" + m_server.user + "'. Check Database Login and Database Password."),
+        std::string::npos)
+        << failed.errors;
     EXPECT_EQ(run({"check"}).exitCode, 0); // the right password is stored again
     EXPECT_EQ(count_rows(m_connection), 0);
 
@@ -395,7 +400,12 @@ TEST_F(PostgresCommandLineTest, StoppedServerIsThree) {
     use_postgres(ClosedTcpPort());
     const ProcessResult failed = run({"register"});
     EXPECT_EQ(failed.exitCode, 3) << failed.errors;
-    EXPECT_NE(failed.errors.find("refused"), std::string::npos) << failed.errors;
+    // The description starts with the sentence naming the cause, inside the "%s Error %ld%s%s" form.
+    EXPECT_EQ(failed.errors.rfind("ODBC driver PostgreSQL Unicode Error -2147467259Cannot reach the database server "
+                                  "'pgsuite': connection refused. Check Database Server Name. ",
+                                  0),
+              0u)
+        << failed.errors;
     auto json = run_json({"check"}, 3);
     EXPECT_EQ(json["connected"], "false");
 }
@@ -449,7 +459,8 @@ TEST_F(PostgresCommandLineTest, SilentServerTimesOutAndPasswordStaysOutOfProc) {
     m_outputs.push_back(read_file(out));
     m_outputs.push_back(read_file(err));
     EXPECT_EQ(read_file(out), "");
-    EXPECT_NE(read_file(err).find("timeout"), std::string::npos) << read_file(err);
+    EXPECT_NE(read_file(err).find("The database server 'pgsuite' did not answer in time."), std::string::npos)
+        << read_file(err);
 }
 
 } // namespace
