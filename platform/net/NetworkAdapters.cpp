@@ -179,9 +179,9 @@ DumpOutcome run_dump(mnl_socket* socket, std::uint16_t type, std::uint32_t seque
     message->nlmsg_type = type;
     message->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     message->nlmsg_seq = sequence;
-    // Both request kinds start with a one-byte family field; ifinfomsg is the larger of the two headers.
-    auto* header = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(message, sizeof(ifinfomsg)));
-    header->ifi_family = AF_UNSPEC;
+    // The request carries the family header of its kind (ifinfomsg, ifaddrmsg), zeroed: AF_UNSPEC, both families.
+    const std::size_t headerSize = type == RTM_GETLINK ? sizeof(ifinfomsg) : sizeof(ifaddrmsg);
+    (void)mnl_nlmsg_put_extra_header(message, headerSize);
     if (mnl_socket_sendto(socket, message, message->nlmsg_len) < 0)
         return DumpOutcome::Failed;
 
