@@ -5,12 +5,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <ostream>
+#include <poll.h>
+#include <pty.h>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <vector>
 
 using namespace ui_terminal_test;
@@ -415,5 +423,141 @@ INSTANTIATE_TEST_SUITE_P(
                       UnusableTerm{"Unknown", "TERM=enlistor-no-such-terminal",
                                    "the terminal type \"enlistor-no-such-terminal\" is not in the terminal database"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+// Milliseconds since the epoch, as date(1) writes them.
+double now_ms() {
+    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+struct BareRun {
+    double drawnMs = -1; // start of the process to the whole dialog written
+    double cpuMs = -1;   // processor time of the whole run: start, dialog, Esc, exit
+};
+
+// The demo on a bare pseudo-terminal, no terminal emulator in between.
+BareRun pty_start_to_dialog() {
+    int master = -1;
+    int slave = -1;
+    struct winsize size {};
+    size.ws_col = 80;
+    size.ws_row = 24;
+    if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+        return {};
+    }
+    const double start = now_ms();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();
+        ::ioctl(slave, TIOCSCTTY, 0);
+        ::dup2(slave, 0);
+        ::dup2(slave, 1);
+        ::dup2(slave, 2);
+        ::close(master);
+        ::setenv("TERM", "screen", 1);
+        ::setenv("LANG", "C.UTF-8", 1);
+        ::unsetenv("LC_ALL");
+        ::execl(kDemo.c_str(), kDemo.c_str(), "--out", "/dev/null", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(slave);
+    std::string output;
+    double drawn = -1;
+    char buffer[4096];
+    while (drawn < 0) {
+        pollfd pfd{master, POLLIN, 0};
+        if (::poll(&pfd, 1, 15000) <= 0) {
+            break;
+        }
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        output.append(buffer, static_cast<std::size_t>(n));
+        if (output.find("Database Password") != std::string::npos && output.find("Cancel") != std::string::npos) {
+            drawn = now_ms() - start;
+        }
+    }
+    const char escape = 0x1b;
+    [[maybe_unused]] const ssize_t written = ::write(master, &escape, 1);
+    PollUntil([&] { return ::read(master, buffer, sizeof buffer) <= 0; }, kScreenTimeout);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    ::close(master);
+    const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return {drawn, ms(usage.ru_utime) + ms(usage.ru_stime)};
+}
+
+// Process start to dialog on the screen, and the demo's peak memory: figures for the notes, not assertions. In
+// tmux, the program's start is stamped by date(1) just before it is executed and the screen is polled with
+// capture-pane; the same poll on a program that prints the dialog's texts at once gives the harness's own share.
+TEST(TerminalFigures, StartupAndPeakMemory) {
+    TmuxTerminal term("figures");
+    term.Start("exec sleep 600");
+    char pattern[] = "/tmp/enlistor-ui-terminal-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string stamp = std::string(pattern) + "/start";
+    auto time_to_screen = [&](const std::string& program) {
+        std::filesystem::remove(stamp);
+        term.Respawn("exec " + kTerminalEnv + " sh -c " + ShellQuote("date +%s%N > " + stamp + "; exec " + program));
+        EXPECT_TRUE(term.WaitForScreen(dialog_drawn, kScreenTimeout, std::chrono::milliseconds(0))) << term.Screen();
+        const double seen = now_ms();
+        return seen - std::stod(ReadFile(stamp)) / 1e6;
+    };
+    const std::string marker =
+        "sh -c " + ShellQuote("printf 'Enlistor Utility Database Password <Cancel>'; exec sleep 600");
+    const std::string demo = kDemo + " --out /dev/null";
+    std::vector<double> baseline;
+    std::vector<double> dialog;
+    std::vector<double> bare;
+    std::vector<double> bareCpu;
+    for (int i = 0; i < 7; ++i) {
+        baseline.push_back(time_to_screen(marker));
+        dialog.push_back(time_to_screen(demo));
+    }
+    const auto peak_kib = [&] {
+        std::istringstream status(ReadFile("/proc/" + std::to_string(term.PanePid()) + "/status"));
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                return std::stol(line.substr(6));
+            }
+        }
+        return -1L;
+    };
+    const long peakAtDialog = peak_kib();
+    term.Keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Enter"});
+    ASSERT_TRUE(term.WaitForText("\u2524 Success \u251c")) << term.Screen();
+    const long peakWithMessageBox = peak_kib();
+    term.Keys({"Enter"});
+    for (int i = 0; i < 7; ++i) {
+        const BareRun run = pty_start_to_dialog();
+        bare.push_back(run.drawnMs);
+        bareCpu.push_back(run.cpuMs);
+    }
+    std::filesystem::remove_all(pattern);
+
+    std::ostringstream figures;
+    figures << "tmux: process start to dialog on the screen, median of 7 (ms): " << median(dialog) << "\n"
+            << "tmux: same poll, program printing the texts at once (ms): " << median(baseline) << "\n"
+            << "bare pty: process start to whole dialog written, median of 7 (ms): " << median(bare) << "\n"
+            << "bare pty: processor time of start, dialog, Esc and exit, median of 7 (ms): " << median(bareCpu) << "\n"
+            << "load average at the time: " << ReadFile("/proc/loadavg")
+            << "peak RSS with the dialog (KiB): " << peakAtDialog << "\n"
+            << "peak RSS after a message box (KiB): " << peakWithMessageBox << "\n";
+    std::ofstream(ArtifactsDir() + "/terminal_figures.txt") << figures.str();
+    std::cout << figures.str();
+    EXPECT_GT(peakWithMessageBox, 0);
+    EXPECT_GT(median(bare), 0);
+}
 
 } // namespace
