@@ -4,7 +4,7 @@
 #include "cli/Commands.h"
 #include "cli/Json.h"
 #include "cli/Outcome.h"
-#include "cli/Version.h"
+#include "res/VersionInfo.h"
 
 #include <cstdio>
 #include <exception>
@@ -71,7 +71,8 @@ int run(int argc, char** argv) {
         std::printf("%s%s", kUsage, kHelp);
         return kExitOk;
     case CommandKind::Version:
-        std::printf("enlistor %s\n", kEnlistorVersion);
+        std::printf("enlistor %.*s\n", static_cast<int>(version_info::kProductVersionText.size()),
+                    version_info::kProductVersionText.data());
         return kExitOk;
     case CommandKind::Register:
         return RunRegister(parsed.options, stdout, stderr);

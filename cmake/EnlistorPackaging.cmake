@@ -16,13 +16,13 @@ add_custom_command(OUTPUT ${enlistor_man_page}
 add_custom_target(enlistor_man_page ALL DEPENDS ${enlistor_man_page})
 install(FILES ${enlistor_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The desktop entry and the icon come from res/.
-file(GLOB enlistor_desktop_entries ${PROJECT_SOURCE_DIR}/res/*.desktop)
-install(FILES ${enlistor_desktop_entries} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-file(GLOB enlistor_icons_svg ${PROJECT_SOURCE_DIR}/res/*.svg)
-install(FILES ${enlistor_icons_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-file(GLOB enlistor_icons_bitmap ${PROJECT_SOURCE_DIR}/res/*.png ${PROJECT_SOURCE_DIR}/res/*.xpm)
-install(FILES ${enlistor_icons_bitmap} DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps)
+# The desktop entry and its icon (32x32, found through the hicolor theme by the entry's Icon=enlistor).
+if(EXISTS ${PROJECT_SOURCE_DIR}/res/enlistor.desktop)
+    install(FILES ${PROJECT_SOURCE_DIR}/res/enlistor.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+endif()
+if(EXISTS ${PROJECT_SOURCE_DIR}/res/enlistor.png)
+    install(FILES ${PROJECT_SOURCE_DIR}/res/enlistor.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
+endif()
 
 # The registry's default root. Shipped empty in the package (so dpkg knows it); postinst sets owner and mode again
 # in case the directory existed before with others.

@@ -49,7 +49,8 @@ grep -q ' ./usr/bin/enlistor$' <<<"$contents" || fail "no /usr/bin/enlistor"
 grep -q ' ./usr/share/man/man1/enlistor.1.gz$' <<<"$contents" || fail "no manual page"
 grep -q '^drwxr-xr-x root/root .* ./var/lib/enlistor/registry/$' <<<"$contents" ||
     fail "the registry directory is not root-owned 0755"
-grep -q ' ./usr/share/applications/.*\.desktop$' <<<"$contents" || echo "test-package: warning: no desktop entry"
+grep -q ' ./usr/share/applications/enlistor.desktop$' <<<"$contents" || fail "no desktop entry"
+grep -q ' ./usr/share/icons/hicolor/32x32/apps/enlistor.png$' <<<"$contents" || fail "no icon"
 
 installed=0
 work=$(mktemp -d /tmp/enlistor-package.XXXXXXXX)
