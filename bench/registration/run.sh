@@ -10,7 +10,10 @@ build_dir=${1:-$source_dir/build/bench}
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
     cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build_dir" --target bench_registration -j2 >/dev/null
+if ! build_log=$(cmake --build "$build_dir" --target bench_registration -j2 2>&1); then
+    echo "$build_log" >&2
+    exit 1
+fi
 
 # The test support library finds the server through this directory of the build tree.
 pg_dir=$build_dir/tests/postgres
@@ -23,12 +26,13 @@ trap cleanup EXIT
 bash "$source_dir/scripts/pg-test-server.sh" start "$pg_dir" >/dev/null
 
 "$build_dir/bench/registration/bench_registration" --benchmark_repetitions="${ENLISTOR_BENCH_REPETITIONS:-5}" \
-    --benchmark_report_aggregates_only=true --benchmark_out="$results" --benchmark_out_format=json
+    --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true --benchmark_out="$results" --benchmark_out_format=json
 
 python3 - "$results" <<'PY'
 import json, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
-median = {r["run_name"]: r["real_time"] for r in runs if r.get("aggregate_name") == "median"}
+median = {r["run_name"].removesuffix("/real_time"): r["real_time"]
+          for r in runs if r.get("aggregate_name") == "median"}
 print()
 print(f"{'database':<12}{'RegisterMachine':>18}{'raw ODBC':>12}{'ratio':>8}")
 ok = True
