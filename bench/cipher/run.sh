@@ -42,9 +42,9 @@ def medians(path):
 
 aesni, soft = medians(sys.argv[1]), medians(sys.argv[2])
 print("%-44s %10s %12s" % ("benchmark (median CPU time)", "value", "unit"))
-for name, (unit, value) in aesni.items():
+for name, (unit, value) in sorted(aesni.items()):
     print("%-44s %10.3f %12s" % (name, value, unit))
-for name, (unit, value) in soft.items():
+for name, (unit, value) in sorted(soft.items()):
     if name.startswith("BM_OpenSSL"):
         print("%-44s %10.3f %12s" % (name + " [no AES-NI]", value, unit))
 
