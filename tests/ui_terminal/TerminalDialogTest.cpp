@@ -137,19 +137,23 @@ protected:
         return kDemo + " --out " + ShellQuote(events_) + (args.empty() ? "" : " " + args);
     }
 
-    // Starts the demo as the pane's program and waits until the dialog is on the screen.
+    // Starts the demo from a shell that afterwards records its exit status and the terminal's modes, and waits
+    // until the dialog is on the screen.
     void StartDemo(const std::string& args = "") {
-        term_->Start("exec " + kTerminalEnv + " " + DemoCommand(args));
-        ASSERT_TRUE(term_->WaitForScreen(dialog_drawn)) << term_->Screen();
-    }
-
-    // Starts the demo from a shell that afterwards records its exit status and the terminal's modes.
-    void StartDemoThenStty(const std::string& args = "") {
         const std::string script = DemoCommand(args) + "; echo \"status $?\" > " + ShellQuote(dir_ + "/after.txt") +
                                    "; stty -a >> " + ShellQuote(dir_ + "/after.txt") + "; echo done >> " +
                                    ShellQuote(dir_ + "/after.txt");
         term_->Start("exec " + kTerminalEnv + " sh -c " + ShellQuote(script));
         ASSERT_TRUE(term_->WaitForScreen(dialog_drawn)) << term_->Screen();
+    }
+
+    // The demo ended by itself with status 0 (under the sanitizers: without a finding) and left the terminal's
+    // modes as it found them.
+    void ExpectCleanExit() const {
+        const std::string after = AfterExit();
+        EXPECT_NE(after.find("status 0\n"), std::string::npos) << after;
+        EXPECT_EQ(after.find("-icanon"), std::string::npos) << after;
+        EXPECT_EQ(after.find("-echo "), std::string::npos) << after;
     }
 
     [[nodiscard]] std::string AfterExit() const {
@@ -205,6 +209,7 @@ TEST_F(TerminalDialog, ShowsTheTemplateWithinEightyByTwentyFour) {
     EXPECT_LT(bottom, 24u);
     term_->Keys({"Escape"});
     EXPECT_TRUE(WaitForEvent("result 2"));
+    ExpectCleanExit();
 }
 
 // Typing fills the field with the focus, which starts in Database Server Name; Tab walks the five fields, Register
@@ -232,6 +237,7 @@ TEST_F(TerminalDialog, TypingTabOrderMaskingAndEnterAsOk) {
     }
     term_->Keys({"Enter"});
     ASSERT_TRUE(WaitForEvent("result 1")) << Events();
+    ExpectCleanExit();
     const std::string events = Events();
     EXPECT_NE(events.find("ok\nfield1000=db-hostX\nfield1001=10.0.0.5\nfield1002=suite\nfield1003=sa\n"
                           "field1004=s3cret pw\n"),
@@ -250,6 +256,7 @@ TEST_F(TerminalDialog, PresetTextsAndBackwardTab) {
     term_->Keys({"BTab"}); // from the first field back to Cancel
     term_->Keys({"Enter"});
     ASSERT_TRUE(WaitForEvent("result 2")) << Events();
+    ExpectCleanExit();
     EXPECT_NE(Events().find("click 2\n"), std::string::npos) << Events();
 }
 
@@ -280,6 +287,7 @@ TEST_F(TerminalDialog, RegisterShowsAModalMessageBox) {
     ASSERT_TRUE(PollUntil([&] { return count(Events(), "messagebox 1") == 2; }, kScreenTimeout)) << Events();
     term_->Keys({"Tab", "Enter"}); // Cancel
     ASSERT_TRUE(WaitForEvent("result 2")) << Events();
+    ExpectCleanExit();
     EXPECT_EQ(count(Events(), "click 1005"), 2) << Events();
     EXPECT_EQ(Events().find("typed-into-box"), std::string::npos);
 }
@@ -314,6 +322,7 @@ TEST_F(TerminalDialog, LongErrorTextIsWrappedInTheMessageBox) {
     ASSERT_TRUE(WaitForEvent("messagebox 1")) << Events();
     term_->Keys({"Escape"});
     EXPECT_TRUE(WaitForEvent("result 2")) << Events();
+    ExpectCleanExit();
 }
 
 // While the Register work runs the dialog says so and takes no input: keys pressed meanwhile are dropped.
@@ -331,6 +340,7 @@ TEST_F(TerminalDialog, BusyDialogShowsANoticeAndDropsKeys) {
     ASSERT_TRUE(WaitForEvent("messagebox 1")) << Events();
     term_->Keys({"BTab", "Enter"}); // from Register back to the password field, then the OK command
     ASSERT_TRUE(WaitForEvent("result 1")) << Events();
+    ExpectCleanExit();
     EXPECT_EQ(Events().find("zzz"), std::string::npos) << Events();
 }
 
@@ -344,6 +354,7 @@ TEST_P(TerminalCancelKeys, CancelTheDialog) {
     ASSERT_TRUE(term_->WaitForText("a____")) << "F12 must leave the dialog running\n" << term_->Screen();
     term_->Keys({GetParam()});
     ASSERT_TRUE(WaitForEvent("result 2")) << Events();
+    ExpectCleanExit();
     const std::string events = Events();
     EXPECT_NE(events.find("cancel\n"), std::string::npos) << events;
     EXPECT_EQ(events.find("ok\n"), std::string::npos) << events;
@@ -356,7 +367,7 @@ INSTANTIATE_TEST_SUITE_P(Keys, TerminalCancelKeys, ::testing::Values("Escape", "
 class TerminalSignals : public TerminalDialog, public ::testing::WithParamInterface<int> {};
 
 TEST_P(TerminalSignals, RestoreTheTerminal) {
-    StartDemoThenStty();
+    StartDemo();
     const int pid = DemoPid();
     ASSERT_GT(pid, 0) << Events();
     ASSERT_EQ(::kill(pid, GetParam()), 0);
@@ -372,7 +383,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, TerminalSignals, ::testing::Values(SIGTERM, SI
 
 // An exception out of an event handler leaves through RunModal with the terminal restored.
 TEST_F(TerminalDialog, ExceptionInAHandlerRestoresTheTerminal) {
-    StartDemoThenStty("--throw-on-register");
+    StartDemo("--throw-on-register");
     term_->Keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Enter"});
     const std::string after = AfterExit();
     EXPECT_NE(after.find("status 3"), std::string::npos) << after;

@@ -23,16 +23,16 @@ struct FormDeleter {
 };
 using Form = std::unique_ptr<std::remove_pointer_t<newtComponent>, FormDeleter>;
 
-// A form without newt's built-in F12 exit, watching the signal pipe, with Esc and Ctrl-C as cancel keys. The form
-// owns (and destroys) every component added to it.
-Form make_form(const SessionLease& session) {
+// A form without newt's built-in F12 exit, with Esc and Ctrl-C as cancel keys, that returns now and then to look for
+// a terminating signal. The form owns (and destroys) every component added to it.
+Form make_form() {
     Form form(newtForm(nullptr, nullptr, NEWT_FLAG_NOF12));
     if (!form) {
         throw std::bad_alloc();
     }
     newtFormAddHotKey(form.get(), NEWT_KEY_ESCAPE);
     newtFormAddHotKey(form.get(), kCtrlC);
-    newtFormWatchFd(form.get(), session.SignalFd(), NEWT_FD_READ);
+    newtFormSetTimer(form.get(), kSignalPollMs);
     return form;
 }
 
@@ -72,7 +72,7 @@ FormOutcome run_form(newtComponent form, const SessionLease& session) {
         return {FormExit::Component, es.u.co};
     case newtExitStruct::NEWT_EXIT_HOTKEY:
         return {(es.u.key == NEWT_KEY_ESCAPE || es.u.key == kCtrlC) ? FormExit::Cancel : FormExit::Other, nullptr};
-    case newtExitStruct::NEWT_EXIT_FDREADY:
+    case newtExitStruct::NEWT_EXIT_TIMER:
         return {session.SignalPending() ? FormExit::Signal : FormExit::Other, nullptr};
     case newtExitStruct::NEWT_EXIT_ERROR:
         return {FormExit::TerminalLost, nullptr}; // newt's reading of the terminal keeps failing: it is gone
@@ -156,7 +156,7 @@ public:
         std::replace(title.begin(), title.end(), '\n', ' ');
 
         WindowScope window(layout.client, title);
-        Form form = make_form(session);
+        Form form = make_form();
         LiveGuard guard(*this, session);
         newtComponent firstTabStop = build_controls(form.get(), layout, title, utf8);
 
@@ -205,7 +205,7 @@ public:
         const MessageBoxLayout box = LayoutMessageBox(text, caption, columns, rows, session.Utf8());
 
         WindowScope window(box.client, box.title);
-        Form form = make_form(session);
+        Form form = make_form();
         std::string joined;
         for (std::size_t i = 0; i < box.lines.size(); ++i) {
             joined.append(i == 0 ? "" : "\n").append(box.lines[i]);

@@ -3,13 +3,11 @@
 #include "platform/ui/terminal/TerminalFrontEnd.h"
 
 #include <array>
-#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <newt.h>
 #include <slang.h>
 #include <stdexcept>
@@ -24,11 +22,9 @@ constexpr std::array<int, 4> kTerminatingSignals = {SIGTERM, SIGHUP, SIGINT, SIG
 
 // Written by the signal handler, read by the forms' loops.
 volatile sig_atomic_t g_pending_signal = 0;
-volatile int g_signal_write_fd = -1;
 
 struct SessionState {
     int depth = 0;
-    int pipe[2] = {-1, -1};
     std::array<struct sigaction, kTerminatingSignals.size()> previous{};
     std::array<bool, kTerminatingSignals.size()> installed{};
     std::string savedLocale;
@@ -39,15 +35,9 @@ struct SessionState {
 SessionState g_state;
 
 extern "C" void on_terminating_signal(int sig) {
-    const int savedErrno = errno;
     if (g_pending_signal == 0) {
         g_pending_signal = sig;
     }
-    const char byte = 1;
-    if (g_signal_write_fd >= 0) {
-        [[maybe_unused]] const ssize_t ignored = ::write(g_signal_write_fd, &byte, 1);
-    }
-    errno = savedErrno;
 }
 
 void restore_signal_handlers() {
@@ -57,21 +47,10 @@ void restore_signal_handlers() {
             g_state.installed[i] = false;
         }
     }
-    g_signal_write_fd = -1;
-    for (int& fd : g_state.pipe) {
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
 }
 
 void install_signal_handlers() {
-    if (::pipe2(g_state.pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::runtime_error(std::string("cannot create the signal pipe: ") + std::strerror(errno));
-    }
     g_pending_signal = 0;
-    g_signal_write_fd = g_state.pipe[1];
     for (std::size_t i = 0; i < kTerminatingSignals.size(); ++i) {
         struct sigaction current {};
         ::sigaction(kTerminatingSignals[i], nullptr, &current);
@@ -168,10 +147,6 @@ SessionLease::~SessionLease() {
 
 bool SessionLease::Utf8() const {
     return g_state.utf8;
-}
-
-int SessionLease::SignalFd() const {
-    return g_state.pipe[0];
 }
 
 bool SessionLease::SignalPending() const {

@@ -3,14 +3,18 @@
 
 namespace terminal_ui {
 
+// How often a waiting form looks for a terminating signal. (A form could watch a self-pipe instead, but newt never
+// frees a form's list of watched descriptors.)
+inline constexpr int kSignalPollMs = 100;
+
 // Holds the newt session open. The first lease starts it (newtInit), the last one to go ends it (newtFinished),
 // so nested leases (a message box over a dialog) share one session. Starting throws std::runtime_error, with the
 // terminal untouched, when the terminal cannot be used.
 //
-// While a session is open, SIGTERM, SIGHUP, SIGINT and SIGQUIT (unless ignored) are caught: forms watch
-// SignalFd() and end their loops, and when the last lease goes the terminal is restored and the signal raised
-// again with its previous disposition, so the process ends as the signal asked. A std::terminate while the
-// session is open restores the terminal before aborting.
+// While a session is open, SIGTERM, SIGHUP, SIGINT and SIGQUIT (unless ignored) are caught: form loops look at
+// SignalPending() every kSignalPollMs and end, and when the last lease goes the terminal is restored and the
+// signal raised again with its previous disposition, so the process ends as the signal asked. A std::terminate while
+// the session is open restores the terminal before aborting.
 class SessionLease {
 public:
     SessionLease();
@@ -20,8 +24,6 @@ public:
 
     // Whether slang shows UTF-8 (the locale's character set); otherwise texts are single bytes.
     [[nodiscard]] bool Utf8() const;
-    // Readable while a terminating signal is pending; watch it with NEWT_FD_READ.
-    [[nodiscard]] int SignalFd() const;
     // Whether a terminating signal has arrived.
     [[nodiscard]] bool SignalPending() const;
     // Discards what the operator typed so far (used after the window was busy).
