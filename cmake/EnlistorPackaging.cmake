@@ -35,7 +35,7 @@ set(CPACK_PACKAGE_NAME enlistor)
 set(CPACK_PACKAGE_VENDOR "Enlistor")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "enters this machine into the control-panel suite's server list")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Enlistor stores the control-panel suite's five database settings (the password encrypted), connects to the "
     "suite's database over ODBC and adds this machine to its registered servers unless its address is already "
     "known. It runs as a dialog (Qt window or terminal) or unattended: enlistor register, enlistor check.")

@@ -22,9 +22,11 @@ fail() {
     exit 1
 }
 
-if dpkg-query -W -f='${Status}' enlistor 2>/dev/null | grep -q 'install ok installed'; then
-    fail "a package named enlistor is already installed; remove it first (dpkg -r enlistor)"
-fi
+status=$(dpkg-query -W -f='${db:Status-Status}' enlistor 2>/dev/null || true)
+case "$status" in
+"" | not-installed) ;;
+*) fail "a package named enlistor is already known to dpkg ($status); remove it first (dpkg --purge enlistor)" ;;
+esac
 
 cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DENLISTOR_TESTS=OFF \
     -DENLISTOR_BENCH=OFF
@@ -110,4 +112,6 @@ grep -q 'package-test-pw' <<<"$check_out" && fail "check printed the password"
 "${sudo_cmd[@]}" dpkg -r enlistor
 installed=0
 [ ! -e "$bin" ] || fail "$bin is still there after dpkg -r"
+# dpkg -r keeps the maintainer scripts until a purge: leave no trace of the test in dpkg's database.
+"${sudo_cmd[@]}" dpkg --purge enlistor >/dev/null
 echo "package test passed: $deb"
