@@ -214,7 +214,7 @@ void TmuxTerminal::Keys(std::initializer_list<std::string_view> keys) const {
 }
 
 void TmuxTerminal::Type(std::string_view text) const {
-    (void)tmux({"send-keys", "-t", "main", "-l", std::string(text)});
+    (void)tmux({"send-keys", "-t", "main", "-l", "--", std::string(text)});
 }
 
 std::string TmuxTerminal::Query(const std::string& format) const {

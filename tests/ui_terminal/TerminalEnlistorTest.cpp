@@ -1,0 +1,143 @@
+// The real enlistor executable in an 80x24 tmux terminal, without a display: settings seeded in a temporary
+// registry root point at the SQLite demo suite database through a test ODBC configuration; Register is pressed
+// through the terminal and the outcome is read from the screen and from the database.
+#include "TmuxTerminal.h"
+
+#include "settings/DatabaseSettings.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+using namespace ui_terminal_test;
+using namespace enlistor::test;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kEnlistor = ENLISTOR_BINARY;
+const std::string kPassword = "Sqlite-pw-71";
+
+bool dialog_with_settings(const std::string& screen) {
+    return screen.find("Database Password") != std::string::npos && screen.find("127.0.0.1") != std::string::npos;
+}
+
+class TerminalEnlistor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        registry_ = dir_.path() / "registry";
+        fs::create_directories(registry_);
+        ASSERT_EQ(::setenv("ENLISTOR_REGISTRY", registry_.c_str(), 1), 0);
+        database_ = dir_.path() / "suite.db";
+        CreateSqliteSuiteDatabase(database_);
+        connection_ = SqliteConnectionString(database_);
+        fs::create_directories(dir_.path() / "odbc");
+        UseTestOdbcConfig(dir_.path() / "odbc", {DataSource{"suite", "SQLite3", {{"Database", database_.string()}}}});
+        ASSERT_TRUE(SaveDatabaseSettings("suite", "127.0.0.1", "suite", "sa", kPassword));
+        term_ = std::make_unique<TmuxTerminal>(std::string("enlistor-") +
+                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+
+    void TearDown() override {
+        term_.reset();
+        ::unsetenv("ENLISTOR_REGISTRY");
+    }
+
+    // Starts enlistor with no display, the test's registry and ODBC configuration; afterwards the shell records
+    // its exit status and the terminal's modes.
+    void StartEnlistor() {
+        const std::string after = (dir_.path() / "after.txt").string();
+        const std::string script = kEnlistor + "; echo \"status $?\" > " + ShellQuote(after) + "; stty -a >> " +
+                                   ShellQuote(after) + "; echo done >> " + ShellQuote(after);
+        std::string environment = "env -u LC_ALL -u LC_CTYPE -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+                                  "LANG=C.UTF-8 TERM=screen";
+        for (const char* name : {"ENLISTOR_REGISTRY", "ODBCSYSINI", "ODBCINI"}) {
+            const char* value = std::getenv(name);
+            environment += std::string(" ") + name + "=" + ShellQuote(value != nullptr ? value : "");
+        }
+        term_->Start("exec " + environment + " sh -c " + ShellQuote(script));
+        ASSERT_TRUE(term_->WaitForScreen(dialog_with_settings)) << term_->Screen();
+    }
+
+    // Closes the dialog with Esc and expects a clean end.
+    void CancelAndExpectCleanExit() {
+        term_->Keys({"Escape"});
+        const fs::path after = dir_.path() / "after.txt";
+        ASSERT_TRUE(PollUntil([&] { return ReadFile(after).find("done") != std::string::npos; }, kScreenTimeout))
+            << term_->Screen();
+        const std::string text = ReadFile(after);
+        EXPECT_NE(text.find("status 0\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find("-icanon"), std::string::npos) << text;
+    }
+
+    int RegisteredRows() const {
+        return std::stoi(QueryRows(connection_, "select count(*) from tblRegisteredServers").at(0).at(0));
+    }
+
+    TempDir dir_;
+    fs::path registry_;
+    fs::path database_;
+    std::string connection_;
+    std::unique_ptr<TmuxTerminal> term_;
+};
+
+// The stored settings appear (the password masked); Register enters this machine into the demo database once and
+// says so under "Success"; a second press finds it known.
+TEST_F(TerminalEnlistor, RegisterThroughTheTerminalInsertsTheRow) {
+    StartEnlistor();
+    const std::string dialog = term_->SaveScreen("enlistor_dialog");
+    EXPECT_NE(dialog.find(std::string(kPassword.size(), '*')), std::string::npos) << dialog;
+    EXPECT_EQ(dialog.find(kPassword), std::string::npos) << dialog;
+    ASSERT_EQ(RegisteredRows(), 0);
+
+    term_->Keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Enter"});
+    ASSERT_TRUE(term_->WaitForText("\u2524 Success \u251c")) << term_->Screen();
+    const std::string success = term_->SaveScreen("enlistor_success");
+    EXPECT_NE(success.find("Server registered successfully"), std::string::npos) << success;
+    EXPECT_EQ(RegisteredRows(), 1);
+    const Rows rows = QueryRows(connection_, "select ServerName, ServerIP from tblRegisteredServers");
+    EXPECT_FALSE(rows.at(0).at(0).empty());
+    EXPECT_FALSE(rows.at(0).at(1).empty());
+
+    term_->Keys({"Enter"});
+    ASSERT_TRUE(term_->WaitForScreen([](const std::string& s) { return s.find("Success") == std::string::npos; }));
+    term_->Keys({"Space"}); // the focus stayed on Register
+    ASSERT_TRUE(term_->WaitForText("\u2524 Success \u251c")) << term_->Screen();
+    EXPECT_EQ(RegisteredRows(), 1);
+    term_->Keys({"Enter"});
+    ASSERT_TRUE(term_->WaitForScreen([](const std::string& s) { return s.find("Success") == std::string::npos; }));
+    CancelAndExpectCleanExit();
+}
+
+// A database error is shown under "Error", wrapped inside the box; the settings typed before the press are rolled
+// back and the reloaded values shown; nothing is inserted.
+TEST_F(TerminalEnlistor, DatabaseErrorIsShownAndTheSettingsRolledBack) {
+    RunSql(connection_, "drop table tblRegisteredServers");
+    StartEnlistor();
+    term_->Keys({"Tab", "Tab", "Tab"}); // Database Login
+    term_->Type("-typed");
+    ASSERT_TRUE(term_->WaitForText("sa-typed")) << term_->Screen();
+    term_->Keys({"Tab", "Tab", "Enter"});
+    ASSERT_TRUE(term_->WaitForText("\u2524 Error \u251c")) << term_->Screen();
+    const std::string error = term_->SaveScreen("enlistor_error");
+    EXPECT_NE(error.find("tblRegisteredServers"), std::string::npos) << error;
+    for (const std::string& line : term_->ScreenLines()) {
+        EXPECT_LE(line.size(), 80u * 3) << line; // at most 80 cells of at most three bytes each
+    }
+    term_->Keys({"Enter"});
+    ASSERT_TRUE(term_->WaitForScreen([](const std::string& s) {
+        return s.find("Error") == std::string::npos && s.find("sa-typed") == std::string::npos &&
+               s.find(" sa_") != std::string::npos;
+    })) << term_->Screen();
+    CString server, ip, name, login, password;
+    LoadDatabaseSettings(server, ip, name, login, password);
+    EXPECT_EQ(login, "sa");
+    EXPECT_EQ(password, kPassword);
+    CancelAndExpectCleanExit();
+}
+
+} // namespace
