@@ -1,9 +1,22 @@
 // The Win32 registry functions the system calls, over a file-backed hive.
 //
 // The hive lives in the directory named by the environment variable ENLISTOR_REGISTRY, else
-// /var/lib/enlistor/registry; HKEY_LOCAL_MACHINE is its subdirectory HKEY_LOCAL_MACHINE. The branch
-// SOFTWARE\ODBC\ODBCINST.INI answers from unixODBC's list of installed drivers. Results and error codes are those
-// of Windows (see the ERROR_* constants in platform/win32/Win32.h).
+// /var/lib/enlistor/registry; HKEY_LOCAL_MACHINE is its subdirectory HKEY_LOCAL_MACHINE. Its on-disk form, and why
+// it survives a crash at any instant and concurrent writers, is described in platform/registry/HiveFormat.h. Results
+// and error codes are those of Windows (see the ERROR_* constants in platform/win32/Win32.h):
+// - paths: a leading "\" is ERROR_BAD_PATHNAME; doubled and trailing "\" are accepted; "" opens the key itself;
+//   "/" is an ordinary character. Key and value names compare case-insensitively (ASCII) and keep their case.
+// - access is the operating system's: KEY_READ needs read access to the key's directory, KEY_WRITE write access,
+//   reading a value read access to its file; refusal is ERROR_ACCESS_DENIED. A handle opened without
+//   KEY_QUERY_VALUE cannot query (ERROR_ACCESS_DENIED), one without KEY_SET_VALUE cannot set.
+// - RegQueryValueExA with a buffer too small: ERROR_MORE_DATA, the size needed in *lpcbData, the buffer untouched.
+// - RegCloseKey of a null, closed or foreign handle: ERROR_INVALID_HANDLE; of HKEY_LOCAL_MACHINE: ERROR_SUCCESS.
+// - SOFTWARE\ODBC\ODBCINST.INI is not in the hive: it and SOFTWARE\ODBC\ODBCINST.INI\NAME, for every driver NAME
+//   that unixODBC lists (SQLGetInstalledDrivers, so ODBCSYSINI/ODBCINSTINI apply), open for reading even when the
+//   hive does not exist; they hold no values (ERROR_FILE_NOT_FOUND) and nothing lies deeper. Opening them for
+//   writing, creating keys there and setting values there is ERROR_ACCESS_DENIED: the list is unixODBC's to change.
+// - A value file that is not in the stored form reads as ERROR_BADKEY; failed writes are ERROR_ACCESS_DENIED,
+//   ERROR_DISK_FULL or ERROR_CANTWRITE and leave the old value in place.
 #pragma once
 
 #include "platform/win32/Win32.h"
