@@ -3,6 +3,7 @@
 //   ScopedHive    a private hive: ENLISTOR_REGISTRY points into a fresh temporary directory for the object's life.
 //   RunAsNobody   runs a piece of the test in a forked child that (when root) has dropped to uid/gid 65534 with no
 //                 supplementary groups, and returns what the child reports; the OS then really refuses access.
+//   RunInChild    the same without the privilege drop (for limits that must not touch the test process).
 //   SetValue, GetValue  raw access to one value through the Win32 calls.
 #pragma once
 
@@ -51,7 +52,7 @@ private:
 };
 
 // The child's report, or a text starting with "child failed" when it could not drop privileges or died.
-inline std::string RunAsNobody(const std::function<std::string()>& body) {
+inline std::string RunInChild(const std::function<std::string()>& body, bool as_nobody) {
     int pipe_fds[2];
     if (::pipe(pipe_fds) != 0)
         return "child failed: pipe";
@@ -61,8 +62,10 @@ inline std::string RunAsNobody(const std::function<std::string()>& body) {
     if (child == 0) {
         ::close(pipe_fds[0]);
         std::string report;
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-                                 ::setresuid(65534, 65534, 65534) != 0)) {
+        if (!as_nobody) {
+            report = body();
+        } else if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                                        ::setresuid(65534, 65534, 65534) != 0)) {
             report = "child failed: cannot drop to nobody";
         } else if (::geteuid() == 0) {
             report = "child failed: still root";
@@ -98,6 +101,10 @@ inline std::string RunAsNobody(const std::function<std::string()>& body) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return "child failed: exit status " + std::to_string(status);
     return report;
+}
+
+inline std::string RunAsNobody(const std::function<std::string()>& body) {
+    return RunInChild(body, true);
 }
 
 inline LONG SetValue(const char* keyPath, const char* name, DWORD type, const std::vector<std::uint8_t>& data) {

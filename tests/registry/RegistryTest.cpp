@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -422,6 +424,30 @@ TEST_F(RegistryTest, OperatingSystemRightsDecideAccessForAnUnprivilegedUser) {
                              ERROR_SUCCESS, ERROR_ACCESS_DENIED}));
     EXPECT_FALSE(fs::exists(lm / "Open" / "New"));
     EXPECT_FALSE(fs::exists(lm / "Top"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(RegistryTest, FailedWriteKeepsTheOldValueAndLeavesNoTemporary) {
+    // A write the file system refuses part-way (a real file-size limit, RLIMIT_FSIZE) fails with
+    // ERROR_CANTWRITE; the old value stays readable and the unfinished temporary is removed.
+    ASSERT_EQ(SetText("K", "V", REG_SZ, "old"), ERROR_SUCCESS);
+    const std::string report = RunInChild(
+        [] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{64, 64};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                return std::string("setrlimit failed");
+            return std::to_string(SetText("K", "V", REG_SZ, std::string(1000, 'n')));
+        },
+        false);
+    EXPECT_EQ(report, std::to_string(ERROR_CANTWRITE));
+    const StoredValue value = GetValue("K", "V");
+    EXPECT_EQ(value.status, ERROR_SUCCESS);
+    EXPECT_EQ(AsText(value.data), "old");
+    EXPECT_FALSE(fs::exists(m_hive.localMachine() / "K" / ".tmp"));
 }
 
 } // namespace
