@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,8 @@ public:
     InjectedStoreDlg(std::vector<std::string>& log, Settings& store) : m_log(log), m_store(store) {}
 
     std::deque<ScriptedRegistration> registrations;
+    // Runs inside RegisterMachine, while the registration would be working.
+    std::function<void()> duringRegistration;
     // When set, RegisterMachine writes this many bytes of 'x' and no terminator (a misbehaving implementation).
     bool overrunErrorText = false;
 
@@ -54,6 +57,9 @@ protected:
     }
     int RegisterMachine(char* errorText, std::size_t errorTextSize) override {
         m_log.push_back("register " + Joined(m_store));
+        if (duringRegistration) {
+            duringRegistration();
+        }
         if (overrunErrorText) {
             std::memset(errorText, 'x', errorTextSize);
             return 0;

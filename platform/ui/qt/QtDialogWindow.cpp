@@ -104,8 +104,9 @@ protected:
     }
 
     void closeEvent(QCloseEvent* e) override {
+        // done() closes the window (Qt 6.3 and later); QDialog's own handler would turn that into reject().
         if (ending || events == nullptr) {
-            QDialog::closeEvent(e);
+            e->accept();
             return;
         }
         e->ignore();
@@ -127,7 +128,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (!is_user_input(event->type())) {
+        // A close from the window system (the close box) is the operator's; the dialog's own close (done()) is not.
+        if (!is_user_input(event->type()) || (event->type() == QEvent::Close && !event->spontaneous())) {
             return false;
         }
         auto* widget = qobject_cast<QWidget*>(watched);
@@ -347,11 +349,14 @@ int QtDialogWindow::MessageBox(const CString& text, const CString& caption, UINT
     box.setDefaultButton(QMessageBox::Ok);
     box.setWindowModality(Qt::WindowModal);
     box.exec();
+    // Without a window manager nothing gives the keyboard back to the dialog.
+    m_dialog->activateWindow();
     return IDOK;
 }
 
 void QtDialogWindow::SetBusy(bool busy) {
     if (busy && m_busyFilter == nullptr) {
+        m_focusBeforeBusy = m_dialog->focusWidget();
         m_busyFilter = new BusyFilter(m_dialog);
         QCoreApplication::instance()->installEventFilter(m_busyFilter);
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
@@ -362,6 +367,10 @@ void QtDialogWindow::SetBusy(bool busy) {
         delete m_busyFilter;
         m_busyFilter = nullptr;
         QGuiApplication::restoreOverrideCursor();
+        // Qt moves the focus on a mouse press before any filter sees it; a dropped click leaves no trace.
+        if (m_focusBeforeBusy != nullptr && m_dialog->isVisible()) {
+            m_focusBeforeBusy->setFocus(Qt::OtherFocusReason);
+        }
     }
 }
 

@@ -53,6 +53,7 @@ private:
     bool m_ended = false;
     int m_result = 0;
     BusyFilter* m_busyFilter = nullptr;
+    QPointer<QWidget> m_focusBeforeBusy;
 };
 
 } // namespace qt_ui

@@ -1,0 +1,13 @@
+// GoogleTest with a Qt application object on the offscreen platform (unless the environment names another).
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
