@@ -14,6 +14,7 @@ jobs=$(nproc)
 cmake --preset ci
 cmake --build --preset ci -j "$jobs"
 ctest --preset ci -j "$jobs"
+bash scripts/test-package.sh build/ci
 
 cmake --preset asan
 cmake --build --preset asan -j "$jobs"

@@ -1,4 +1,5 @@
 #include "platform/data/Ado.h"
+#include "platform/data/ErrorAdvice.h"
 
 #include "platform/data/AdoTesting.h"
 #include "platform/data/ConnectionString.h"
@@ -120,6 +121,27 @@ void ClearAllFaults() {
 }
 } // namespace testing
 
+// The settings a connection was opened with, as the cause sentences of its errors name them (never the password).
+struct ConnectionContext {
+    CString server;
+    CString database;
+    CString login;
+};
+
+// The driver's error with the sentence that names its cause and the setting to check put before its description.
+// Errors without error information (a missing object) are not the driver's and stay as they are.
+_com_error with_cause(const _com_error& e, const ConnectionContext& context) {
+    const std::optional<CString> source = e.Source();
+    const std::optional<CString> description = e.Description();
+    if (!source || !description)
+        return e;
+    CString described =
+        DescriptionWithCause(e.SqlState(), e.Error(), context.server, context.database, context.login, *description);
+    if (described == *description)
+        return e;
+    return _com_error(e.Error(), *source, std::move(described), e.SqlState());
+}
+
 // One ODBC connection; shared with the recordsets opened on it, so that its handles outlive their statements. A
 // connection that closes first frees the statements still open on it (their recordsets read as closed), as the
 // driver manager would otherwise free them behind the recordsets' backs.
@@ -128,6 +150,7 @@ struct Session {
     odbc::DbcHandle dbc;
     bool connected = false;
     CString source; // "ODBC driver <name>": the error source for everything the driver reports
+    ConnectionContext context;
     std::vector<std::weak_ptr<odbc::StmtHandle>> statements;
 
     void FreeStatements() noexcept {
@@ -178,22 +201,12 @@ void Connection::Release() noexcept {
     m_impl.reset();
 }
 
-void Connection::Open(const CString& connectionString, const CString& userId, const CString& password, long) {
-    if (!m_impl)
-        throw _com_error(E_POINTER);
-    raise_injected(testing::Operation::ConnectionOpen, kConnectionSource);
-    if (m_impl->IsOpen())
-        throw _com_error(kObjectOpen, kConnectionSource, "Operation is not allowed when the object is open.");
+namespace {
 
-    const auto started = std::chrono::steady_clock::now();
-    ConnectionOptions options = ConnectionOptions::Parse(connectionString);
-    CString secret = password.empty() ? options.GetOr("PWD") : password;
-    if (!userId.empty())
-        options.Set("UID", userId);
-    if (!password.empty())
-        options.Set("PWD", password);
-
+void open_session(ConnectionImpl& impl, ConnectionOptions& options, CString& secret, const ConnectionContext& context,
+                  std::chrono::steady_clock::time_point started) {
     auto session = std::make_shared<Session>();
+    session->context = context;
     session->env = odbc::NewEnvironment();
     OdbcCatalog catalog;
     for (auto& driver : odbc::ListDrivers(session->env))
@@ -203,8 +216,8 @@ void Connection::Open(const CString& connectionString, const CString& userId, co
     OdbcTarget target = MapToOdbc(options, catalog);
     options.Wipe();
     session->source = "ODBC driver " + target.driverName;
-    m_impl->mapped = target.displayString;
-    m_impl->driverName = target.driverName;
+    impl.mapped = target.displayString;
+    impl.driverName = target.driverName;
 
     struct WipeOnExit {
         CString& a;
@@ -220,7 +233,7 @@ void Connection::Open(const CString& connectionString, const CString& userId, co
             LookupSqlServerInstance(*target.browserHost, target.browserInstance, kBrowserBudget, session->source);
         const CString server = "SERVER=" + QuoteOdbcValue(*target.browserHost) + ";PORT=" + std::to_string(port) + ";";
         target.connectionString += server;
-        m_impl->mapped += server;
+        impl.mapped += server;
     }
 
     session->dbc = odbc::NewConnection(session->env);
@@ -247,7 +260,32 @@ void Connection::Open(const CString& connectionString, const CString& userId, co
         throw error;
     }
     session->connected = true;
-    m_impl->session = std::move(session);
+    impl.session = std::move(session);
+}
+
+} // namespace
+
+void Connection::Open(const CString& connectionString, const CString& userId, const CString& password, long) {
+    if (!m_impl)
+        throw _com_error(E_POINTER);
+    raise_injected(testing::Operation::ConnectionOpen, kConnectionSource);
+    if (m_impl->IsOpen())
+        throw _com_error(kObjectOpen, kConnectionSource, "Operation is not allowed when the object is open.");
+
+    const auto started = std::chrono::steady_clock::now();
+    ConnectionOptions options = ConnectionOptions::Parse(connectionString);
+    CString secret = password.empty() ? options.GetOr("PWD") : password;
+    if (!userId.empty())
+        options.Set("UID", userId);
+    if (!password.empty())
+        options.Set("PWD", password);
+
+    ConnectionContext context{options.GetOr("Server"), options.GetOr("Database"), options.GetOr("UID")};
+    try {
+        open_session(*m_impl, options, secret, context, started);
+    } catch (const _com_error& e) {
+        throw with_cause(e, context);
+    }
 }
 
 void Connection::Execute(const CString& commandText, const std::vector<CString>& parameters, long) {
@@ -256,8 +294,12 @@ void Connection::Execute(const CString& commandText, const std::vector<CString>&
     raise_injected(testing::Operation::ConnectionExecute, kConnectionSource);
     if (!m_impl->IsOpen())
         throw _com_error(kObjectClosed, kConnectionSource, "Operation is not allowed when the object is closed.");
-    odbc::StmtHandle stmt = odbc::NewStatement(m_impl->session->dbc, m_impl->session->source);
-    execute(stmt, commandText, parameters, m_impl->session->source);
+    try {
+        odbc::StmtHandle stmt = odbc::NewStatement(m_impl->session->dbc, m_impl->session->source);
+        execute(stmt, commandText, parameters, m_impl->session->source);
+    } catch (const _com_error& e) {
+        throw with_cause(e, m_impl->session->context);
+    }
 }
 
 long Connection::GetState() {
@@ -317,16 +359,21 @@ void Recordset::Open(const CString& source, const std::vector<CString>& paramete
                          "this context.");
 
     std::shared_ptr<Session> session = activeConnection.m_impl->session;
-    odbc::StmtHandle stmt = odbc::NewStatement(session->dbc, session->source);
-    execute(stmt, source, parameters, session->source);
-    // Positioned on the first row: EOF is whether there is one. A statement without a result set has no rows.
-    SQLSMALLINT columns = 0;
-    odbc::Check(SQLNumResultCols(stmt.get(), &columns), SQL_HANDLE_STMT, stmt.get(), session->source,
-                "Reading the result");
+    odbc::StmtHandle stmt;
     bool eof = true;
-    if (columns > 0)
-        eof = odbc::Check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), session->source, "Fetching a row", {},
-                          true) == SQL_NO_DATA;
+    try {
+        stmt = odbc::NewStatement(session->dbc, session->source);
+        execute(stmt, source, parameters, session->source);
+        // Positioned on the first row: EOF is whether there is one. A statement without a result set has no rows.
+        SQLSMALLINT columns = 0;
+        odbc::Check(SQLNumResultCols(stmt.get(), &columns), SQL_HANDLE_STMT, stmt.get(), session->source,
+                    "Reading the result");
+        if (columns > 0)
+            eof = odbc::Check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), session->source, "Fetching a row", {},
+                              true) == SQL_NO_DATA;
+    } catch (const _com_error& e) {
+        throw with_cause(e, session->context);
+    }
     auto owned = std::make_shared<odbc::StmtHandle>(std::move(stmt));
     session->statements.erase(std::remove_if(session->statements.begin(), session->statements.end(),
                                              [](const auto& weak) { return weak.expired(); }),

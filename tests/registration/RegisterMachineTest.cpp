@@ -260,13 +260,17 @@ TEST_P(RegisterMachineTest, ConnectionFailuresReportTheDriversError) {
 
     const std::string unknownDatabase = "enlistor_no_such_database";
     m_backend->StoreSettings(nullptr, &unknownDatabase);
-    expect_connect_failure("unknown database");
+    const RegistrationOutcome missing = expect_connect_failure("unknown database");
+    EXPECT_NE(missing.errorText.find(". Check Database Name."), std::string::npos)
+        << "the description names the setting to check: " << missing.errorText;
 
     if (m_backend->HasLogin()) {
         const std::string wrong = "Wrong;Pass}word";
         m_backend->StoreSettings(&wrong);
         const RegistrationOutcome refused = expect_connect_failure("wrong password");
         EXPECT_EQ(refused.errorText.find("Wrong;Pass"), std::string::npos) << "the password leaked into the text";
+        EXPECT_NE(refused.errorText.find("Check Database Login and Database Password"), std::string::npos)
+            << refused.errorText;
 
         ASSERT_TRUE(SaveDatabaseSettings(kStoppedDsn, "", "suite", "enlistor", "secret"));
         expect_connect_failure("server stopped");
