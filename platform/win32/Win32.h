@@ -91,8 +91,12 @@ inline constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
 inline constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 inline constexpr UINT MB_OK = 0;
 inline constexpr int IDOK = 1;
@@ -103,5 +107,9 @@ inline DWORD& enlistor_last_error_slot() {
     thread_local DWORD code = 0;
     return code;
 }
-inline DWORD GetLastError() { return enlistor_last_error_slot(); }
-inline void SetLastError(DWORD code) { enlistor_last_error_slot() = code; }
+inline DWORD GetLastError() {
+    return enlistor_last_error_slot();
+}
+inline void SetLastError(DWORD code) {
+    enlistor_last_error_slot() = code;
+}
