@@ -19,7 +19,7 @@ inline constexpr int adOpenKeyset = 1;
 inline constexpr int adLockOptimistic = 3;
 inline constexpr long adCmdText = 1;
 
-// Time limits, as the original data objects' defaults.
+// Time limits: the defaults of the Windows data objects (ADO).
 inline constexpr int kLoginTimeoutSeconds = 15;
 inline constexpr int kCommandTimeoutSeconds = 30;
 

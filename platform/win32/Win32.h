@@ -1,5 +1,5 @@
 // The Win32 scalar types, handles, constants and error codes that the system's code is written against.
-// Values are those of the Windows SDK, so code and tests read the same numbers as the original platform.
+// Values are those of the Windows SDK, so code and tests read the same numbers as on Windows.
 #pragma once
 
 #include <cstdint>
