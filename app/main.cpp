@@ -17,6 +17,14 @@
 
 namespace {
 
+// Runs the application on the given front end for the span of the call.
+[[maybe_unused]] int run_on(IFrontEnd& frontEnd) {
+    SetFrontEnd(&frontEnd);
+    const int status = AfxWinMain();
+    SetFrontEnd(nullptr);
+    return status;
+}
+
 int run_dialog(int& argc, char** argv) {
     FrontEndEnvironment env;
     env.getEnv = [](const char* name) -> const char* { return std::getenv(name); };
@@ -33,20 +41,14 @@ int run_dialog(int& argc, char** argv) {
     case FrontEndKind::Window: {
 #ifdef ENLISTOR_HAVE_QT
         QtApplicationSession session(argc, argv);
-        SetFrontEnd(&session.FrontEnd());
-        const int status = AfxWinMain();
-        SetFrontEnd(nullptr);
-        return status;
+        return run_on(session.FrontEnd());
 #else
         break;
 #endif
     }
     case FrontEndKind::Terminal: {
 #ifdef ENLISTOR_HAVE_TERMINAL
-        SetFrontEnd(&TerminalFrontEnd());
-        const int status = AfxWinMain();
-        SetFrontEnd(nullptr);
-        return status;
+        return run_on(TerminalFrontEnd());
 #else
         break;
 #endif

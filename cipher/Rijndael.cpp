@@ -358,6 +358,22 @@ void process_blocks(RoundKeys keys, int rounds, const char* in, char* out, std::
     }
 }
 
+// process_blocks for the block size of the key in use (16, 24 or 32 bytes).
+template <bool Decrypt>
+void process_data(RoundKeys keys, int rounds, int blockSize, const char* in, char* out, std::size_t n) {
+    switch (blockSize) {
+    case 16:
+        process_blocks<4, Decrypt>(keys, rounds, in, out, n);
+        break;
+    case 24:
+        process_blocks<6, Decrypt>(keys, rounds, in, out, n);
+        break;
+    default:
+        process_blocks<8, Decrypt>(keys, rounds, in, out, n);
+        break;
+    }
+}
+
 void wipe(void* data, std::size_t size) {
     explicit_bzero(data, size);
 }
@@ -487,17 +503,7 @@ void CRijndael::EncryptData(const char* in, char* result, std::size_t n) {
         throw CRijndaelError("Object not Initialized");
     if (n == 0 || n % static_cast<std::size_t>(m_blockSize) != 0)
         throw CRijndaelError("Data not multiple of Block Size");
-    switch (m_blockSize) {
-    case 16:
-        process_blocks<4, false>(m_Ke, m_iROUNDS, in, result, n);
-        break;
-    case 24:
-        process_blocks<6, false>(m_Ke, m_iROUNDS, in, result, n);
-        break;
-    default:
-        process_blocks<8, false>(m_Ke, m_iROUNDS, in, result, n);
-        break;
-    }
+    process_data<false>(m_Ke, m_iROUNDS, m_blockSize, in, result, n);
 }
 
 void CRijndael::DecryptData(const char* in, char* result, std::size_t n) {
@@ -505,15 +511,5 @@ void CRijndael::DecryptData(const char* in, char* result, std::size_t n) {
         throw CRijndaelError("Object not Initialized");
     if (n == 0 || n % static_cast<std::size_t>(m_blockSize) != 0)
         throw CRijndaelError("Data not multiple of Block Size");
-    switch (m_blockSize) {
-    case 16:
-        process_blocks<4, true>(m_Kd, m_iROUNDS, in, result, n);
-        break;
-    case 24:
-        process_blocks<6, true>(m_Kd, m_iROUNDS, in, result, n);
-        break;
-    default:
-        process_blocks<8, true>(m_Kd, m_iROUNDS, in, result, n);
-        break;
-    }
+    process_data<true>(m_Kd, m_iROUNDS, m_blockSize, in, result, n);
 }
