@@ -1,26 +1,12 @@
 #include "cli/Secret.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <string.h> // explicit_bzero
 #include <unistd.h> // isatty
 
 namespace {
-
-// Appends to a secret without letting a reallocation leave an unwiped copy behind.
-void append_wiped(CString& text, const char* data, std::size_t size) {
-    if (text.size() + size > text.capacity()) {
-        CString grown;
-        grown.reserve(std::max(text.capacity() * 2, text.size() + size));
-        grown.append(text);
-        WipeText(text);
-        text = std::move(grown);
-    }
-    text.append(data, size);
-}
 
 struct file_closer {
     void operator()(std::FILE* file) const noexcept { std::fclose(file); }
@@ -28,29 +14,22 @@ struct file_closer {
 
 } // namespace
 
-void WipeText(CString& text) noexcept {
-    if (!text.empty())
-        explicit_bzero(text.data(), text.size());
-    text.clear();
-}
-
 bool ReadPasswordFrom(std::FILE* stream, const CString& name, SecretText& password, CString& error) {
     // Unbuffered: fread then copies straight from the file into our own buffer.
     std::setvbuf(stream, nullptr, _IONBF, 0);
-    CString text;
     SecretText guard; // wipes the partial text on every early return
     std::array<char, 4096> chunk{};
     bool ok = true;
     for (;;) {
         const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), stream);
         if (got > 0) {
-            if (text.size() + got > kMaxPasswordFileSize) {
+            if (guard.size() + got > kMaxPasswordFileSize) {
                 error =
                     "the password file " + name + " is longer than " + std::to_string(kMaxPasswordFileSize) + " bytes";
                 ok = false;
                 break;
             }
-            append_wiped(text, chunk.data(), got);
+            guard.Append(chunk.data(), got);
         }
         if (got < chunk.size()) {
             if (std::ferror(stream)) {
@@ -60,8 +39,7 @@ bool ReadPasswordFrom(std::FILE* stream, const CString& name, SecretText& passwo
             break;
         }
     }
-    explicit_bzero(chunk.data(), chunk.size());
-    guard.Text() = std::move(text);
+    WipeBytes(chunk.data(), chunk.size());
     if (!ok)
         return false;
     CString& result = guard.Text();

@@ -2,37 +2,10 @@
 // arguments or the environment, and wiped from every buffer this code owns once it is no longer needed.
 #pragma once
 
+#include "common/Secret.h"
 #include "common/Text.h"
 
 #include <cstdio>
-
-// Overwrites the text's characters with zeros (in a way the compiler may not drop) and empties it.
-void WipeText(CString& text) noexcept;
-
-// A text that is wiped when it is destroyed. Move-only, so no stray copy outlives it.
-class SecretText {
-public:
-    SecretText() = default;
-    explicit SecretText(CString text) : m_text(std::move(text)) {}
-    ~SecretText() { WipeText(m_text); }
-    SecretText(SecretText&& other) noexcept : m_text(std::move(other.m_text)) { WipeText(other.m_text); }
-    SecretText& operator=(SecretText&& other) noexcept {
-        if (this != &other) {
-            WipeText(m_text);
-            m_text = std::move(other.m_text);
-            WipeText(other.m_text);
-        }
-        return *this;
-    }
-    SecretText(const SecretText&) = delete;
-    SecretText& operator=(const SecretText&) = delete;
-
-    const CString& Text() const noexcept { return m_text; }
-    CString& Text() noexcept { return m_text; }
-
-private:
-    CString m_text;
-};
 
 // The largest password file accepted; anything longer is not a password.
 inline constexpr std::size_t kMaxPasswordFileSize = 64 * 1024;

@@ -1,0 +1,27 @@
+#include "common/Secret.h"
+
+#include <algorithm>
+#include <string.h> // explicit_bzero
+
+void WipeBytes(void* data, std::size_t size) noexcept {
+    if (data != nullptr && size > 0)
+        explicit_bzero(data, size);
+}
+
+void WipeText(CString& text) noexcept {
+    // The whole capacity: a text that shrank keeps its old tail in the buffer.
+    text.resize(text.capacity());
+    WipeBytes(text.data(), text.size());
+    text.clear();
+}
+
+void SecretText::Append(const char* data, std::size_t size) {
+    if (m_text.size() + size > m_text.capacity()) {
+        CString grown;
+        grown.reserve(std::max(m_text.capacity() * 2, m_text.size() + size));
+        grown.append(m_text);
+        WipeText(m_text);
+        m_text = std::move(grown);
+    }
+    m_text.append(data, size);
+}

@@ -1,0 +1,54 @@
+// Secret texts: the database password, and every text that holds it (its stored form, a connection string). Each
+// is wiped when it goes away, so no copy this program owns outlives its use.
+#pragma once
+
+#include "common/Text.h"
+
+#include <cstddef>
+#include <utility>
+
+// Overwrites the text's characters with zeros (in a way the compiler may not drop) and empties it.
+void WipeText(CString& text) noexcept;
+// Overwrites size bytes at data with zeros in a way the compiler may not drop.
+void WipeBytes(void* data, std::size_t size) noexcept;
+
+// A text that is wiped when it is destroyed or replaced. Move-only, so no stray copy outlives it; a copy made on
+// purpose (Copy) is a secret of its own.
+class SecretText {
+public:
+    SecretText() = default;
+    explicit SecretText(CString text) noexcept : m_text(std::move(text)) {}
+    ~SecretText() { WipeText(m_text); }
+    SecretText(SecretText&& other) noexcept : m_text(std::move(other.m_text)) { WipeText(other.m_text); }
+    SecretText& operator=(SecretText&& other) noexcept {
+        if (this != &other) {
+            WipeText(m_text);
+            m_text = std::move(other.m_text);
+            WipeText(other.m_text);
+        }
+        return *this;
+    }
+    SecretText(const SecretText&) = delete;
+    SecretText& operator=(const SecretText&) = delete;
+
+    // Replaces the text; the old one is wiped first.
+    void Assign(const CString& text) {
+        SecretText fresh{CString(text)};
+        *this = std::move(fresh);
+    }
+    // Appends bytes; when the text must grow, the old buffer is wiped before it is freed.
+    void Append(const char* data, std::size_t size);
+    void Append(const CString& text) { Append(text.data(), text.size()); }
+    [[nodiscard]] SecretText Copy() const { return SecretText(CString(m_text)); }
+    void Clear() noexcept { WipeText(m_text); }
+
+    [[nodiscard]] const CString& Text() const noexcept { return m_text; }
+    CString& Text() noexcept { return m_text; }
+    [[nodiscard]] bool empty() const noexcept { return m_text.empty(); }
+    [[nodiscard]] std::size_t size() const noexcept { return m_text.size(); }
+
+    friend bool operator==(const SecretText& a, const SecretText& b) noexcept { return a.m_text == b.m_text; }
+
+private:
+    CString m_text;
+};
