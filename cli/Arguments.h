@@ -9,7 +9,7 @@
 
 #include <optional>
 
-enum class CommandKind { Register, Check, Help, Version };
+enum class CommandKind { Register, Check, Unregister, Help, Version };
 
 struct CommandLineOptions {
     CommandKind command = CommandKind::Help;
@@ -18,6 +18,7 @@ struct CommandLineOptions {
     std::optional<CString> database;     // DatabaseName
     std::optional<CString> login;        // DBUserID
     std::optional<CString> passwordFile; // DBUserPassword comes from this file, "-" for standard input
+    std::optional<CString> address;      // the address to register instead of the one the rules pick
     bool json = false;
 };
 

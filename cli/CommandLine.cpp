@@ -78,6 +78,8 @@ int run(int argc, char** argv) {
         return RunRegister(parsed.options, stdout, stderr);
     case CommandKind::Check:
         return RunCheck(parsed.options, stdout, stderr);
+    case CommandKind::Unregister:
+        return RunUnregister(parsed.options, stdout, stderr);
     }
     return kExitFailure;
 }

@@ -235,3 +235,8 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
     print_line(out, json.Text());
     return exitCode;
 }
+
+int RunUnregister(const CommandLineOptions& /*options*/, std::FILE* /*out*/, std::FILE* err) {
+    print_line(err, "enlistor: unregister is not available yet");
+    return kExitFailure;
+}

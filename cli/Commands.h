@@ -10,6 +10,9 @@
 // save, RegisterMachine, the earlier settings stored back after a failure, reload.
 [[nodiscard]] int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* err);
 
+// "unregister": removes this machine's own pending row (its address and computer name) from the registered servers.
+[[nodiscard]] int RunUnregister(const CommandLineOptions& options, std::FILE* out, std::FILE* err);
+
 // "check": reads the settings, connects and runs the two duplicate checks, and reports what register would do. It
 // stores nothing and inserts nothing.
 [[nodiscard]] int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err);

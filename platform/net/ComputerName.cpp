@@ -34,3 +34,11 @@ BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
     *nSize = static_cast<DWORD>(name.size());
     return TRUE;
 }
+
+CString ReadComputerName() {
+    char buffer[256];
+    DWORD size = sizeof(buffer);
+    if (!GetComputerNameA(buffer, &size))
+        return {};
+    return CString(buffer, size);
+}

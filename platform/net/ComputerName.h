@@ -9,3 +9,8 @@
 // terminator included; the buffer is untouched. Returns FALSE with ERROR_INVALID_PARAMETER for null arguments and
 // ERROR_FILE_NOT_FOUND when the host name is not set (empty, or the kernel's "(none)").
 BOOL GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);
+
+#include "common/Text.h"
+
+// The computer name as GetComputerNameA reports it, or the empty text when it cannot be read.
+CString ReadComputerName();

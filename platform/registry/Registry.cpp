@@ -110,13 +110,8 @@ LONG error_from_errno(int error, LONG fallback) {
     }
 }
 
-std::string hive_root() {
-    const char* configured = std::getenv(std::string(hive_root_variable).c_str());
-    return (configured != nullptr && *configured != '\0') ? std::string(configured) : std::string(hive_default_root);
-}
-
 std::string local_machine_path() {
-    return hive_root() + "/" + std::string(local_machine_directory);
+    return RegistryRootPath() + "/" + std::string(local_machine_directory);
 }
 
 // The OS rights a key access mask needs on the key's directory.
@@ -612,4 +607,9 @@ LONG RegCloseKey(HKEY hKey) {
     }
     delete hKey;
     return ERROR_SUCCESS;
+}
+
+std::string RegistryRootPath() {
+    const char* configured = std::getenv(std::string(hive_root_variable).c_str());
+    return (configured != nullptr && *configured != '\0') ? std::string(configured) : std::string(hive_default_root);
 }

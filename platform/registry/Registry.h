@@ -21,6 +21,11 @@
 
 #include "platform/win32/Win32.h"
 
+#include <string>
+
+// The hive's root directory: ENLISTOR_REGISTRY when set and not empty, else /var/lib/enlistor/registry.
+std::string RegistryRootPath();
+
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions, REGSAM samDesired,
                      const void* lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition);
