@@ -3,6 +3,7 @@
 #include "registration/Registration.h"
 #include "res/Resource.h"
 #include "settings/DatabaseSettings.h"
+#include "workflow/RegisterWorkflow.h"
 
 #include <array>
 
@@ -44,38 +45,87 @@ HICON CEnlistorUtilityDlg::OnQueryDragIcon() {
     return m_hIcon;
 }
 
-void CEnlistorUtilityDlg::OnRegister() {
-    const CString snapshotDatabaseServer = m_strDatabaseServer;
-    const CString snapshotDBServerIP = m_strDBServerIP;
-    const CString snapshotDatabaseName = m_strDatabaseName;
-    const CString snapshotDBUserID = m_strDBUserID;
-    const CString snapshotDBUserPassword = m_strDBUserPassword;
+// The dialog's part of the Register workflow: the snapshot is the members as last loaded, the typed values come
+// from the fields, the outcome is one message box, and the reload ends every run.
+class DialogRegisterFace final : public IRegisterFace {
+public:
+    explicit DialogRegisterFace(CEnlistorUtilityDlg& dialog) : m_dialog(dialog) {}
 
-    UpdateData(TRUE);
-    SaveSettings();
-    UpdateData(FALSE);
-
-    // RegisterMachine always leaves a terminated text here; zeroed anyway so a misbehaving implementation
-    // cannot make the error box read past the area.
-    std::array<char, kErrorTextSize> errorText{};
-    const int result = RegisterMachine(errorText.data(), errorText.size());
-    errorText.back() = '\0';
-
-    if (result == 1) {
-        MessageBox("Server registered successfully", "Success", MB_OK);
-    } else {
-        MessageBox(errorText.data(), "Error", MB_OK);
-        m_strDatabaseServer = snapshotDatabaseServer;
-        m_strDBServerIP = snapshotDBServerIP;
-        m_strDatabaseName = snapshotDatabaseName;
-        m_strDBUserID = snapshotDBUserID;
-        m_strDBUserPassword = snapshotDBUserPassword;
-        SaveSettings();
+    std::optional<WorkflowStop> TakeSnapshot(DatabaseSettingsValue& snapshot) override {
+        snapshot = m_dialog.MembersValue();
+        return std::nullopt;
     }
 
-    UpdateData(TRUE);
-    LoadSettings();
-    UpdateData(FALSE);
+    std::optional<WorkflowStop> StoreTyped(DatabaseSettingsValue& typed) override {
+        m_dialog.UpdateData(TRUE);
+        m_dialog.SaveSettings();
+        m_dialog.UpdateData(FALSE);
+        typed = m_dialog.MembersValue();
+        return std::nullopt; // the dialog does not examine the save; the reload shows what the store holds
+    }
+
+    RegistrationOutcome Register() override {
+        // Zeroed, and cut at its end after the call, so a misbehaving implementation cannot make the error box
+        // read past the area.
+        std::array<char, kErrorTextSize> errorText{};
+        int result = 0;
+        m_dialog.m_lastRegistration.reset();
+        m_dialog.RunWhileBusy([&] { result = m_dialog.RegisterMachine(errorText.data(), errorText.size()); });
+        errorText.back() = '\0';
+        RegistrationOutcome outcome = m_dialog.m_lastRegistration.value_or(RegistrationOutcome{});
+        m_dialog.m_lastRegistration.reset();
+        outcome.result = result;
+        outcome.errorText = errorText.data();
+        return outcome;
+    }
+
+    void Report(const WorkflowResult& result) override {
+        if (result.registration.result == 1) {
+            m_dialog.MessageBox("Server registered successfully", "Success", MB_OK);
+        } else {
+            m_dialog.MessageBox(result.registrationRan ? result.registration.errorText : result.failure, "Error",
+                                MB_OK);
+        }
+    }
+
+    bool Restore(const DatabaseSettingsValue& snapshot, SettingsStoreError& /*error*/) override {
+        m_dialog.SetMembers(snapshot);
+        m_dialog.SaveSettings();
+        return true;
+    }
+
+    DatabaseSettingsValue Reload() override {
+        m_dialog.UpdateData(TRUE);
+        m_dialog.LoadSettings();
+        m_dialog.UpdateData(FALSE);
+        return m_dialog.MembersValue();
+    }
+
+private:
+    CEnlistorUtilityDlg& m_dialog;
+};
+
+void CEnlistorUtilityDlg::OnRegister() {
+    DialogRegisterFace face(*this);
+    (void)RunRegisterWorkflow(face);
+}
+
+DatabaseSettingsValue CEnlistorUtilityDlg::MembersValue() const {
+    DatabaseSettingsValue value;
+    value.server = m_strDatabaseServer;
+    value.serverIP = m_strDBServerIP;
+    value.database = m_strDatabaseName;
+    value.login = m_strDBUserID;
+    value.password.Assign(m_strDBUserPassword);
+    return value;
+}
+
+void CEnlistorUtilityDlg::SetMembers(const DatabaseSettingsValue& value) {
+    m_strDatabaseServer = value.server;
+    m_strDBServerIP = value.serverIP;
+    m_strDatabaseName = value.database;
+    m_strDBUserID = value.login;
+    m_strDBUserPassword = value.password.Text();
 }
 
 bool CEnlistorUtilityDlg::LoadSettings() {
@@ -89,5 +139,9 @@ bool CEnlistorUtilityDlg::SaveSettings() {
 }
 
 int CEnlistorUtilityDlg::RegisterMachine(char* errorText, std::size_t errorTextSize) {
-    return ::RegisterMachine(errorText, errorTextSize);
+    RegistrationOutcome outcome = RegisterMachineDetailed();
+    CopyErrorText(outcome.errorText, errorText, errorTextSize);
+    const int result = outcome.result;
+    m_lastRegistration = std::move(outcome);
+    return result;
 }

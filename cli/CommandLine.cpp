@@ -3,7 +3,7 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
-#include "cli/Outcome.h"
+#include "workflow/ExitCodes.h"
 #include "res/VersionInfo.h"
 
 #include <cstdio>

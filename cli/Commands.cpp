@@ -1,50 +1,27 @@
 #include "cli/Commands.h"
 
 #include "cli/Json.h"
-#include "cli/Outcome.h"
 #include "cli/Secret.h"
 #include "common/FormatString.h"
+#include "common/PlainText.h"
 #include "platform/data/ErrorAdvice.h"
 #include "platform/net/ComputerName.h"
 #include "registration/Registration.h"
 #include "settings/DatabaseSettings.h"
+#include "workflow/ExitCodes.h"
+#include "workflow/MachineLock.h"
+#include "workflow/RegisterWorkflow.h"
 
-#include <array>
+#include <optional>
 
 namespace {
 
+using nlohmann::json;
+
 constexpr char kSuccessText[] = "Server registered successfully";
-constexpr char kSettingsKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\General";
 constexpr char kServerType[] = "Windows";
 constexpr char kPasswordMask[] = "********";
-
-// The five settings as the dialog holds them; the password is wiped with the object.
-struct settings_values {
-    CString server;
-    CString serverIP;
-    CString database;
-    CString login;
-    SecretText password;
-};
-
-void load_settings(settings_values& values) {
-    (void)LoadDatabaseSettings(values.server, values.serverIP, values.database, values.login, values.password.Text());
-}
-
-// Stores all five values; false (with the first failing value's reason) unless every one was written.
-bool save_settings_checked(const settings_values& values, CString* reason = nullptr) {
-    return SaveDatabaseSettingsChecked(values.server, values.serverIP, values.database, values.login,
-                                       values.password.Text(), reason);
-}
-
-// The machine's computer name by the rule the registration uses (the short host name; empty when unreadable).
-CString computer_name() {
-    std::array<char, 256> buffer{};
-    DWORD size = 255;
-    if (!GetComputerNameA(buffer.data(), &size))
-        return {};
-    return CString(buffer.data(), size < buffer.size() ? size : buffer.size() - 1);
-}
+constexpr char kNoServerText[] = "no database server is set: give --server or store one with the dialog";
 
 void print_line(std::FILE* stream, const CString& text) {
     std::fwrite(text.data(), 1, text.size(), stream);
@@ -52,158 +29,293 @@ void print_line(std::FILE* stream, const CString& text) {
     std::fflush(stream);
 }
 
+// A text from outside (a driver's message, a stored value) as the terminal may show it.
+CString shown(const CString& text) {
+    return PlainText(text);
+}
+
 void print_field(std::FILE* stream, const char* label, const CString& value) {
-    print_line(stream, FormatString("%-22s %s", label, value.c_str()));
+    print_line(stream, FormatString("%-22s %s", label, shown(value).c_str()));
 }
 
-// A system message without its line end, and with a full stop to end the sentence.
-CString trimmed(CString text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    if (text.empty())
-        text = "the registry refused the write";
-    if (text.back() != '.')
-        text += '.';
-    return text;
-}
-
-CString masked(const CString& password) {
+CString masked(const SecretText& password) {
     return password.empty() ? CString() : CString(kPasswordMask);
 }
 
-// The exit code of a registration that failed, from the error it reports.
-int exit_code_for(const RegistrationOutcome& outcome) {
-    if (!outcome.lastError)
-        return ExitCodeForError({}, HresultFromErrorText(outcome.errorText), outcome.errorText);
-    const _com_error& e = *outcome.lastError;
-    return ExitCodeForError(e.SqlState(), e.Error(), e.Description().value_or(CString()));
+// The settings the command works with: the stored ones, with each value the command line gives in its place.
+DatabaseSettingsValue with_options(const DatabaseSettingsValue& stored, const CommandLineOptions& options,
+                                   const std::optional<SecretText>& password) {
+    DatabaseSettingsValue wanted;
+    wanted.server = options.server.value_or(stored.server);
+    wanted.serverIP = options.serverIP.value_or(stored.serverIP);
+    wanted.database = options.database.value_or(stored.database);
+    wanted.login = options.login.value_or(stored.login);
+    wanted.password = password ? password->Copy() : stored.password.Copy();
+    return wanted;
 }
 
-// The registration's error text with the sentence that names the cause at the start of the description, inside
-// the same "%s Error %ld%s%s" form; unchanged when the cause is not known or the description already starts so.
-CString error_text_with_cause(const RegistrationOutcome& outcome, const settings_values& settings) {
-    if (!outcome.lastError || !outcome.lastError->Description())
-        return outcome.errorText;
+// Why a failed run failed, in the forms the command line reports: a first line naming the cause and the setting to
+// check, the driver's own text below it, and the exact text the dialog shows.
+struct failure_report {
+    CString cause;      // the sentence, or the workflow's own reason
+    CString detail;     // the driver's text, possibly several lines; empty when there is none
+    CString dialogText; // "%s Error %ld%s%s" as the dialog's error box shows it; empty when no database error
+    std::optional<HRESULT> hresult;
+};
+
+failure_report describe_failure(const RegistrationOutcome& outcome, const CString& workflowFailure,
+                                const DatabaseSettingsValue& used) {
+    failure_report report;
+    const auto redact = [&](const CString& text) { return RedactSecrets(text, used.password.Text()); };
+    if (!workflowFailure.empty()) {
+        report.cause = redact(workflowFailure);
+        return report;
+    }
+    report.dialogText = redact(outcome.errorText);
+    if (!outcome.lastError) {
+        report.cause = report.dialogText.empty() ? CString("the registration failed") : report.dialogText;
+        return report;
+    }
     const _com_error& e = *outcome.lastError;
-    const CString description = *e.Description();
+    report.hresult = e.Error();
+    const CString description = redact(e.Description().value_or(CString()));
     const CString sentence =
-        DescribeCause(e.SqlState(), e.Error(), settings.server, settings.database, settings.login, description);
-    if (sentence.empty() || description.rfind(sentence, 0) == 0)
-        return outcome.errorText;
-    return GetComErrorText(
-        _com_error(e.Error(), e.Source().value_or(CString()), sentence + " " + description, e.SqlState()));
+        DescribeCause(e.SqlState(), e.Error(), used.server, used.database, used.login, description);
+    CString driverText = description;
+    if (!sentence.empty() && description.rfind(sentence, 0) == 0)
+        driverText = description.substr(sentence.size());
+    while (!driverText.empty() && (driverText.front() == ' ' || driverText.front() == '\n'))
+        driverText.erase(0, 1);
+    report.cause = sentence.empty() ? CString("the database reported an error") : sentence;
+    const CString source = e.Source().value_or(CString());
+    report.detail = FormatString("%s%sError %ld%s%s", source.c_str(), source.empty() ? "" : " ",
+                                 static_cast<long>(e.Error()), driverText.empty() ? "" : ": ", driverText.c_str());
+    return report;
 }
 
-// The address and computer name the registration used; where it did not get that far (no connection), the ones the
-// same rules give now.
+// "enlistor: <cause>" and the driver's text indented below it, every line ended.
+void print_failure(std::FILE* err, const failure_report& report) {
+    print_line(err, "enlistor: " + shown(report.cause));
+    CString detail = shown(report.detail);
+    while (!detail.empty() && detail.back() == '\n')
+        detail.pop_back();
+    std::size_t start = 0;
+    while (start < detail.size()) {
+        const std::size_t end = detail.find('\n', start);
+        print_line(err, "    " + detail.substr(start, end == CString::npos ? CString::npos : end - start));
+        start = end == CString::npos ? detail.size() : end + 1;
+    }
+}
+
+json failure_fields(const failure_report& report) {
+    json fields;
+    fields["error"] = report.dialogText.empty() ? "enlistor: " + report.cause : report.dialogText;
+    fields["cause"] = report.cause;
+    fields["hresult"] = report.hresult ? json(static_cast<long>(*report.hresult)) : json(nullptr);
+    return fields;
+}
+
+// The address and computer name the registration used; where it did not get that far, the ones the same rules give
+// now.
 void fill_identity(RegistrationOutcome& outcome) {
-    if (!outcome.connected)
+    if (outcome.address.empty())
         outcome.address = GetLocalIPAddress();
     if (outcome.computerName.empty())
-        outcome.computerName = computer_name();
+        outcome.computerName = ReadComputerName();
+}
+
+CString settings_error_text(const SettingsStoreError& error, const char* what) {
+    CString text = error.text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    if (text.empty())
+        text = FormatString("error %lu", static_cast<unsigned long>(error.code));
+    return FormatString("cannot %s the setting %s under HKEY_LOCAL_MACHINE\\%s: %s", what, error.valueName.c_str(),
+                        SettingsKeyPath().c_str(), text.c_str());
+}
+
+// The command line's part of the Register workflow: the snapshot is what is stored, the typed values are the
+// options over it, the outcome is one line (or one JSON object).
+class CommandLineFace final : public IRegisterFace {
+public:
+    CommandLineFace(const CommandLineOptions& options, std::optional<SecretText> password, std::FILE* out,
+                    std::FILE* err)
+        : m_options(options), m_password(std::move(password)), m_out(out), m_err(err) {}
+
+    std::optional<WorkflowStop> TakeSnapshot(DatabaseSettingsValue& snapshot) override {
+        SettingsStoreError error;
+        if (!LoadDatabaseSettingsValue(snapshot, &error))
+            return WorkflowStop{settings_error_text(error, "read"), kExitNotAllowed, false};
+        m_snapshot = snapshot.Copy();
+        return std::nullopt;
+    }
+
+    std::optional<WorkflowStop> StoreTyped(DatabaseSettingsValue& typed) override {
+        typed = with_options(m_snapshot, m_options, m_password);
+        if (typed.server.empty())
+            return WorkflowStop{kNoServerText, kExitUsage, false};
+        SettingsStoreError error;
+        if (!SaveDatabaseSettingsValue(typed, &error))
+            return WorkflowStop{settings_error_text(error, "store") +
+                                    ". Run as root, or check that the registry directory is writable.",
+                                kExitNotAllowed, true};
+        m_typed = typed.Copy();
+        return std::nullopt;
+    }
+
+    RegistrationOutcome Register() override {
+        RegistrationOptions registration;
+        return RegisterMachineDetailed(registration);
+    }
+
+    void Report(const WorkflowResult& result) override {
+        RegistrationOutcome outcome = result.registration;
+        if (result.registrationRan)
+            fill_identity(outcome);
+        const bool ok = result.exitCode == kExitOk;
+        const char* word = !ok ? "failed" : outcome.alreadyKnown ? "already-registered" : "registered";
+        const failure_report failure = describe_failure(outcome, result.failure, m_typed);
+        if (m_options.json) {
+            json object = {{"command", "register"},
+                           {"outcome", word},
+                           {"exit_code", result.exitCode},
+                           {"address", outcome.address},
+                           {"computer_name", outcome.computerName}};
+            if (ok) {
+                object["error"] = "";
+                object["cause"] = "";
+                object["hresult"] = nullptr;
+            } else {
+                object.update(failure_fields(failure));
+            }
+            object["row_inserted"] = outcome.rowInserted;
+            object["settings_changed"] = ok && !(m_typed == m_snapshot);
+            print_line(m_out, JsonLine(object));
+            return;
+        }
+        if (!ok) {
+            print_failure(m_err, failure);
+            return;
+        }
+        print_line(m_out, kSuccessText);
+        if (!outcome.errorText.empty()) {
+            // The row went in after a duplicate check failed: say what the check met.
+            print_line(m_err, "enlistor: warning: a duplicate check failed before the insert: " +
+                                  shown(RedactSecrets(outcome.errorText, m_typed.password.Text())));
+        }
+    }
+
+    bool Restore(const DatabaseSettingsValue& snapshot, SettingsStoreError& error) override {
+        if (SaveDatabaseSettingsValue(snapshot, &error))
+            return true;
+        print_line(m_err, "enlistor: warning: the earlier settings could not all be stored back: " +
+                              shown(settings_error_text(error, "store")));
+        return false;
+    }
+
+    DatabaseSettingsValue Reload() override {
+        DatabaseSettingsValue reloaded;
+        (void)LoadDatabaseSettingsValue(reloaded);
+        return reloaded;
+    }
+
+private:
+    const CommandLineOptions& m_options;
+    std::optional<SecretText> m_password;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    DatabaseSettingsValue m_snapshot;
+    DatabaseSettingsValue m_typed;
+};
+
+// Reads the password the options name, if any. False after printing the usage error.
+bool read_password_option(const CommandLineOptions& options, std::optional<SecretText>& password, const char* command,
+                          std::FILE* out, std::FILE* err) {
+    if (!options.passwordFile)
+        return true;
+    SecretText text;
+    CString reason;
+    if (!ReadPassword(*options.passwordFile, text, reason)) {
+        if (options.json) {
+            json object = {{"command", command},   {"outcome", "usage"}, {"exit_code", kExitUsage},
+                           {"address", ""},         {"computer_name", ""}, {"error", "enlistor: " + reason},
+                           {"cause", reason},       {"hresult", nullptr}};
+            print_line(out, JsonLine(object));
+        } else {
+            print_line(err, "enlistor: " + shown(reason));
+        }
+        return false;
+    }
+    password = std::move(text);
+    return true;
 }
 
 } // namespace
 
 int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* err) {
-    const auto finish = [&](const char* outcome, int exitCode, const CString& address, const CString& name,
-                            const CString& error) {
-        if (options.json) {
-            JsonObject json;
-            json.Add("command", "register").Add("outcome", outcome).Add("exit_code", exitCode);
-            json.Add("address", address).Add("computer_name", name).Add("error", error);
-            print_line(out, json.Text());
-        } else if (exitCode == kExitOk) {
-            print_line(out, kSuccessText);
-        } else {
-            print_line(err, error);
-        }
-        return exitCode;
-    };
-
-    SecretText newPassword;
-    if (options.passwordFile) {
-        CString reason;
-        if (!ReadPassword(*options.passwordFile, newPassword, reason))
-            return finish("usage", kExitUsage, {}, {}, "enlistor: " + reason);
-    }
-
-    // The snapshot: the settings as stored now, which a failed registration puts back.
-    settings_values snapshot;
-    load_settings(snapshot);
-    settings_values wanted;
-    wanted.server = options.server.value_or(snapshot.server);
-    wanted.serverIP = options.serverIP.value_or(snapshot.serverIP);
-    wanted.database = options.database.value_or(snapshot.database);
-    wanted.login = options.login.value_or(snapshot.login);
-    wanted.password.Text() = options.passwordFile ? newPassword.Text() : snapshot.password.Text();
-    const auto redact = [&](const CString& text) {
-        return RedactSecrets(text, wanted.password.Text(), snapshot.password.Text());
-    };
-
-    CString reason;
-    if (!save_settings_checked(wanted, &reason)) {
-        // Some values may have been written: put back what was there, as far as the store lets us.
-        (void)save_settings_checked(snapshot);
-        return finish("failed", kExitNotAllowed, GetLocalIPAddress(), computer_name(),
-                      FormatString("enlistor: cannot store the settings under %s: %s Run as root, or check that the "
-                                   "registry directory is writable.",
-                                   kSettingsKey, trimmed(reason).c_str()));
-    }
-
-    RegistrationOutcome outcome = RegisterMachineDetailed();
-    fill_identity(outcome);
-    const CString errorText = redact(error_text_with_cause(outcome, wanted));
-    WipeText(outcome.errorText);
-
-    int exitCode = kExitOk;
-    CString reportedError = errorText;
-    if (outcome.result != 1) {
-        exitCode = exit_code_for(outcome);
-        if (!save_settings_checked(snapshot))
-            reportedError += FormatString("\nenlistor: warning: the earlier settings could not be stored back under %s",
-                                          kSettingsKey);
-    } else if (!errorText.empty() && !options.json) {
-        // Success after a failed duplicate check: the row went in, but say what the check met.
-        print_line(err, "enlistor: warning: a duplicate check failed before the insert: " + errorText);
-    }
-    // As the dialog does at the end of every run.
-    settings_values reloaded;
-    load_settings(reloaded);
-    const char* result = outcome.result != 1 ? "failed" : outcome.alreadyKnown ? "already-registered" : "registered";
-    return finish(result, exitCode, outcome.address, outcome.computerName, reportedError);
+    std::optional<SecretText> password;
+    if (!read_password_option(options, password, "register", out, err))
+        return kExitUsage;
+    CommandLineFace face(options, std::move(password), out, err);
+    return RunRegisterWorkflow(face, WorkflowOptions{}).exitCode;
 }
 
 int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) {
-    const bool text = !options.json;
-    settings_values settings;
-    load_settings(settings);
-    const auto redact = [&](const CString& t) { return RedactSecrets(t, settings.password.Text()); };
-    const CString provider = GetProviderName();
+    std::optional<SecretText> password;
+    if (!read_password_option(options, password, "check", out, err))
+        return kExitUsage;
 
-    // Everything the registration does up to the insert, and not the insert: connect, both checks.
-    RegistrationOptions checkOnly;
-    checkOnly.insertWhenNew = false;
-    RegistrationOutcome outcome = RegisterMachineDetailed(checkOnly);
+    // Shared: no register of this machine is half-way through storing its settings while they are read here.
+    CString lockError;
+    std::optional<MachineLock> lock = MachineLock::Acquire(MachineLock::Mode::Shared, kMachineLockWait, lockError);
+    const bool lockRefused = !lock && !MachineLock::LastFailureWasAccess();
+
+    DatabaseSettingsValue stored;
+    SettingsStoreError storeError;
+    const bool loaded = !lockRefused && LoadDatabaseSettingsValue(stored, &storeError);
+    const DatabaseSettingsValue settings = with_options(stored, options, password);
+    lock.reset();
+
+    RegistrationOutcome outcome;
+    int exitCode = kExitOk;
+    CString failure;
+    if (lockRefused) {
+        failure = lockError;
+        exitCode = kExitFailure;
+    } else if (!loaded) {
+        failure = settings_error_text(storeError, "read");
+        exitCode = kExitNotAllowed;
+    } else if (settings.server.empty()) {
+        failure = kNoServerText;
+        exitCode = kExitUsage;
+    } else {
+        // Everything the registration does up to the insert, and not the insert: connect, both checks.
+        RegistrationOptions checkOnly;
+        checkOnly.insertWhenNew = false;
+        outcome = RegisterMachineDetailed(checkOnly);
+        exitCode = ExitCodeForRegistration(outcome);
+    }
     fill_identity(outcome);
-    const bool ok = outcome.result == 1;
-    const int exitCode = ok ? kExitOk : exit_code_for(outcome);
-    const CString errorText = redact(error_text_with_cause(outcome, settings));
-    const CString mapped = redact(outcome.connectionTarget);
-    const char* result = !ok ? "failed" : outcome.alreadyKnown ? "already-registered" : "not-registered";
+    const bool ok = exitCode == kExitOk;
+    const failure_report report = describe_failure(outcome, failure, settings);
+    const CString provider = GetProviderName();
+    const CString mapped = RedactSecrets(outcome.connectionTarget, settings.password.Text());
+    const bool wouldChange = !(settings == stored);
 
-    if (text) {
+    if (!options.json) {
         print_field(out, "Database Server Name:", settings.server);
         print_field(out, "Database Server IP:", settings.serverIP);
         print_field(out, "Database Name:", settings.database);
         print_field(out, "Database Login:", settings.login);
-        print_field(out, "Database Password:", settings.password.Text().empty() ? "(empty)" : kPasswordMask);
+        print_field(out, "Database Password:", settings.password.empty() ? "(empty)" : kPasswordMask);
         print_field(out, "Provider:", provider);
         print_field(out, "ODBC driver:", outcome.driverName.empty() ? CString("(none)") : outcome.driverName);
         print_field(out, "ODBC connection:", mapped.empty() ? CString("(none)") : mapped);
         print_field(out, "Address:", outcome.address.empty() ? CString("(none found)") : outcome.address);
         print_field(out, "Computer name:", outcome.computerName);
         print_field(out, "Connected:", outcome.connected ? "yes" : "no");
+        if (wouldChange)
+            print_field(out, "Settings:", "register would store the values given here");
         if (ok && outcome.alreadyKnown)
             print_field(out, "Result:", "already registered");
         else if (ok)
@@ -212,27 +324,39 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
                                      "ServerType='%s' into tblRegisteredServers",
                                      outcome.computerName.c_str(), outcome.address.c_str(), kServerType));
         else
-            print_line(err, errorText);
+            print_failure(err, report);
         return exitCode;
     }
 
-    JsonObject json;
-    json.Add("command", "check").Add("outcome", result).Add("exit_code", exitCode);
-    json.Add("address", outcome.address).Add("computer_name", outcome.computerName).Add("error", errorText);
-    JsonObject stored;
-    stored.Add("database_server", settings.server).Add("database_server_ip", settings.serverIP);
-    stored.Add("database_name", settings.database).Add("database_login", settings.login);
-    stored.Add("database_password", masked(settings.password.Text()));
-    json.Add("settings", stored).Add("provider", provider).Add("odbc_driver", outcome.driverName);
-    json.Add("odbc_connection", mapped).Add("connected", outcome.connected);
-    if (ok && !outcome.alreadyKnown) {
-        JsonObject row;
-        row.Add("ServerName", outcome.computerName).Add("ServerIP", outcome.address).Add("ServerType", kServerType);
-        json.Add("would_insert", row);
+    const char* word = !ok ? "failed" : outcome.alreadyKnown ? "already-registered" : "not-registered";
+    json object = {{"command", "check"},
+                   {"outcome", word},
+                   {"exit_code", exitCode},
+                   {"address", outcome.address},
+                   {"computer_name", outcome.computerName}};
+    if (ok) {
+        object["error"] = "";
+        object["cause"] = "";
+        object["hresult"] = nullptr;
     } else {
-        json.AddNull("would_insert");
+        object.update(failure_fields(report));
     }
-    print_line(out, json.Text());
+    object["settings"] = {{"database_server", settings.server},
+                          {"database_server_ip", settings.serverIP},
+                          {"database_name", settings.database},
+                          {"database_login", settings.login},
+                          {"database_password", masked(settings.password)}};
+    object["settings_would_change"] = wouldChange;
+    object["provider"] = provider;
+    object["odbc_driver"] = outcome.driverName;
+    object["odbc_connection"] = mapped;
+    object["connected"] = outcome.connected;
+    if (ok && !outcome.alreadyKnown)
+        object["would_insert"] = {
+            {"ServerName", outcome.computerName}, {"ServerIP", outcome.address}, {"ServerType", kServerType}};
+    else
+        object["would_insert"] = nullptr;
+    print_line(out, JsonLine(object));
     return exitCode;
 }
 

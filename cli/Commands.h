@@ -1,5 +1,5 @@
 // The two unattended commands. Each writes its report to out (and, in text mode, errors to err) and returns the
-// process exit code of cli/Outcome.h. Neither prompts or reads anything but the password source.
+// process exit code of workflow/ExitCodes.h. Neither prompts or reads anything but the password source.
 #pragma once
 
 #include "cli/Arguments.h"

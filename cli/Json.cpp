@@ -125,3 +125,7 @@ JsonObject& JsonObject::AddNull(std::string_view key) {
 JsonObject& JsonObject::Add(std::string_view key, const JsonObject& object) {
     return add_raw(key, object.Text());
 }
+
+CString JsonLine(const nlohmann::json& object) {
+    return object.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+}

@@ -3,6 +3,8 @@
 
 #include "common/Text.h"
 
+#include <nlohmann/json.hpp>
+
 #include <string_view>
 
 // The JSON string literal (with its quotes) for an 8-bit text. The output is plain ASCII: control characters and
@@ -28,3 +30,6 @@ private:
     JsonObject& add_raw(std::string_view key, std::string_view json);
     CString m_text = "{";
 };
+
+// One JSON object on one line: plain ASCII, text that is not valid UTF-8 replaced by U+FFFD.
+[[nodiscard]] CString JsonLine(const nlohmann::json& object);

@@ -26,8 +26,8 @@ CString up_to_first_zero(const CString& text) {
 bool is_encrypted_password(CRijndael& cipher, const CString& text) {
     if (text.size() < kEncryptedPasswordMinLength)
         return false;
-    const CString plain = cipher.DecryptPassword(text, kPasswordKeyRow);
-    return cipher.EncryptPassword(plain, kPasswordKeyRow) == text;
+    const SecretText plain(cipher.DecryptPassword(text, kPasswordKeyRow));
+    return cipher.EncryptPassword(plain.Text(), kPasswordKeyRow) == text;
 }
 
 // The stored form of the password member. A member of 44 characters or more that already is an encrypted text is
@@ -39,47 +39,107 @@ CString stored_password(CRijndael& cipher, const CString& password) {
     return cipher.EncryptPassword(password, kPasswordKeyRow);
 }
 
+// The text members of a settings value in the order of value_names.
+std::array<CString*, 5> members_of(DatabaseSettingsValue& value) {
+    return {&value.server, &value.serverIP, &value.database, &value.login, &value.password.Text()};
+}
+
+void note_error(SettingsStoreError* error, const char* valueName, const CVLReg& reg) {
+    if (error == nullptr)
+        return;
+    error->valueName = valueName;
+    error->code = reg.m_dwLastError;
+    error->text = reg.m_strLastError;
+}
+
 } // namespace
 
 CString SettingsKeyPath() {
     return FormatString("%s\\%s", settings_key_parent, settings_key_name);
 }
 
-bool LoadDatabaseSettings(CString& databaseServer, CString& dbServerIP, CString& databaseName, CString& dbUserID,
-                          CString& dbUserPassword) {
-    const std::array<CString*, 5> members = {&databaseServer, &dbServerIP, &databaseName, &dbUserID, &dbUserPassword};
+DatabaseSettingsValue DatabaseSettingsValue::Copy() const {
+    DatabaseSettingsValue copy;
+    copy.server = server;
+    copy.serverIP = serverIP;
+    copy.database = database;
+    copy.login = login;
+    copy.password = password.Copy();
+    return copy;
+}
+
+bool LoadDatabaseSettingsValue(DatabaseSettingsValue& value, SettingsStoreError* error) {
+    const std::array<CString*, 5> members = members_of(value);
     CVLReg reg;
     CRijndael cipher;
     const CString keyPath = SettingsKeyPath();
-    CString value;
+    bool allRead = true;
+    SecretText read; // the last value read; the password's stored form passes through it
     for (std::size_t i = 0; i < value_names.size(); ++i) {
-        (void)reg.ReadValue(value, keyPath, value_names[i]);
-        *members[i] = value;
-        value.clear();
+        read.Clear();
+        if (!reg.ReadValue(read.Text(), keyPath, value_names[i])) {
+            read.Clear();
+            // A missing key or value is an empty setting; anything else is a value that is there but unreadable.
+            if (reg.m_dwLastError != ERROR_FILE_NOT_FOUND && reg.m_dwLastError != ERROR_PATH_NOT_FOUND && allRead) {
+                allRead = false;
+                note_error(error, value_names[i], reg);
+            }
+        }
+        if (i == password_index) {
+            value.password.Clear();
+            value.password.Assign(read.size() >= kEncryptedPasswordMinLength
+                                      ? cipher.DecryptPassword(read.Text(), kPasswordKeyRow)
+                                      : read.Text());
+        } else {
+            *members[i] = read.Text();
+        }
     }
-    if (dbUserPassword.size() >= kEncryptedPasswordMinLength)
-        dbUserPassword = cipher.DecryptPassword(dbUserPassword, kPasswordKeyRow);
-    return true;
+    return allRead;
 }
 
-bool SaveDatabaseSettingsChecked(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
-                                 const CString& dbUserID, const CString& dbUserPassword, CString* firstError) {
-    const std::array<const CString*, 5> members = {&databaseServer, &dbServerIP, &databaseName, &dbUserID,
-                                                   &dbUserPassword};
+bool SaveDatabaseSettingsValue(const DatabaseSettingsValue& value, SettingsStoreError* error) {
+    const std::array<const CString*, 5> members = {&value.server, &value.serverIP, &value.database, &value.login,
+                                                   &value.password.Text()};
     CVLReg reg;
     CRijndael cipher;
     const CString keyPath = SettingsKeyPath();
     bool allWritten = true;
     for (std::size_t i = 0; i < value_names.size(); ++i) {
-        const CString member = up_to_first_zero(*members[i]);
-        const CString data = i == password_index ? stored_password(cipher, member) : member;
+        SecretText member(up_to_first_zero(*members[i]));
+        const CString data = i == password_index ? stored_password(cipher, member.Text()) : member.Text();
         if (!reg.WriteValue(keyPath, value_names[i], data, REG_SZ) && allWritten) {
             allWritten = false;
-            if (firstError != nullptr)
-                *firstError = reg.m_strLastError;
+            note_error(error, value_names[i], reg);
         }
     }
     return allWritten;
+}
+
+bool LoadDatabaseSettings(CString& databaseServer, CString& dbServerIP, CString& databaseName, CString& dbUserID,
+                          CString& dbUserPassword) {
+    DatabaseSettingsValue value;
+    (void)LoadDatabaseSettingsValue(value);
+    databaseServer = value.server;
+    dbServerIP = value.serverIP;
+    databaseName = value.database;
+    dbUserID = value.login;
+    dbUserPassword = value.password.Text();
+    return true;
+}
+
+bool SaveDatabaseSettingsChecked(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
+                                 const CString& dbUserID, const CString& dbUserPassword, CString* firstError) {
+    DatabaseSettingsValue value;
+    value.server = databaseServer;
+    value.serverIP = dbServerIP;
+    value.database = databaseName;
+    value.login = dbUserID;
+    value.password.Assign(dbUserPassword);
+    SettingsStoreError error;
+    const bool written = SaveDatabaseSettingsValue(value, &error);
+    if (!written && firstError != nullptr)
+        *firstError = error.text;
+    return written;
 }
 
 bool SaveDatabaseSettings(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,

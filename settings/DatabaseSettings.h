@@ -1,7 +1,9 @@
 // The suite's five database settings under HKEY_LOCAL_MACHINE\SOFTWARE\Velmora\General and their load and save rules.
 #pragma once
 
+#include "common/Secret.h"
 #include "common/Text.h"
+#include "platform/win32/Win32.h"
 
 // The settings key path, SOFTWARE\Velmora\General.
 CString SettingsKeyPath();
@@ -9,6 +11,34 @@ CString SettingsKeyPath();
 // A stored "DBUserPassword" of this many characters or more is in encrypted form.
 inline constexpr std::size_t kEncryptedPasswordMinLength = 44;
 
+// The five database settings as one value. The password is the plain text (stored encrypted).
+struct DatabaseSettingsValue {
+    CString server;      // DatabaseServer: Database Server Name
+    CString serverIP;    // DBServerIP: Database Server IP
+    CString database;    // DatabaseName: Database Name
+    CString login;       // DBUserID: Database Login
+    SecretText password; // DBUserPassword: Database Password
+
+    [[nodiscard]] DatabaseSettingsValue Copy() const;
+    friend bool operator==(const DatabaseSettingsValue&, const DatabaseSettingsValue&) = default;
+};
+
+// Why a settings value could not be read or written: the value's name, the system error code and its text.
+struct SettingsStoreError {
+    CString valueName;
+    DWORD code = 0;
+    CString text;
+};
+
+// Loads the five stored values (the password decrypted; one that does not decrypt is empty). A missing key or value
+// reads as empty. Returns false when a value exists but cannot be read (access refused, not a text, a damaged
+// value file), with the first such value and its reason in *error; the others are still loaded, that one is empty.
+[[nodiscard]] bool LoadDatabaseSettingsValue(DatabaseSettingsValue& value, SettingsStoreError* error = nullptr);
+// Stores all five values (the password in its stored, encrypted form). Every value is attempted; returns false with
+// the first failing value and its reason in *error unless all five were written.
+[[nodiscard]] bool SaveDatabaseSettingsValue(const DatabaseSettingsValue& value, SettingsStoreError* error = nullptr);
+
+// The dialog members' form of the same two operations.
 // Replaces the five texts by the stored values (missing or unreadable ones become empty; the password decrypted).
 // Always returns true.
 bool LoadDatabaseSettings(CString& databaseServer, CString& dbServerIP, CString& databaseName, CString& dbUserID,

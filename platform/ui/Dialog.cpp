@@ -166,6 +166,14 @@ int CDialog::MessageBox(const CString& text, const CString& caption, UINT type) 
     return result;
 }
 
+void CDialog::RunWhileBusy(const std::function<void()>& work) {
+    if (m_window) {
+        m_window->RunWhileBusy(work);
+    } else {
+        work();
+    }
+}
+
 void CDialog::SetIcon(HICON icon, BOOL big) {
     if (m_window && icon != nullptr) {
         m_window->SetIcon(icon->id, big != FALSE);

@@ -9,6 +9,7 @@
 #include "res/ImageResources.h"
 
 #include <exception>
+#include <functional>
 #include <memory>
 
 using HICON = const ImageResource*;
@@ -54,6 +55,9 @@ public:
     int MessageBox(const CString& text, const CString& caption = CString(), UINT type = MB_OK);
     // Sets the window's big or small icon.
     void SetIcon(HICON icon, BOOL big);
+    // Runs work to its end with the window still painting (IDialogWindow::RunWhileBusy); runs it directly when the
+    // dialog has no window. work must not touch the dialog's window.
+    void RunWhileBusy(const std::function<void()>& work);
 
     int GetTemplateId() const { return m_templateId; }
     // The window while the dialog runs modally, else nullptr.

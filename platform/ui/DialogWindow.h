@@ -6,6 +6,7 @@
 #include "platform/win32/Win32.h"
 #include "res/DialogTemplate.h"
 
+#include <functional>
 #include <memory>
 
 // What the window reports back to the dialog framework while it runs modally.
@@ -32,8 +33,12 @@ public:
     virtual void EndModal(int result) = 0;
     // A message box owned by the window: modal to it, one OK button. Returns when the operator closes it.
     virtual int MessageBox(const CString& text, const CString& caption, UINT type) = 0;
-    // While busy the window takes no input (the Register command's synchronous work).
+    // While busy the window takes no input (the Register command's work).
     virtual void SetBusy(bool busy) = 0;
+    // Runs work to its end while the window stays responsive: a window front end runs it on a worker thread and
+    // keeps painting meanwhile (input is still dropped while busy), so the desktop never sees a window that stopped
+    // answering. work must not touch the window. An exception from work is rethrown here. The default runs it here.
+    virtual void RunWhileBusy(const std::function<void()>& work) { work(); }
     // The window's icon (big: the title bar and task switcher; small: the title bar's own). A front end without
     // window icons ignores it.
     virtual void SetIcon(int iconResource, bool big) {

@@ -257,7 +257,7 @@ TEST_F(SqliteCommandLineTest, ReadOnlyRegistryIsSix) {
 
     const ProcessResult failed = run({"register", "--login", "intruder"}, {}, true);
     EXPECT_EQ(failed.exitCode, 6) << failed.output << failed.errors;
-    EXPECT_NE(failed.errors.find("cannot store the settings"), std::string::npos) << failed.errors;
+    EXPECT_NE(failed.errors.find("Permission denied"), std::string::npos) << failed.errors;
     auto json = parse_json(run({"register", "--json"}, {}, true).output);
     EXPECT_EQ(json["exit_code"], "6");
     EXPECT_EQ(json["outcome"], "failed");
@@ -400,13 +400,24 @@ TEST_F(PostgresCommandLineTest, StoppedServerIsThree) {
     use_postgres(ClosedTcpPort());
     const ProcessResult failed = run({"register"});
     EXPECT_EQ(failed.exitCode, 3) << failed.errors;
-    // The description starts with the sentence naming the cause, inside the "%s Error %ld%s%s" form.
-    EXPECT_EQ(failed.errors.rfind("ODBC driver PostgreSQL Unicode Error -2147467259Cannot reach the database server "
-                                  "'pgsuite': connection refused. Check Database Server Name. ",
+    // The first line names the cause and the setting to check; the driver's own text follows, indented; every line
+    // is ended.
+    EXPECT_EQ(failed.errors.rfind("enlistor: Cannot reach the database server 'pgsuite': connection refused. Check "
+                                  "Database Server Name.\n    ODBC driver PostgreSQL Unicode Error -2147467259: ",
                                   0),
               0u)
         << failed.errors;
+    EXPECT_EQ(failed.errors.back(), '\n');
     auto json = run_json({"check"}, 3);
+    // JSON keeps the dialog's text, with the sentence and the HRESULT beside it.
+    EXPECT_EQ(json["error"].rfind("ODBC driver PostgreSQL Unicode Error -2147467259Cannot reach the database server "
+                                  "'pgsuite': connection refused. Check Database Server Name. ",
+                                  0),
+              0u)
+        << json["error"];
+    EXPECT_EQ(json["cause"], "Cannot reach the database server 'pgsuite': connection refused. Check Database Server "
+                             "Name.");
+    EXPECT_EQ(json["hresult"], "-2147467259");
     EXPECT_EQ(json["connected"], "false");
 }
 

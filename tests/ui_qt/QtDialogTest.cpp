@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QThread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -229,18 +230,28 @@ TEST_F(QtDialog, KeypadEnterEscAndCloseBox) {
     EXPECT_EQ(dlg.Members()[0], "db.example");
 }
 
-// While the registration works the dialog takes no input: keys sent or queued meanwhile are dropped, the focus
-// stays where it was.
+// While the registration works (on its own thread) the window goes on dispatching events, so it repaints, but
+// takes no input: keys sent or queued meanwhile are dropped, the focus stays where it was.
 TEST_F(QtDialog, InputDuringRegistrationIsDropped) {
     QDialog* seen = nullptr;
-    dlg.duringRegistration = [&seen] {
-        QDialog* d = VisibleDialog();
-        ASSERT_NE(d, nullptr);
-        seen = d;
-        QTest::keyClicks(Edit(d, 1000), "typed while busy");
-        QTest::keyClick(Edit(d, 1000), Qt::Key_Escape);
-        QCoreApplication::postEvent(Edit(d, 1001), new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
-        QTest::mouseClick(Button(d, IDCANCEL), Qt::LeftButton);
+    bool onWorkerThread = false;
+    dlg.duringRegistration = [&seen, &onWorkerThread] {
+        onWorkerThread = QThread::currentThread() != qApp->thread();
+        // Blocks this thread until the window's thread has run it: only a window that keeps dispatching does.
+        QMetaObject::invokeMethod(
+            qApp,
+            [&seen] {
+                QDialog* d = VisibleDialog();
+                ASSERT_NE(d, nullptr);
+                seen = d;
+                d->repaint();
+                QTest::keyClicks(Edit(d, 1000), "typed while busy");
+                QTest::keyClick(Edit(d, 1000), Qt::Key_Escape);
+                QCoreApplication::postEvent(Edit(d, 1001),
+                                            new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
+                QTest::mouseClick(Button(d, IDCANCEL), Qt::LeftButton);
+            },
+            Qt::BlockingQueuedConnection);
     };
     WhenDialogShown([](QDialog* d) {
         WhenMessageBoxShown([](QMessageBox* box) {
@@ -257,6 +268,7 @@ TEST_F(QtDialog, InputDuringRegistrationIsDropped) {
     });
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     EXPECT_NE(seen, nullptr);
+    EXPECT_TRUE(onWorkerThread);
     EXPECT_EQ(Registrations(), 1);
 }
 

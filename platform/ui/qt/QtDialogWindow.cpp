@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -17,7 +18,9 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <exception>
 #include <string_view>
+#include <thread>
 
 namespace qt_ui {
 
@@ -371,6 +374,28 @@ void QtDialogWindow::SetBusy(bool busy) {
         if (m_focusBeforeBusy != nullptr && m_dialog->isVisible()) {
             m_focusBeforeBusy->setFocus(Qt::OtherFocusReason);
         }
+    }
+}
+
+void QtDialogWindow::RunWhileBusy(const std::function<void()>& work) {
+    // The work runs on its own thread while this one goes on dispatching: the window repaints and answers the
+    // window manager's pings, and the busy filter drops the operator's input meanwhile. A desktop offers to kill
+    // a window that stops answering, and a kill in the middle of a registration would skip its roll-back.
+    QEventLoop loop;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Queued: delivered by the loop below, even when the work ends before the loop starts.
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 

@@ -1,5 +1,5 @@
-#include "cli/Outcome.h"
 #include "platform/data/ErrorAdvice.h"
+#include "workflow/ExitCodes.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ class ClassifyDriverError : public testing::TestWithParam<cause_row> {};
 TEST_P(ClassifyDriverError, NamesTheCause) {
     const cause_row& row = GetParam();
     EXPECT_EQ(ClassifyDataError(row.sqlState, row.hr, row.text), row.cause);
-    EXPECT_EQ(ExitCodeForError(row.sqlState, row.hr, row.text), row.exitCode);
+    EXPECT_EQ(ExitCodeForCause(ClassifyDataError(row.sqlState, row.hr, row.text)), row.exitCode);
 }
 
 constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005U);
@@ -103,17 +103,6 @@ TEST(DescribeCause, NamesCauseAndSetting) {
 TEST(DescribeCause, LeavesUnknownCausesToTheDriver) {
     EXPECT_EQ(DescribeCause("HY000", kFail, "db01", "suite", "sa", "something odd"), "");
     EXPECT_EQ(DescriptionWithCause("HY000", kFail, "db01", "suite", "sa", "something odd"), "something odd");
-}
-
-// The HRESULT is read back from a registration error text "%s Error %ld%s%s".
-TEST(HresultFromErrorText, ReadsTheNumberAfterError) {
-    EXPECT_EQ(HresultFromErrorText("PostgreSQL Unicode Error -2147467259connection failed(null)"),
-              static_cast<HRESULT>(0x80004005U));
-    EXPECT_EQ(HresultFromErrorText("(null) Error -2147220987(null)IDispatch error #5"),
-              static_cast<HRESULT>(0x80040205U));
-    EXPECT_EQ(HresultFromErrorText("Error Error x Error 12abc"), 12);
-    EXPECT_EQ(HresultFromErrorText(""), std::nullopt);
-    EXPECT_EQ(HresultFromErrorText("no number Error here"), std::nullopt);
 }
 
 } // namespace

@@ -1,0 +1,30 @@
+#include "workflow/ExitCodes.h"
+
+int ExitCodeForCause(DataErrorCause cause) noexcept {
+    switch (cause) {
+    case DataErrorCause::ServerUnreachable:
+    case DataErrorCause::ServerTimedOut:
+    case DataErrorCause::ServerUnknown:
+        return kExitUnreachable;
+    case DataErrorCause::LoginRefused:
+        return kExitLoginRefused;
+    case DataErrorCause::DatabaseMissing:
+    case DataErrorCause::TableMissing:
+        return kExitMissing;
+    case DataErrorCause::PermissionDenied:
+        return kExitNotAllowed;
+    case DataErrorCause::DriverMissing:
+    case DataErrorCause::Other:
+        break;
+    }
+    return kExitFailure;
+}
+
+int ExitCodeForRegistration(const RegistrationOutcome& outcome) {
+    if (outcome.result == 1)
+        return kExitOk;
+    if (!outcome.lastError)
+        return kExitFailure;
+    const _com_error& e = *outcome.lastError;
+    return ExitCodeForCause(ClassifyDataError(e.SqlState(), e.Error(), e.Description().value_or(CString())));
+}

@@ -1,0 +1,22 @@
+// The process exit codes of the unattended commands, and how a failure's cause maps to them. The dialog's audit
+// line names the same codes.
+#pragma once
+
+#include "platform/data/ErrorAdvice.h"
+#include "registration/Registration.h"
+
+enum ExitCode : int {
+    kExitOk = 0,           // registered, or already known (check: the checks ran)
+    kExitFailure = 1,      // any other failure
+    kExitUsage = 2,        // the command line is wrong, or no database server is set
+    kExitUnreachable = 3,  // the database server cannot be reached, or did not answer in time
+    kExitLoginRefused = 4, // the database server refused the login
+    kExitMissing = 5,      // the database or a table is missing
+    kExitNotAllowed = 6,   // database permission denied, or the settings store cannot be read or written
+};
+
+[[nodiscard]] int ExitCodeForCause(DataErrorCause cause) noexcept;
+
+// The exit code of a registration's outcome: 0 on success, else from the cause of the error it caught (1 when no
+// database error was caught: no usable address, a failure outside the data objects).
+[[nodiscard]] int ExitCodeForRegistration(const RegistrationOutcome& outcome);
