@@ -11,8 +11,15 @@
 #include "workflow/ExitCodes.h"
 #include "workflow/MachineLock.h"
 #include "workflow/RegisterWorkflow.h"
+#include "workflow/SignalDeferral.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -163,9 +170,36 @@ public:
         return std::nullopt;
     }
 
+    // The registration runs on its own thread so that an interrupt (held back by the workflow) cuts it short: the
+    // run is then reported as failed and the settings are put back at once, instead of after the server's time
+    // limits. The abandoned thread ends with the process, which the held-back signal then ends.
     RegistrationOutcome Register() override {
+        struct shared_state {
+            std::mutex mutex;
+            std::condition_variable done;
+            std::optional<RegistrationOutcome> outcome;
+        };
+        auto state = std::make_shared<shared_state>();
         RegistrationOptions registration;
-        return RegisterMachineDetailed(registration);
+        std::thread([state, registration] {
+            RegistrationOutcome outcome = RegisterMachineDetailed(registration);
+            const std::lock_guard lock(state->mutex);
+            state->outcome = std::move(outcome);
+            state->done.notify_all();
+        }).detach();
+        std::unique_lock lock(state->mutex);
+        while (!state->outcome) {
+            if (const int sig = SignalDeferral::Pending(); sig != 0) {
+                RegistrationOutcome interrupted;
+                const char* name = sigabbrev_np(sig);
+                interrupted.errorText = FormatString("interrupted by SIG%s: the registration was cut short and the "
+                                                     "earlier settings are put back",
+                                                     name != nullptr ? name : "?");
+                return interrupted;
+            }
+            state->done.wait_for(lock, std::chrono::milliseconds(20));
+        }
+        return std::move(*state->outcome);
     }
 
     void Report(const WorkflowResult& result) override {
@@ -237,9 +271,9 @@ bool read_password_option(const CommandLineOptions& options, std::optional<Secre
     CString reason;
     if (!ReadPassword(*options.passwordFile, text, reason)) {
         if (options.json) {
-            json object = {{"command", command},   {"outcome", "usage"}, {"exit_code", kExitUsage},
-                           {"address", ""},         {"computer_name", ""}, {"error", "enlistor: " + reason},
-                           {"cause", reason},       {"hresult", nullptr}};
+            json object = {{"command", command}, {"outcome", "usage"},  {"exit_code", kExitUsage},
+                           {"address", ""},      {"computer_name", ""}, {"error", "enlistor: " + reason},
+                           {"cause", reason},    {"hresult", nullptr}};
             print_line(out, JsonLine(object));
         } else {
             print_line(err, "enlistor: " + shown(reason));

@@ -475,3 +475,117 @@ TEST_F(PostgresCommandLineTest, SilentServerTimesOutAndPasswordStaysOutOfProc) {
 }
 
 } // namespace
+
+namespace {
+
+// The hive's value files and their bytes (not their times: a roll-back rewrites them).
+std::map<std::string, std::string> hive_values(const fs::path& root) {
+    std::map<std::string, std::string> values;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.')
+            values[fs::relative(entry.path(), root).string()] = read_file(entry.path());
+    return values;
+}
+
+// Starts the executable with the test's environment; stdout and stderr go to /dev/null.
+pid_t spawn(const std::vector<std::string>& args) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(kBinary));
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(kBinary, argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+} // namespace
+
+// Runs of one machine at the same moment take turns: after each round of 20 concurrent registers (half of them with
+// a wrong password) there is exactly one row, each run's outcome is its own, and concurrent checks only ever see
+// one run's complete settings (the data source and the server IP each run gives belong together).
+TEST_F(PostgresCommandLineTest, ConcurrentRunsRegisterOnceAndNeverMixSettings) {
+    constexpr int kRuns = 20;
+    std::vector<DataSource> sources;
+    for (int i = 0; i < kRuns; ++i)
+        sources.push_back(DataSource{"pg" + std::to_string(i),
+                                     "PostgreSQL Unicode",
+                                     {{"Servername", m_server.host}, {"Port", std::to_string(m_server.port)}}});
+    UseTestOdbcConfig(m_odbc, sources);
+    const fs::path right = password_file(m_server.password);
+    const fs::path wrong = password_file("Wrong-pw-5151");
+    for (int round = 0; round < 2; ++round) {
+        RunSql(m_connection, "delete from tblRegisteredServers");
+        std::vector<ProcessResult> results(kRuns);
+        std::vector<std::string> checks(kRuns);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kRuns; ++i) {
+            threads.emplace_back([&, i] {
+                const std::string tag = std::to_string(i);
+                results[i] = RunProcess({kBinary, "register", "--server", "pg" + tag, "--ip", "10.0.0." + tag,
+                                         "--database", m_database, "--login", m_server.user, "--password-file",
+                                         (i % 2 == 0 ? right : wrong).string()});
+                checks[i] = RunProcess({kBinary, "check", "--json"}).output;
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        EXPECT_EQ(count_rows(m_connection), 1) << "round " << round;
+        for (int i = 0; i < kRuns; ++i) {
+            EXPECT_EQ(results[i].exitCode, i % 2 == 0 ? 0 : 4) << "run " << i << ": " << results[i].errors;
+            auto check = parse_json(checks[i]);
+            const std::string server = check["settings.database_server"];
+            ASSERT_EQ(server.rfind("pg", 0), 0u) << checks[i];
+            EXPECT_EQ(check["settings.database_server_ip"], "10.0.0." + server.substr(2)) << checks[i];
+            EXPECT_EQ(check["exit_code"], "0") << "a stored set with a wrong password: " << checks[i];
+        }
+    }
+}
+
+// register interrupted while it waits for a silent server (SIGINT, SIGTERM, SIGHUP) puts the settings stored before
+// it back, byte for byte, and then ends by that signal; a second signal does not skip the roll-back.
+TEST_F(PostgresCommandLineTest, InterruptedRegisterPutsTheSettingsBack) {
+    ASSERT_EQ(register_with(m_server.password).exitCode, 0);
+    const auto before = hive_values(m_registry);
+    SilentTcpListener silent;
+    use_postgres(silent.port());
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t pid = spawn({"register", "--ip", "198.18.7.7", "--database", "other_db"});
+        ASSERT_GT(pid, 0);
+        // Wait until the new settings are stored, that is, the registration is waiting for the server.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (hive_values(m_registry) == before && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_NE(hive_values(m_registry), before) << "the run never stored its settings";
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::kill(pid, sig);
+        ::kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << strsignal(sig) << " status " << status;
+        EXPECT_EQ(hive_values(m_registry), before) << strsignal(sig);
+    }
+}
+
+// A second run waits while another holds the machine's registration lock, then goes on.
+TEST_F(SqliteCommandLineTest, SecondRunWaitsForTheRegistrationLock) {
+    const std::string lockFile = m_registry.string() + ".lock";
+    ProcessResult holder;
+    std::thread holding([&] { holder = RunProcess({"flock", "-x", lockFile, "sleep", "1.5"}); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessResult waited = register_suite();
+    const auto took = std::chrono::steady_clock::now() - started;
+    holding.join();
+    EXPECT_EQ(holder.exitCode, 0) << holder.errors;
+    EXPECT_EQ(waited.exitCode, 0) << waited.errors;
+    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_EQ(count_rows(m_connection), 1);
+}
