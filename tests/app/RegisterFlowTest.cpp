@@ -2,6 +2,7 @@
 #include "tests/app/FlowTestSupport.h"
 
 #include "res/Resource.h"
+#include "workflow/MachineLock.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -191,6 +192,24 @@ TEST_F(RegisterFlow, UnknownCommandsAreIgnored) {
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     EXPECT_EQ(std::count(log.begin(), log.end(), "load"), 1);
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("save", 0) == 0; }), 0);
+}
+
+// The dialog holds the machine's registration lock while Register runs, never while it sits open.
+TEST_F(RegisterFlow, HoldsTheMachineLockOnlyWhileRegistering) {
+    const auto lock_is_free = [] {
+        CString error;
+        return MachineLock::Acquire(MachineLock::Mode::Exclusive, std::chrono::milliseconds(0), error).has_value();
+    };
+    bool freeWhileOpen = false;
+    bool freeWhileRegistering = true;
+    frontEnd.script = {Inspect([&](ScriptedWindow&) { freeWhileOpen = lock_is_free(); }), Click(IDC_REGISTER),
+                       PressEsc()};
+    InjectedStoreDlg dlg(log, store);
+    dlg.duringRegistration = [&] { freeWhileRegistering = lock_is_free(); };
+    dlg.DoModal();
+    EXPECT_TRUE(freeWhileOpen);
+    EXPECT_FALSE(freeWhileRegistering);
+    EXPECT_TRUE(lock_is_free());
 }
 
 } // namespace
