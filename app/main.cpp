@@ -1,6 +1,7 @@
 // The process entry: the command line when arguments are given, else the dialog in the front end that fits.
 #include "app/FrontEndChoice.h"
 #include "cli/CommandLine.h"
+#include "common/Secret.h"
 #include "platform/ui/Dialog.h"
 
 #include <cstdio>
@@ -63,6 +64,7 @@ int run_dialog(int& argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    KeepSecretsOutOfDumps();
     try {
         if (IsCommandLineRun(argc, argv)) {
             return RunCommandLine(argc, argv);

@@ -487,8 +487,12 @@ std::map<std::string, std::string> hive_values(const fs::path& root) {
     return values;
 }
 
-// Starts the executable with the test's environment; stdout and stderr go to /dev/null.
-pid_t spawn(const std::vector<std::string>& args) {
+// Starts the executable (as user 65534 when asked) with the test's environment; stdout and stderr go to /dev/null.
+pid_t spawn(const std::vector<std::string>& args, bool unprivileged = false) {
+    std::vector<std::string> command = {kBinary};
+    if (unprivileged)
+        command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    command.insert(command.end(), args.begin(), args.end());
     const pid_t pid = fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR);
@@ -496,11 +500,10 @@ pid_t spawn(const std::vector<std::string>& args) {
         ::dup2(null, 1);
         ::dup2(null, 2);
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(kBinary));
-        for (const std::string& arg : args)
+        for (const std::string& arg : command)
             argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        ::execv(kBinary, argv.data());
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     return pid;
@@ -588,4 +591,32 @@ TEST_F(SqliteCommandLineTest, SecondRunWaitsForTheRegistrationLock) {
     EXPECT_EQ(waited.exitCode, 0) << waited.errors;
     EXPECT_GE(took, std::chrono::milliseconds(900));
     EXPECT_EQ(count_rows(m_connection), 1);
+}
+
+// The process holding the password is not dumpable and writes no core: another process of the same user cannot read
+// its environment or memory, and its core limit is 0.
+TEST_F(PostgresCommandLineTest, ProcessIsNotDumpable) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run both processes as an unprivileged user";
+    SilentTcpListener silent;
+    use_postgres(silent.port());
+    setenv("ENLISTOR_REGISTRY", (m_dir.path() / "unused-registry").c_str(), 1);
+    const pid_t pid = spawn({"check", "--server", "pgsuite"}, true);
+    ASSERT_GT(pid, 0);
+    const fs::path proc = fs::path("/proc") / std::to_string(pid);
+    // Wait until setpriv has become the program (its command line names the check).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (read_file(proc / "cmdline").find("pgsuite") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const ProcessResult peek =
+        RunProcess({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "cat", (proc / "environ").string()});
+    EXPECT_NE(peek.exitCode, 0) << "another process of the same user read the environment";
+    EXPECT_NE(peek.errors.find("Permission denied"), std::string::npos) << peek.errors;
+    const std::string limits = read_file(proc / "limits");
+    EXPECT_NE(limits.find("Max core file size        0                    0"), std::string::npos) << limits;
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
 }
