@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace fs = std::filesystem;
 using namespace enlistor::test;
 
@@ -188,6 +190,40 @@ TEST_F(DatabaseSettingsTest, RefusedKeyLoadsEmptyAndSaveSkipsSilentlyButTheCheck
                "|" + p;
     });
     EXPECT_EQ(unreadable, "true ||||");
+}
+
+// The settings value round-trips all five settings; a value file that is there but damaged is reported by name
+// (the others still load), while a missing one is simply empty.
+TEST_F(DatabaseSettingsTest, SettingsValueLoadsAndNamesAnUnreadableValue) {
+    DatabaseSettingsValue typed;
+    typed.server = "db01";
+    typed.serverIP = "10.0.0.5";
+    typed.database = "Suite";
+    typed.login = "sa";
+    typed.password.Assign("pa;ss}");
+    ASSERT_TRUE(SaveDatabaseSettingsValue(typed));
+    DatabaseSettingsValue loaded;
+    SettingsStoreError error;
+    ASSERT_TRUE(LoadDatabaseSettingsValue(loaded, &error)) << error.text;
+    EXPECT_TRUE(loaded == typed);
+
+    fs::path valueFile;
+    for (const auto& entry : fs::recursive_directory_iterator(m_hive.root()))
+        if (entry.path().filename().string().find("DBServerIP") != std::string::npos)
+            valueFile = entry.path();
+    ASSERT_FALSE(valueFile.empty());
+    std::ofstream(valueFile, std::ios::trunc) << "not a value";
+    DatabaseSettingsValue damaged;
+    EXPECT_FALSE(LoadDatabaseSettingsValue(damaged, &error));
+    EXPECT_EQ(error.valueName, "DBServerIP");
+    EXPECT_NE(error.code, 0u);
+    EXPECT_EQ(damaged.server, "db01");
+    EXPECT_EQ(damaged.serverIP, "");
+    EXPECT_EQ(damaged.password.Text(), "pa;ss}");
+
+    fs::remove(valueFile);
+    EXPECT_TRUE(LoadDatabaseSettingsValue(damaged, &error));
+    EXPECT_EQ(damaged.serverIP, "");
 }
 
 } // namespace
