@@ -182,7 +182,9 @@ TEST_F(VLRegTest, SetErrorFromCodeUsesTheSystemTextOrTheFallback) {
     m_reg.SetErrorFromCode(234);
     EXPECT_EQ(m_reg.m_strLastError, "More data is available.\r\n");
     m_reg.SetErrorFromCode(1009);
-    EXPECT_EQ(m_reg.m_strLastError, "The system cannot find error message for error number 1009");
+    EXPECT_EQ(m_reg.m_strLastError, "The configuration registry database is corrupt.\r\n");
+    m_reg.SetErrorFromCode(1014);
+    EXPECT_EQ(m_reg.m_strLastError, "The system cannot find error message for error number 1014");
     m_reg.SetErrorFromCode(0x80040E14u);
     EXPECT_EQ(m_reg.m_strLastError, "The system cannot find error message for error number -2147217900");
     EXPECT_EQ(m_reg.m_dwLastError, 0u);
