@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TextRow{"expand_sz", REG_EXPAND_SZ, "%SystemRoot%\\x", "%SystemRoot%\\x"},
                       TextRow{"len_255", REG_SZ, std::string(255, 'a'), std::string(255, 'a')},
                       TextRow{"len_256", REG_SZ, std::string(256, 'b'), std::string(256, 'b')},
-                      TextRow{"len_100000", REG_SZ, std::string(100000, 'c'), std::string(100000, 'c')}),
+                      TextRow{"len_65536", REG_SZ, std::string(65536, 'c'), std::string(65536, 'c')}),
     [](const ::testing::TestParamInfo<TextRow>& info) { return std::string(info.param.label); });
 
 TEST_F(VLRegTest, SuccessClearsTheCodeButKeepsTheLastFailureText) {
@@ -155,6 +155,7 @@ TEST_F(VLRegTest, RefusedAccessAsAnUnprivilegedUser) {
     // read-only key fail with the access-denied code and text; the value text is unchanged.
     ASSERT_EQ(SetText("Locked", "V", REG_SZ, "v"), ERROR_SUCCESS);
     ASSERT_EQ(SetText("ReadOnly", "V", REG_SZ, "v"), ERROR_SUCCESS);
+    OpenHiveToAll(m_hive);
     fs::permissions(m_hive.localMachine() / "Locked", fs::perms(0333), fs::perm_options::replace);
     fs::permissions(m_hive.localMachine() / "ReadOnly", fs::perms(0555), fs::perm_options::replace);
     const std::string report = RunAsNobody([] {
