@@ -46,6 +46,20 @@ int ensure_private_directory(int parent, const char* name, unique_fd& out, bool&
     return make_private(out.get(), created ? static_cast<int>(private_directory_mode) : -1);
 }
 
+// Narrows the lock file of a key's directory (opened readable) to its owner, when there is one.
+int narrow_lock_file(int directory) {
+    const std::string name(lock_file_name);
+    unique_fd lock(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!lock.valid())
+        return errno == ENOENT ? 0 : errno == ELOOP ? EUCLEAN : errno;
+    struct stat st {};
+    if (::fstat(lock.get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EUCLEAN;
+    return make_private(lock.get());
+}
+
 // Creates the missing directories of path (outside the hive: its links are followed, the umask applies), each
 // synced in its parent.
 int make_parent_directories(const std::string& path) {
@@ -205,6 +219,8 @@ int find_or_create_subkey(int directory, std::string_view name, std::string& ent
 }
 
 int open_key_for_writing(int local_machine, const std::vector<std::string>& path, int key_directory, unique_fd& key) {
+    if (const int error = narrow_lock_file(local_machine); error != 0)
+        return error;
     unique_fd current;
     for (const std::string& name : path) {
         const auto stored = encode_name(name);
@@ -219,6 +235,8 @@ int open_key_for_writing(int local_machine, const std::vector<std::string>& path
             return error;
         if (const int narrow_error = make_private(next.get()); narrow_error != 0)
             return narrow_error;
+        if (const int narrow_error = narrow_lock_file(next.get()); narrow_error != 0)
+            return narrow_error;
         current = std::move(next);
     }
     // The handle's own directory is the one written, whatever its path names now.
@@ -230,8 +248,13 @@ int open_key_for_writing(int local_machine, const std::vector<std::string>& path
 
 int key_lock::acquire(int directory) {
     const std::string name(lock_file_name);
-    m_fd = unique_fd(
-        ::openat(directory, name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, private_file_mode));
+    constexpr int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    bool created = true;
+    m_fd = unique_fd(::openat(directory, name.c_str(), flags | O_CREAT | O_EXCL, private_file_mode));
+    if (!m_fd.valid() && errno == EEXIST) {
+        created = false;
+        m_fd = unique_fd(::openat(directory, name.c_str(), flags));
+    }
     if (!m_fd.valid())
         return errno == ELOOP ? EUCLEAN : errno;
     struct stat st {};
@@ -240,6 +263,10 @@ int key_lock::acquire(int directory) {
     if (!S_ISREG(st.st_mode)) {
         m_fd.reset();
         return EUCLEAN;
+    }
+    if (created) {
+        if (const int error = make_private(m_fd.get(), static_cast<int>(private_file_mode)); error != 0)
+            return error;
     }
     while (::flock(m_fd.get(), LOCK_EX) != 0) {
         if (errno != EINTR)

@@ -78,7 +78,8 @@ private:
 // Finds the subkey name or, under the key's lock, creates it (0700, synced in its parent); created says which.
 [[nodiscard]] int find_or_create_subkey(int directory, std::string_view name, std::string& entry, bool& created);
 
-// Narrows the directories on the key path (names below HKEY_LOCAL_MACHINE) to their owner, and opens the key's
+// Narrows HKEY_LOCAL_MACHINE's lock and the directories on the key path (names below HKEY_LOCAL_MACHINE), with their
+// locks, to their owner, and opens the key's
 // own directory (open at key_directory) readable, narrowed too. Components that are gone (renamed meanwhile) are
 // skipped.
 [[nodiscard]] int open_key_for_writing(int local_machine, const std::vector<std::string>& path, int key_directory,

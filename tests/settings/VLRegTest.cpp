@@ -95,6 +95,22 @@ INSTANTIATE_TEST_SUITE_P(
                       TextRow{"len_65536", REG_SZ, std::string(65536, 'c'), std::string(65536, 'c')}),
     [](const ::testing::TestParamInfo<TextRow>& info) { return std::string(info.param.label); });
 
+TEST_F(VLRegTest, CorruptOrHugeValueFilesFailWithTheHiveCodeAndText) {
+    // A value file that is not in the stored form, or far over the cap, is not read as empty: false,
+    // ERROR_BADKEY and its system text, the value text unchanged.
+    ASSERT_EQ(SetText("K", "V", REG_SZ, "v"), ERROR_SUCCESS);
+    const fs::path file = m_hive.localMachine() / "K" / "@V";
+    for (const std::uintmax_t size : {std::uintmax_t{5}, std::uintmax_t{100} << 20}) {
+        SCOPED_TRACE(size);
+        fs::resize_file(file, size);
+        CString value = "untouched";
+        EXPECT_FALSE(m_reg.ReadValue(value, "K", "V"));
+        EXPECT_EQ(m_reg.m_dwLastError, static_cast<DWORD>(ERROR_BADKEY));
+        EXPECT_EQ(m_reg.m_strLastError, "The configuration registry key is invalid.\r\n");
+        EXPECT_EQ(value, "untouched");
+    }
+}
+
 TEST_F(VLRegTest, SuccessClearsTheCodeButKeepsTheLastFailureText) {
     // m_dwLastError follows every operation; m_strLastError is only ever set by failures.
     ASSERT_EQ(SetText("K", "V", REG_SZ, "v"), ERROR_SUCCESS);
