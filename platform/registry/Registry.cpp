@@ -264,6 +264,10 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpC
             return status;
         if (request.driver_branch)
             return ERROR_ACCESS_DENIED;
+        for (std::size_t i = request.base.path.size(); i < request.path.size(); ++i) {
+            if (!encode_name(request.path[i]))
+                return ERROR_INVALID_PARAMETER; // its stored form would not fit a directory entry
+        }
         auto key = std::make_unique<HKEY__>();
         bool created = false;
         if (const int error = open_disk_key(request, samDesired, true, *key, created); error != 0)

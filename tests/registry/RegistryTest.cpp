@@ -70,13 +70,17 @@ protected:
     ScopedHive m_hive;
 };
 
-TEST_F(RegistryTest, LeadingBackslashIsBadPathnameForOpenAndCreate) {
-    // A path starting with "\" is refused with ERROR_BAD_PATHNAME and no handle.
+TEST_F(RegistryTest, MalformedPathsAreRefusedForOpenAndCreate) {
+    // A path starting with "\" is ERROR_BAD_PATHNAME, a name too long to store ERROR_INVALID_PARAMETER; no handle.
     HKEY key = marker_key;
     EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "\\SOFTWARE", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               ERROR_BAD_PATHNAME);
     EXPECT_EQ(key, nullptr);
     EXPECT_EQ(Open("\\SOFTWARE", KEY_READ, &key), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, std::string(86, '/').c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                              nullptr),
+              ERROR_INVALID_PARAMETER);
     EXPECT_EQ(key, nullptr);
     EXPECT_FALSE(fs::exists(m_hive.localMachine() / "SOFTWARE"));
 }
