@@ -1,5 +1,5 @@
 # Installation rules and the Debian package (cpack -G DEB): the enlistor executable, its desktop entry and icon,
-# the manual page enlistor(1), and the registry directory /var/lib/enlistor/registry, writable by root only.
+# the manual page enlistor(1), and the registry directory /var/lib/enlistor/registry, root's alone (0700).
 # Included at the end of the top-level CMakeLists.txt, after every target exists.
 include(GNUInstallDirs)
 
@@ -24,11 +24,9 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/res/enlistor.png)
     install(FILES ${PROJECT_SOURCE_DIR}/res/enlistor.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
 endif()
 
-# The registry's default root. Shipped empty in the package (so dpkg knows it); postinst sets owner and mode again
-# in case the directory existed before with others.
-install(DIRECTORY DESTINATION /var/lib/enlistor/registry
-        DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
-                              WORLD_EXECUTE)
+# The registry's default root, private to root since it holds the stored password. Shipped empty in the package (so
+# dpkg knows it); postinst sets owner and mode again and narrows a hive that existed before with wider modes.
+install(DIRECTORY DESTINATION /var/lib/enlistor/registry DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME enlistor)

@@ -49,8 +49,8 @@ contents=$(dpkg-deb --contents "$deb")
 echo "$contents"
 grep -q ' ./usr/bin/enlistor$' <<<"$contents" || fail "no /usr/bin/enlistor"
 grep -q ' ./usr/share/man/man1/enlistor.1.gz$' <<<"$contents" || fail "no manual page"
-grep -q '^drwxr-xr-x root/root .* ./var/lib/enlistor/registry/$' <<<"$contents" ||
-    fail "the registry directory is not root-owned 0755"
+grep -q '^drwx------ root/root .* ./var/lib/enlistor/registry/$' <<<"$contents" ||
+    fail "the registry directory is not root-owned 0700"
 grep -q ' ./usr/share/applications/enlistor.desktop$' <<<"$contents" || fail "no desktop entry"
 grep -q ' ./usr/share/icons/hicolor/32x32/apps/enlistor.png$' <<<"$contents" || fail "no icon"
 
@@ -70,7 +70,7 @@ installed=1
 # From the installed files only.
 bin=/usr/bin/enlistor
 [ -x "$bin" ] || fail "$bin is not installed"
-[ "$(stat -c '%U %a' /var/lib/enlistor/registry)" = "root 755" ] || fail "/var/lib/enlistor/registry is not root 0755"
+[ "$(stat -c '%U %a' /var/lib/enlistor/registry)" = "root 700" ] || fail "/var/lib/enlistor/registry is not root 0700"
 out=$("$bin" --version)
 [ "$out" = "enlistor $(cut -d- -f1 <<<"$version")" ] || fail "--version printed '$out', package version $version"
 "$bin" --help | grep -q 'Exit status' || fail "--help lacks the exit status"

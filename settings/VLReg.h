@@ -11,7 +11,8 @@ public:
     virtual ~CVLReg();
 
     // Reads a REG_SZ, REG_EXPAND_SZ or REG_MULTI_SZ value (the first string; unexpanded). value is written only on
-    // success. Values of any length are read whole.
+    // success. Values of any length the hive holds (up to 64 KiB) are read whole; a value file that is corrupt or over
+    // that size fails with ERROR_BADKEY.
     bool ReadValue(CString& value, CString keyPath, CString valueName);
     // Writes data's characters (no terminator) as a value of the given type, creating the key and its parents.
     bool WriteValue(CString keyPath, CString valueName, CString data, DWORD type);

@@ -42,7 +42,7 @@ std::optional<value_header> parse_value_header(std::span<const std::uint8_t> hea
     if (header.size() < value_header_size || !std::equal(std::begin(value_magic), std::end(value_magic), header.data()))
         return std::nullopt;
     const value_header parsed{load32_le(header.data() + 4), load32_le(header.data() + 8)};
-    if (file_size != value_header_size + static_cast<std::uint64_t>(parsed.size))
+    if (parsed.size > max_value_size || file_size != value_header_size + static_cast<std::uint64_t>(parsed.size))
         return std::nullopt;
     return parsed;
 }

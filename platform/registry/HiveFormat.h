@@ -9,9 +9,17 @@
 //   .lock             the key's lock file (flock): held exclusively while a subkey or value of the key is created
 //                     or a value is written, so creations of names differing only in case and concurrent writes
 //                     are serialised
-//   .tmp              the value being written; renamed over its value file once complete and synced. Only the
-//                     holder of .lock writes it, so a file left by a crashed writer is simply truncated by the next
+//   .tmp<anything>    a value being written (.tmp-<16 random hex digits>), created exclusively and renamed over its
+//                     value file once complete and synced. Only the holder of .lock writes one, so any found by the
+//                     holder were left by a crashed writer and are removed
 //   other names starting with "." are ignored
+//
+// Private: the hive holds the stored password, so the root directory and every key's directory are 0700 and every
+// file 0600, whatever the umask; a write narrows wider modes it finds on the root, HKEY_LOCAL_MACHINE, the written
+// key's path and that key's files. Nothing in the hive is reached through a symbolic link: below the root
+// (whose own last component is not followed either) every entry is opened relative to its parent's descriptor with
+// O_NOFOLLOW. An entry that is not of the kind the hive keeps there (a link, device, FIFO or socket, a file where a
+// key's directory is expected or the reverse) is corrupt, and is never followed or written through.
 //
 // Name encoding: a key or value name is stored byte for byte except that '%' and '/' (anywhere) and '.' and '@'
 // (as the first byte) are written as "%" followed by two upper-case hex digits. Only this canonical form is read:
@@ -24,12 +32,14 @@
 // Value file: a 12-byte header, then the data, nothing after it:
 //   offset 0  4 bytes  magic "ERV1"
 //   offset 4  4 bytes  value type, little-endian
-//   offset 8  4 bytes  data size n, little-endian
+//   offset 8  4 bytes  data size n, little-endian, at most max_value_size (64 KiB)
 //   offset 12 n bytes  data, exactly as given to RegSetValueExA
-// A file whose size is not 12 + n, or whose magic differs, is corrupt (ERROR_BADKEY).
+// A file whose size is not 12 + n, whose magic differs, or whose data would exceed max_value_size is corrupt
+// (ERROR_BADKEY); its size is checked before anything is read, so a huge file costs nothing.
 //
 // Crash and concurrency safety: a value file is only ever replaced whole by rename(2) of a fully written and
-// fsynced .tmp, followed by an fsync of the key's directory; readers never lock and see the old or the new file.
+// fsynced temporary, followed by an fsync of the key's directory; readers never lock and see the old or the new
+// file.
 #pragma once
 
 #include "platform/win32/Win32.h"
@@ -48,11 +58,12 @@ inline constexpr std::string_view hive_default_root = "/var/lib/enlistor/registr
 inline constexpr std::string_view hive_root_variable = "ENLISTOR_REGISTRY";
 inline constexpr std::string_view local_machine_directory = "HKEY_LOCAL_MACHINE";
 inline constexpr std::string_view lock_file_name = ".lock";
-inline constexpr std::string_view temp_file_name = ".tmp";
+inline constexpr std::string_view temp_file_prefix = ".tmp";
 inline constexpr char value_file_prefix = '@';
 inline constexpr std::size_t max_stored_name_length = 255;
 
 inline constexpr std::size_t value_header_size = 12;
+inline constexpr std::size_t max_value_size = 64 * 1024;
 inline constexpr std::uint8_t value_magic[4] = {'E', 'R', 'V', '1'};
 
 struct value_header {
@@ -60,7 +71,8 @@ struct value_header {
     DWORD size = 0;
 };
 
-// The header of a value file whose total size is file_size, or nothing when the file is corrupt.
+// The header of a value file whose total size is file_size, or nothing when the file is corrupt (over the cap
+// included).
 [[nodiscard]] std::optional<value_header> parse_value_header(std::span<const std::uint8_t> header,
                                                              std::uint64_t file_size);
 // The type and data of a whole value file, or nothing when it is corrupt.
@@ -69,7 +81,7 @@ struct parsed_value {
     std::span<const std::uint8_t> data;
 };
 [[nodiscard]] std::optional<parsed_value> parse_value_file(std::span<const std::uint8_t> file);
-// The bytes of a value file holding type and data (data.size() must fit in 32 bits).
+// The bytes of a value file holding type and data (data.size() must not exceed max_value_size).
 [[nodiscard]] std::vector<std::uint8_t> serialize_value_file(DWORD type, std::span<const std::uint8_t> data);
 
 // The stored form of a name (see above); empty optional when it would exceed max_stored_name_length.

@@ -15,8 +15,18 @@
 //   that unixODBC lists (SQLGetInstalledDrivers, so ODBCSYSINI/ODBCINSTINI apply), open for reading even when the
 //   hive does not exist; they hold no values (ERROR_FILE_NOT_FOUND) and nothing lies deeper. Opening them for
 //   writing, creating keys there and setting values there is ERROR_ACCESS_DENIED: the list is unixODBC's to change.
-// - A value file that is not in the stored form reads as ERROR_BADKEY; failed writes are ERROR_ACCESS_DENIED,
-//   ERROR_DISK_FULL or ERROR_CANTWRITE and leave the old value in place.
+// - The hive is private to its owner (directories 0700, files 0600, whatever the umask; a write narrows wider modes
+//   on the root, HKEY_LOCAL_MACHINE, the written key's path and files), so another user's calls are
+//   ERROR_ACCESS_DENIED. Nothing in it is reached through a symbolic link.
+// - ERROR_BADKEY: a value file that is not in the stored form or holds more than 64 KiB of data (its size is checked
+//   before anything is read), or an entry of the wrong kind where a key's directory, a value file or the key's lock
+//   is expected (a link, FIFO, device, or a file for a directory); such an entry is never followed or written
+//   through. RegSetValueExA with more than 64 KiB of data is ERROR_INVALID_PARAMETER and writes nothing.
+// - Failed writes are ERROR_ACCESS_DENIED, ERROR_DISK_FULL, ERROR_NOT_ENOUGH_MEMORY or ERROR_CANTWRITE and leave the
+//   old value in place; other failures to open a key are ERROR_CANTOPEN, to read a value ERROR_CANTREAD.
+//
+// Behind these functions the hive's helpers (HiveKeys.h for key directories, HiveValues.h for value files) answer in
+// errno; the functions here turn that into the codes above in one place.
 #pragma once
 
 #include "platform/win32/Win32.h"

@@ -46,14 +46,22 @@ INSTANTIATE_TEST_SUITE_P(
         KnownMessage{0, "The operation completed successfully."},
         KnownMessage{2, "The system cannot find the file specified."},
         KnownMessage{3, "The system cannot find the path specified."}, KnownMessage{5, "Access is denied."},
-        KnownMessage{6, "The handle is invalid."}, KnownMessage{87, "The parameter is incorrect."},
+        KnownMessage{6, "The handle is invalid."},
+        KnownMessage{8, "Not enough memory resources are available to process this command."},
+        KnownMessage{87, "The parameter is incorrect."}, KnownMessage{112, "There is not enough space on the disk."},
         KnownMessage{161, "The specified path is invalid."}, KnownMessage{234, "More data is available."},
+        KnownMessage{1009, "The configuration registry database is corrupt."},
         KnownMessage{1010, "The configuration registry key is invalid."},
+        KnownMessage{1011, "The configuration registry key could not be opened."},
+        KnownMessage{1012, "The configuration registry key could not be read."},
         KnownMessage{1013, "The configuration registry key could not be written."},
         KnownMessage{0x80004001u, "Not implemented"}, KnownMessage{0x80004002u, "No such interface supported"},
         KnownMessage{0x80004003u, "Invalid pointer"}, KnownMessage{0x80004004u, "Operation aborted"},
         KnownMessage{0x80004005u, "Unspecified error"}, KnownMessage{0x8000FFFFu, "Catastrophic failure"},
-        KnownMessage{0x80070005u, "Access is denied."}, KnownMessage{0x80070057u, "The parameter is incorrect."}),
+        KnownMessage{0x80070002u, "The system cannot find the file specified."},
+        KnownMessage{0x80070005u, "Access is denied."},
+        KnownMessage{0x8007000Eu, "Not enough memory resources are available to complete this operation."},
+        KnownMessage{0x80070057u, "The parameter is incorrect."}),
     [](const ::testing::TestParamInfo<KnownMessage>& info) {
         char name[16];
         std::snprintf(name, sizeof name, "code_%X", info.param.code);
@@ -62,8 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Messages, CodesWithoutTextGiveZeroAndNoBuffer) {
     // The data objects' own codes and other unlisted codes have no text, so callers' fallbacks apply.
-    for (DWORD code : {1u, 1009u, 1011u, 0x80040E14u, 0x80040E4Du, 0x80040E00u, 0x80040EFFu, 0x800A0BB9u, 0x800A0000u,
-                       0x800AFFFFu, 0x80070002u, 0xFFFFFFFFu}) {
+    for (DWORD code : {1u, 1014u, 0x80040E14u, 0x80040E4Du, 0x80040E00u, 0x80040EFFu, 0x800A0BB9u, 0x800A0000u,
+                       0x800AFFFFu, 0x80070003u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(code);
         EXPECT_EQ(allocated_message(code), "<none>");
     }

@@ -77,6 +77,12 @@ TEST(HiveFormat, ValueFilesRoundTripAndRejectEveryMalformedLength) {
     std::vector<std::uint8_t> other = serialize_value_file(REG_SZ, {});
     other[3] = '2';
     EXPECT_FALSE(parse_value_file(other).has_value());
+    // A header within the cap parses; one past it is corrupt even when the file size agrees.
+    const std::vector<std::uint8_t> at_cap = serialize_value_file(REG_SZ, std::vector<std::uint8_t>(max_value_size));
+    EXPECT_TRUE(parse_value_header(at_cap, at_cap.size()).has_value());
+    std::vector<std::uint8_t> past_cap = at_cap;
+    past_cap[8] = 1; // 65537
+    EXPECT_FALSE(parse_value_header(past_cap, past_cap.size() + 1).has_value());
 }
 
 } // namespace

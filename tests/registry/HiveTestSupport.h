@@ -4,6 +4,8 @@
 //   RunAsNobody   runs a piece of the test in a forked child that (when root) has dropped to uid/gid 65534 with no
 //                 supplementary groups, and returns what the child reports; the OS then really refuses access.
 //   RunInChild    the same without the privilege drop (for limits that must not touch the test process).
+//   OpenHiveToAll widens every directory of a hive to 0755 and every file to 0644, as a hive from before the hive was
+//                 kept private would be, so tests can show what the operating system's rights decide for others.
 //   SetValue, GetValue  raw access to one value through the Win32 calls.
 #pragma once
 
@@ -105,6 +107,16 @@ inline std::string RunInChild(const std::function<std::string()>& body, bool as_
 
 inline std::string RunAsNobody(const std::function<std::string()>& body) {
     return RunInChild(body, true);
+}
+
+inline void OpenHiveToAll(const ScopedHive& hive) {
+    namespace fs = std::filesystem;
+    fs::permissions(hive.root(), fs::perms(0755), fs::perm_options::replace);
+    for (const auto& entry : fs::recursive_directory_iterator(hive.root())) {
+        if (entry.is_symlink())
+            continue;
+        fs::permissions(entry.path(), fs::perms(entry.is_directory() ? 0755 : 0644), fs::perm_options::replace);
+    }
 }
 
 inline LONG SetValue(const char* keyPath, const char* name, DWORD type, const std::vector<std::uint8_t>& data) {

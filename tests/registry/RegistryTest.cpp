@@ -70,13 +70,17 @@ protected:
     ScopedHive m_hive;
 };
 
-TEST_F(RegistryTest, LeadingBackslashIsBadPathnameForOpenAndCreate) {
-    // A path starting with "\" is refused with ERROR_BAD_PATHNAME and no handle.
+TEST_F(RegistryTest, MalformedPathsAreRefusedForOpenAndCreate) {
+    // A path starting with "\" is ERROR_BAD_PATHNAME, a name too long to store ERROR_INVALID_PARAMETER; no handle.
     HKEY key = marker_key;
     EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "\\SOFTWARE", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               ERROR_BAD_PATHNAME);
     EXPECT_EQ(key, nullptr);
     EXPECT_EQ(Open("\\SOFTWARE", KEY_READ, &key), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, std::string(86, '/').c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                              nullptr),
+              ERROR_INVALID_PARAMETER);
     EXPECT_EQ(key, nullptr);
     EXPECT_FALSE(fs::exists(m_hive.localMachine() / "SOFTWARE"));
 }
@@ -151,9 +155,9 @@ TEST_F(RegistryTest, ValueNamesCompareCaseInsensitivelyAndKeepTheirCase) {
 }
 
 TEST_F(RegistryTest, TypeAndBytesRoundTripAtAnyLength) {
-    // Every type and length comes back byte for byte, zero bytes included; nothing is added.
+    // Every type and length up to the 64 KiB cap comes back byte for byte, zero bytes included; nothing is added.
     for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_NONE, DWORD{0x12345678}}) {
-        for (std::size_t size : {0, 1, 3, 255, 256, 257, 4096, 1 << 20}) {
+        for (std::size_t size : {0, 1, 3, 255, 256, 257, 4096, 65536}) {
             SCOPED_TRACE(testing::Message() << "type " << type << " size " << size);
             const std::vector<std::uint8_t> data = pattern(size);
             ASSERT_EQ(SetValue("K", "V", type, data), ERROR_SUCCESS);
@@ -295,15 +299,17 @@ TEST_F(RegistryTest, ValueFileIsTheDocumentedFormatAndNoTemporaryRemains) {
     std::ifstream in(m_hive.localMachine() / "K" / "@Name", std::ios::binary);
     const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(file, std::string("ERV1\x01\0\0\0\x03\0\0\0abc", 15));
-    EXPECT_FALSE(fs::exists(m_hive.localMachine() / "K" / ".tmp"));
+    EXPECT_EQ(entries(m_hive.localMachine() / "K"), std::vector<std::string>({".lock", "@Name"}));
 }
 
 TEST_F(RegistryTest, CorruptValueFileIsBadKeyAndWritesNothing) {
     // A value file that is not in the stored form reads as ERROR_BADKEY, outputs untouched; a rewrite mends it.
     ASSERT_EQ(SetText("K", "V", REG_SZ, "abc"), ERROR_SUCCESS);
     const fs::path file = m_hive.localMachine() / "K" / "@V";
+    std::string over_cap("ERV1\x01\0\0\0\x01\0\x01\0", 12); // 65537 bytes of data, every one present
+    over_cap.append(65537, 'x');
     for (const std::string& bad : {std::string(""), std::string("ERV1\x01\0\0\0\x04\0\0\0abc", 15),
-                                   std::string("XXXX\x01\0\0\0\x03\0\0\0abc", 15), std::string("ERV1")}) {
+                                   std::string("XXXX\x01\0\0\0\x03\0\0\0abc", 15), std::string("ERV1"), over_cap}) {
         std::ofstream(file, std::ios::binary | std::ios::trunc) << bad;
         HKEY key;
         ASSERT_EQ(Open("K", KEY_READ, &key), ERROR_SUCCESS);
@@ -318,17 +324,18 @@ TEST_F(RegistryTest, CorruptValueFileIsBadKeyAndWritesNothing) {
 }
 
 TEST_F(RegistryTest, LeftoversOfACrashedWriterAreIgnoredAndReplaced) {
-    // A .tmp left by a killed writer is invisible to readers and overwritten by the next write; entries not in
+    // A temporary left by a killed writer is invisible to readers and removed by the next write; entries not in
     // canonical stored form are not part of the hive.
     ASSERT_EQ(SetText("K", "V", REG_SZ, "old"), ERROR_SUCCESS);
     const fs::path dir = m_hive.localMachine() / "K";
     std::ofstream(dir / ".tmp", std::ios::binary) << "ERV1 torn";
+    std::ofstream(dir / ".tmp-00000000000000ff", std::ios::binary) << "ERV1 torn";
     std::ofstream(dir / "@a%2fb", std::ios::binary) << std::string("ERV1\x01\0\0\0\x01\0\0\0x", 13);
     EXPECT_EQ(AsText(GetValue("K", "V").data), "old");
     EXPECT_EQ(GetValue("K", "a/b").status, ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(SetText("K", "V", REG_SZ, "new"), ERROR_SUCCESS);
     EXPECT_EQ(AsText(GetValue("K", "V").data), "new");
-    EXPECT_FALSE(fs::exists(dir / ".tmp"));
+    EXPECT_EQ(entries(dir), std::vector<std::string>({".lock", "@V", "@a%2fb"}));
 }
 
 TEST_F(RegistryTest, DriverListBranchAnswersFromInstalledDrivers) {
@@ -385,11 +392,13 @@ std::string codes(std::initializer_list<LONG> list) {
 }
 
 TEST_F(RegistryTest, OperatingSystemRightsDecideAccessForAnUnprivilegedUser) {
-    // As nobody: KEY_READ needs read access to the key's directory, KEY_WRITE and creation write access, and a
-    // value file that cannot be read cannot be queried; every refusal is ERROR_ACCESS_DENIED.
+    // As nobody, in a hive opened to others: KEY_READ needs read access to the key's directory, KEY_WRITE and
+    // creation write access, and a value file that cannot be read cannot be queried; every refusal is
+    // ERROR_ACCESS_DENIED.
     ASSERT_EQ(SetText("Open", "V", REG_SZ, "v"), ERROR_SUCCESS);
     ASSERT_EQ(SetText("Unreadable", "V", REG_SZ, "v"), ERROR_SUCCESS);
     ASSERT_EQ(SetText("Secret", "V", REG_SZ, "v"), ERROR_SUCCESS);
+    OpenHiveToAll(m_hive);
     const fs::path lm = m_hive.localMachine();
     fs::permissions(lm / "Open", fs::perms(0555), fs::perm_options::replace);
     fs::permissions(lm / "Unreadable", fs::perms(0333), fs::perm_options::replace);

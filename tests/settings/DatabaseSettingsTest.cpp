@@ -170,6 +170,7 @@ TEST_F(DatabaseSettingsTest, RefusedKeyLoadsEmptyAndSaveSkipsSilentlyButTheCheck
     // SaveDatabaseSettingsChecked returns false with the first failure's text. With an unreadable key every field
     // loads empty.
     save({"db01", "ip", "Suite", "sa", "pw"});
+    OpenHiveToAll(m_hive);
     const fs::path key = m_hive.localMachine() / "SOFTWARE" / "Velmora" / "General";
     fs::permissions(key, fs::perms(0555), fs::perm_options::replace);
     const std::string report = RunAsNobody([] {

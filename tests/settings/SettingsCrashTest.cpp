@@ -110,7 +110,7 @@ TEST(SettingsCrash, EveryValueReadsOldOrNewAfterAKillAtAnyMoment) {
     std::size_t entries = 0;
     for (const auto& entry : fs::directory_iterator(hive.localMachine() / "SOFTWARE" / "Velmora" / "General")) {
         const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == ".lock" || name == ".tmp" || name.front() == '@') << name;
+        EXPECT_TRUE(name == ".lock" || name.starts_with(".tmp") || name.front() == '@') << name;
         entries += name.front() == '@' ? 1 : 0;
     }
     EXPECT_EQ(entries, value_names.size());

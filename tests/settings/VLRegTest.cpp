@@ -92,8 +92,24 @@ INSTANTIATE_TEST_SUITE_P(
                       TextRow{"expand_sz", REG_EXPAND_SZ, "%SystemRoot%\\x", "%SystemRoot%\\x"},
                       TextRow{"len_255", REG_SZ, std::string(255, 'a'), std::string(255, 'a')},
                       TextRow{"len_256", REG_SZ, std::string(256, 'b'), std::string(256, 'b')},
-                      TextRow{"len_100000", REG_SZ, std::string(100000, 'c'), std::string(100000, 'c')}),
+                      TextRow{"len_65536", REG_SZ, std::string(65536, 'c'), std::string(65536, 'c')}),
     [](const ::testing::TestParamInfo<TextRow>& info) { return std::string(info.param.label); });
+
+TEST_F(VLRegTest, CorruptOrHugeValueFilesFailWithTheHiveCodeAndText) {
+    // A value file that is not in the stored form, or far over the cap, is not read as empty: false,
+    // ERROR_BADKEY and its system text, the value text unchanged.
+    ASSERT_EQ(SetText("K", "V", REG_SZ, "v"), ERROR_SUCCESS);
+    const fs::path file = m_hive.localMachine() / "K" / "@V";
+    for (const std::uintmax_t size : {std::uintmax_t{5}, std::uintmax_t{100} << 20}) {
+        SCOPED_TRACE(size);
+        fs::resize_file(file, size);
+        CString value = "untouched";
+        EXPECT_FALSE(m_reg.ReadValue(value, "K", "V"));
+        EXPECT_EQ(m_reg.m_dwLastError, static_cast<DWORD>(ERROR_BADKEY));
+        EXPECT_EQ(m_reg.m_strLastError, "The configuration registry key is invalid.\r\n");
+        EXPECT_EQ(value, "untouched");
+    }
+}
 
 TEST_F(VLRegTest, SuccessClearsTheCodeButKeepsTheLastFailureText) {
     // m_dwLastError follows every operation; m_strLastError is only ever set by failures.
@@ -155,6 +171,7 @@ TEST_F(VLRegTest, RefusedAccessAsAnUnprivilegedUser) {
     // read-only key fail with the access-denied code and text; the value text is unchanged.
     ASSERT_EQ(SetText("Locked", "V", REG_SZ, "v"), ERROR_SUCCESS);
     ASSERT_EQ(SetText("ReadOnly", "V", REG_SZ, "v"), ERROR_SUCCESS);
+    OpenHiveToAll(m_hive);
     fs::permissions(m_hive.localMachine() / "Locked", fs::perms(0333), fs::perm_options::replace);
     fs::permissions(m_hive.localMachine() / "ReadOnly", fs::perms(0555), fs::perm_options::replace);
     const std::string report = RunAsNobody([] {
@@ -182,7 +199,9 @@ TEST_F(VLRegTest, SetErrorFromCodeUsesTheSystemTextOrTheFallback) {
     m_reg.SetErrorFromCode(234);
     EXPECT_EQ(m_reg.m_strLastError, "More data is available.\r\n");
     m_reg.SetErrorFromCode(1009);
-    EXPECT_EQ(m_reg.m_strLastError, "The system cannot find error message for error number 1009");
+    EXPECT_EQ(m_reg.m_strLastError, "The configuration registry database is corrupt.\r\n");
+    m_reg.SetErrorFromCode(1014);
+    EXPECT_EQ(m_reg.m_strLastError, "The system cannot find error message for error number 1014");
     m_reg.SetErrorFromCode(0x80040E14u);
     EXPECT_EQ(m_reg.m_strLastError, "The system cannot find error message for error number -2147217900");
     EXPECT_EQ(m_reg.m_dwLastError, 0u);

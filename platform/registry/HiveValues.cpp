@@ -1,0 +1,257 @@
+#include "platform/registry/HiveValues.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace enlistor::registry {
+
+namespace {
+
+constexpr mode_t private_file_mode = 0600;
+// Unique names collide only when someone plants them; give up after this many.
+constexpr int temp_name_attempts = 64;
+
+// Opens a regular file of the key's directory for reading, never through a link and never blocking on a FIFO.
+int open_regular_file(int directory, const char* name, unique_fd& out) {
+    out = unique_fd(::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!out.valid())
+        return errno == ELOOP ? EUCLEAN : errno;
+    struct stat st {};
+    if (::fstat(out.get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode)) {
+        out.reset();
+        return EUCLEAN;
+    }
+    return 0;
+}
+
+// Goes through a key's directory under its lock: removes temporaries (left by crashed writers, as only the lock's
+// holder writes one) and narrows the key's files to their owner. Entries that vanish meanwhile are skipped.
+int tidy_key_directory(int directory) {
+    unique_fd readable(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!readable.valid())
+        return errno;
+    dir_stream dir(::fdopendir(readable.get()));
+    if (dir.get() == nullptr)
+        return errno;
+    readable.release(); // owned by dir from here
+    int result = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* item = ::readdir(dir.get());
+        if (item == nullptr) {
+            result = errno;
+            break;
+        }
+        const std::string_view name(item->d_name);
+        if (item->d_type == DT_DIR || name == "." || name == "..")
+            continue;
+        if (name.starts_with(temp_file_prefix)) {
+            if (::unlinkat(directory, item->d_name, 0) != 0 && errno != ENOENT && errno != EISDIR) {
+                result = errno;
+                break;
+            }
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(directory, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            (st.st_mode & 077) == 0)
+            continue;
+        unique_fd file;
+        if (open_regular_file(directory, item->d_name, file) != 0)
+            continue;
+        if (const int error = make_private(file.get()); error != 0) {
+            result = error;
+            break;
+        }
+    }
+    return result;
+}
+
+// A name no other temporary has: ".tmp-" and 16 random hex digits.
+std::string temp_name() {
+    std::uint64_t random = 0;
+    if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        random = static_cast<std::uint64_t>(now.tv_nsec) ^ static_cast<std::uint64_t>(now.tv_sec) << 30 ^
+                 static_cast<std::uint64_t>(::getpid()) << 40;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "%.*s-%016llx", static_cast<int>(temp_file_prefix.size()), temp_file_prefix.data(),
+                  static_cast<unsigned long long>(random));
+    return name;
+}
+
+int write_all(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = ::write(fd, data, size);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
+// Writes contents to a new temporary of the directory and syncs it; name receives its name. On failure nothing is
+// left behind.
+int write_temporary(int directory, const std::vector<std::uint8_t>& contents, std::string& name) {
+    unique_fd file;
+    for (int attempt = 0; attempt < temp_name_attempts && !file.valid(); ++attempt) {
+        name = temp_name();
+        file = unique_fd(
+            ::openat(directory, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, private_file_mode));
+        if (!file.valid() && errno != EEXIST)
+            return errno;
+    }
+    if (!file.valid())
+        return EEXIST;
+    int error = make_private(file.get(), private_file_mode); // exactly 0600, whatever the umask took away
+    if (error == 0)
+        error = write_all(file.get(), contents.data(), contents.size());
+    if (error == 0 && ::fsync(file.get()) != 0)
+        error = errno;
+    if (const int close_error = file.close(); error == 0)
+        error = close_error;
+    if (error != 0)
+        (void)::unlinkat(directory, name.c_str(), 0);
+    return error;
+}
+
+} // namespace
+
+int find_value_file(int directory, std::string_view name, std::string& entry) {
+    const auto stored = value_file_name(name);
+    if (!stored)
+        return ENOENT;
+    struct stat st {};
+    if (::fstatat(directory, stored->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return EUCLEAN;
+        entry = *stored;
+        return 0;
+    }
+    if (errno != ENOENT)
+        return errno;
+
+    unique_fd readable(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!readable.valid())
+        return errno;
+    dir_stream dir(::fdopendir(readable.get()));
+    if (dir.get() == nullptr)
+        return errno;
+    readable.release(); // owned by dir from here
+    int result = ENOENT;
+    for (;;) {
+        errno = 0;
+        const dirent* item = ::readdir(dir.get());
+        if (item == nullptr) {
+            if (errno != 0)
+                result = errno;
+            break;
+        }
+        const auto decoded = decode_value_file_name(item->d_name);
+        if (!decoded || !names_equal(*decoded, name))
+            continue;
+        if (::fstatat(directory, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // removed meanwhile
+        if (!S_ISREG(st.st_mode)) {
+            result = EUCLEAN;
+            continue;
+        }
+        entry = item->d_name;
+        result = 0;
+        break;
+    }
+    return result;
+}
+
+int open_value(int directory, std::string_view name, value_file& value) {
+    std::string entry;
+    if (const int error = find_value_file(directory, name, entry); error != 0)
+        return error;
+    if (const int error = open_regular_file(directory, entry.c_str(), value.fd); error != 0)
+        return error;
+    struct stat st {};
+    if (::fstat(value.fd.get(), &st) != 0)
+        return errno;
+    const auto file_size = static_cast<std::uint64_t>(st.st_size);
+    if (file_size < value_header_size || file_size > value_header_size + max_value_size)
+        return EUCLEAN;
+    std::uint8_t header_bytes[value_header_size];
+    std::size_t got = 0;
+    while (got < value_header_size) {
+        const ssize_t n = ::pread(value.fd.get(), header_bytes + got, value_header_size - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EUCLEAN; // shorter than it said
+        got += static_cast<std::size_t>(n);
+    }
+    const auto header = parse_value_header(header_bytes, file_size);
+    if (!header)
+        return EUCLEAN;
+    value.header = *header;
+    return 0;
+}
+
+int read_value_data(const value_file& value, std::span<std::uint8_t> data) {
+    std::size_t got = 0;
+    while (got < data.size()) {
+        const ssize_t n =
+            ::pread(value.fd.get(), data.data() + got, data.size() - got, static_cast<off_t>(value_header_size + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EUCLEAN; // truncated in place since its header was read
+        got += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int write_value(int directory, std::string_view name, DWORD type, std::span<const std::uint8_t> data) {
+    const auto new_entry = value_file_name(name);
+    if (!new_entry)
+        return ENAMETOOLONG;
+    if (data.size() > max_value_size)
+        return EINVAL;
+    const std::vector<std::uint8_t> contents = serialize_value_file(type, data);
+
+    key_lock lock;
+    if (const int error = lock.acquire(directory); error != 0)
+        return error;
+    if (const int error = tidy_key_directory(directory); error != 0)
+        return error;
+    std::string entry;
+    if (const int error = find_value_file(directory, name, entry); error == ENOENT)
+        entry = *new_entry;
+    else if (error != 0)
+        return error;
+
+    std::string temp;
+    if (const int error = write_temporary(directory, contents, temp); error != 0)
+        return error;
+    if (::renameat(directory, temp.c_str(), directory, entry.c_str()) != 0) {
+        const int error = errno;
+        (void)::unlinkat(directory, temp.c_str(), 0);
+        return error;
+    }
+    return fsync_directory(directory);
+}
+
+} // namespace enlistor::registry
