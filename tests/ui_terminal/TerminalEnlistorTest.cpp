@@ -8,9 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <unistd.h>
 
 using namespace ui_terminal_test;
 using namespace enlistor::test;
@@ -38,8 +45,9 @@ protected:
         fs::create_directories(dir_.path() / "odbc");
         UseTestOdbcConfig(dir_.path() / "odbc", {DataSource{"suite", "SQLite3", {{"Database", database_.string()}}}});
         ASSERT_TRUE(SaveDatabaseSettings("suite", "127.0.0.1", "suite", "sa", kPassword));
-        term_ = std::make_unique<TmuxTerminal>(std::string("enlistor-") +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::string tag = std::string("enlistor-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(tag.begin(), tag.end(), '/', '-'); // a parameterised test's name: no path in the socket name
+        term_ = std::make_unique<TmuxTerminal>(tag);
     }
 
     void TearDown() override {
@@ -47,12 +55,12 @@ protected:
         ::unsetenv("ENLISTOR_REGISTRY");
     }
 
-    // Starts enlistor with no display, the test's registry and ODBC configuration; afterwards the shell records
-    // its exit status and the terminal's modes.
-    void StartEnlistor() {
+    // Starts enlistor with no display, the test's registry and ODBC configuration, through a shell that runs
+    // `before` first; afterwards the shell records its exit status and the terminal's modes.
+    void StartEnlistor(const std::string& before = "") {
         const std::string after = (dir_.path() / "after.txt").string();
-        const std::string script = kEnlistor + "; echo \"status $?\" > " + ShellQuote(after) + "; stty -a >> " +
-                                   ShellQuote(after) + "; echo done >> " + ShellQuote(after);
+        const std::string script = before + kEnlistor + "; echo \"status $?\" > " + ShellQuote(after) +
+                                   "; stty -a >> " + ShellQuote(after) + "; echo done >> " + ShellQuote(after);
         std::string environment = "env -u LC_ALL -u LC_CTYPE -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
                                   "LANG=C.UTF-8 TERM=screen";
         for (const char* name : {"ENLISTOR_REGISTRY", "ODBCSYSINI", "ODBCINI"}) {
@@ -139,5 +147,145 @@ TEST_F(TerminalEnlistor, DatabaseErrorIsShownAndTheSettingsRolledBack) {
     EXPECT_EQ(password, kPassword);
     CancelAndExpectCleanExit();
 }
+
+} // namespace
+
+namespace {
+
+// What the terminal shows when the connection drops.
+enum class Showing { Dialog, SuccessBox, ErrorBox };
+
+struct HangupCase {
+    const char* name;
+    Showing showing;
+    bool hangupIgnored; // started under `trap '' HUP` (as nohup would): only the dead terminal tells
+};
+
+// The state letter and processor time (clock ticks) of a process, from /proc/<pid>/stat.
+struct ProcessSample {
+    bool exists = false;
+    char state = '?';
+    long ticks = 0;
+};
+
+ProcessSample sample_process(int pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return {};
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    ProcessSample sample;
+    sample.exists = true;
+    fields >> sample.state;
+    std::string skip;
+    for (int i = 0; i < 10; ++i) { // ppid ... cmajflt
+        fields >> skip;
+    }
+    long utime = 0;
+    long stime = 0;
+    fields >> utime >> stime;
+    sample.ticks = utime + stime;
+    return sample;
+}
+
+// Ended: gone, or a zombie nobody has reaped yet (no init in a container reaps it for us).
+bool ended(const ProcessSample& sample) {
+    return !sample.exists || sample.state == 'Z' || sample.state == 'X';
+}
+
+// The program the pane's shell started: its only child.
+int child_of(int pid) {
+    int child = -1;
+    PollUntil(
+        [&] {
+            std::istringstream children(
+                ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+            return static_cast<bool>(children >> child);
+        },
+        kScreenTimeout);
+    return child;
+}
+
+class TerminalEnlistorHangup : public TerminalEnlistor, public ::testing::WithParamInterface<HangupCase> {};
+
+// The connection drops (the tmux session is killed) while the dialog or one of its message boxes shows: the program
+// does not wait on the dead terminal but cancels the dialog and ends within a second, using little processor
+// time; a failed Register's roll-back still runs. Without SIGHUP (ignored), the dead terminal alone ends it and the
+// program leaves as after a cancel.
+TEST_P(TerminalEnlistorHangup, ProgramEndsWithinASecond) {
+    const HangupCase& c = GetParam();
+    if (c.showing == Showing::ErrorBox) {
+        RunSql(connection_, "drop table tblRegisteredServers");
+    }
+    StartEnlistor(c.hangupIgnored ? "trap '' HUP; " : "");
+    const int pid = child_of(term_->PanePid());
+    ASSERT_GT(pid, 0);
+    switch (c.showing) {
+    case Showing::Dialog:
+        break;
+    case Showing::SuccessBox:
+        term_->Keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Enter"});
+        ASSERT_TRUE(term_->WaitForText("\u2524 Success \u251c")) << term_->Screen();
+        break;
+    case Showing::ErrorBox:
+        term_->Keys({"Tab", "Tab", "Tab"}); // Database Login
+        term_->Type("-typed");
+        ASSERT_TRUE(term_->WaitForText("sa-typed")) << term_->Screen();
+        term_->Keys({"Tab", "Tab", "Enter"});
+        ASSERT_TRUE(term_->WaitForText("\u2524 Error \u251c")) << term_->Screen();
+        break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the form back in its wait
+    const ProcessSample before = sample_process(pid);
+    ASSERT_FALSE(ended(before));
+
+    const auto start = std::chrono::steady_clock::now();
+    term_->KillSession();
+    ProcessSample last = before;
+    const bool gone = PollUntil(
+        [&] {
+            const ProcessSample now = sample_process(pid);
+            if (now.exists) {
+                last = now;
+            }
+            return ended(now);
+        },
+        std::chrono::milliseconds(5000), std::chrono::milliseconds(5));
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    if (!gone) {
+        ::kill(pid, SIGKILL); // do not leave a spinning program behind
+    }
+    ASSERT_TRUE(gone) << "still running 5 s after the terminal went away";
+    const long cpuMs = (last.ticks - before.ticks) * 1000 / ::sysconf(_SC_CLK_TCK);
+    std::cout << c.name << ": ended " << elapsed << " ms after kill-session, " << cpuMs << " ms of processor time\n";
+    RecordProperty("exit_ms", static_cast<int>(elapsed));
+    EXPECT_LE(elapsed, 1000);
+    EXPECT_LE(cpuMs, 300);
+
+    if (c.showing == Showing::ErrorBox) {
+        CString server, ip, name, login, password;
+        LoadDatabaseSettings(server, ip, name, login, password);
+        EXPECT_EQ(login, "sa"); // rolled back
+        EXPECT_EQ(password, kPassword);
+    }
+    if (c.showing == Showing::SuccessBox) {
+        EXPECT_EQ(RegisteredRows(), 1);
+    }
+    if (c.hangupIgnored) {
+        const fs::path after = dir_.path() / "after.txt";
+        ASSERT_TRUE(PollUntil([&] { return ReadFile(after).find("done") != std::string::npos; }, kScreenTimeout));
+        EXPECT_NE(ReadFile(after).find("status 0\n"), std::string::npos) << ReadFile(after); // cancelled, not killed
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Showing, TerminalEnlistorHangup,
+                         ::testing::Values(HangupCase{"DialogIdle", Showing::Dialog, false},
+                                           HangupCase{"SuccessBoxOpen", Showing::SuccessBox, false},
+                                           HangupCase{"ErrorBoxOpenRollsBack", Showing::ErrorBox, false},
+                                           HangupCase{"HangupIgnoredDialogIdle", Showing::Dialog, true},
+                                           HangupCase{"HangupIgnoredErrorBoxRollsBack", Showing::ErrorBox, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

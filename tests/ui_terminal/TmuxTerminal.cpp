@@ -217,6 +217,13 @@ void TmuxTerminal::Type(std::string_view text) const {
     (void)tmux({"send-keys", "-t", "main", "-l", "--", std::string(text)});
 }
 
+void TmuxTerminal::KillSession() const {
+    const CommandResult r = tmux({"kill-session", "-t", "main"});
+    if (r.exitCode != 0) {
+        throw std::runtime_error("tmux kill-session failed: " + r.err);
+    }
+}
+
 std::string TmuxTerminal::Query(const std::string& format) const {
     std::string out = tmux({"display-message", "-p", "-t", "main", format}).out;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {

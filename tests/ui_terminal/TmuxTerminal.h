@@ -57,6 +57,9 @@ public:
     // Literal text.
     void Type(std::string_view text) const;
 
+    // Ends the session as a dropped connection would: the pane's terminal is hung up and its programs lose it.
+    void KillSession() const;
+
     [[nodiscard]] std::string Query(const std::string& format) const;
     [[nodiscard]] bool PaneDead() const;
     [[nodiscard]] int PanePid() const;
