@@ -10,14 +10,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 using namespace ui_terminal_test;
 using namespace enlistor::test;
@@ -161,52 +158,6 @@ struct HangupCase {
     bool hangupIgnored; // started under `trap '' HUP` (as nohup would): only the dead terminal tells
 };
 
-// The state letter and processor time (clock ticks) of a process, from /proc/<pid>/stat.
-struct ProcessSample {
-    bool exists = false;
-    char state = '?';
-    long ticks = 0;
-};
-
-ProcessSample sample_process(int pid) {
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) {
-        return {};
-    }
-    std::istringstream fields(stat.substr(close + 2));
-    ProcessSample sample;
-    sample.exists = true;
-    fields >> sample.state;
-    std::string skip;
-    for (int i = 0; i < 10; ++i) { // ppid ... cmajflt
-        fields >> skip;
-    }
-    long utime = 0;
-    long stime = 0;
-    fields >> utime >> stime;
-    sample.ticks = utime + stime;
-    return sample;
-}
-
-// Ended: gone, or a zombie nobody has reaped yet (no init in a container reaps it for us).
-bool ended(const ProcessSample& sample) {
-    return !sample.exists || sample.state == 'Z' || sample.state == 'X';
-}
-
-// The program the pane's shell started: its only child.
-int child_of(int pid) {
-    int child = -1;
-    PollUntil(
-        [&] {
-            std::istringstream children(
-                ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
-            return static_cast<bool>(children >> child);
-        },
-        kScreenTimeout);
-    return child;
-}
-
 class TerminalEnlistorHangup : public TerminalEnlistor, public ::testing::WithParamInterface<HangupCase> {};
 
 // The connection drops (the tmux session is killed) while the dialog or one of its message boxes shows: the program
@@ -219,7 +170,7 @@ TEST_P(TerminalEnlistorHangup, ProgramEndsWithinASecond) {
         RunSql(connection_, "drop table tblRegisteredServers");
     }
     StartEnlistor(c.hangupIgnored ? "trap '' HUP; " : "");
-    const int pid = child_of(term_->PanePid());
+    const int pid = ChildOf(term_->PanePid());
     ASSERT_GT(pid, 0);
     switch (c.showing) {
     case Showing::Dialog:
@@ -237,32 +188,14 @@ TEST_P(TerminalEnlistorHangup, ProgramEndsWithinASecond) {
         break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the form back in its wait
-    const ProcessSample before = sample_process(pid);
-    ASSERT_FALSE(ended(before));
 
-    const auto start = std::chrono::steady_clock::now();
-    term_->KillSession();
-    ProcessSample last = before;
-    const bool gone = PollUntil(
-        [&] {
-            const ProcessSample now = sample_process(pid);
-            if (now.exists) {
-                last = now;
-            }
-            return ended(now);
-        },
-        std::chrono::milliseconds(5000), std::chrono::milliseconds(5));
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    if (!gone) {
-        ::kill(pid, SIGKILL); // do not leave a spinning program behind
-    }
-    ASSERT_TRUE(gone) << "still running 5 s after the terminal went away";
-    const long cpuMs = (last.ticks - before.ticks) * 1000 / ::sysconf(_SC_CLK_TCK);
-    std::cout << c.name << ": ended " << elapsed << " ms after kill-session, " << cpuMs << " ms of processor time\n";
-    RecordProperty("exit_ms", static_cast<int>(elapsed));
-    EXPECT_LE(elapsed, 1000);
-    EXPECT_LE(cpuMs, 300);
+    const HangupOutcome end = KillSessionAndWaitForEnd(*term_, pid, std::chrono::milliseconds(5000));
+    ASSERT_TRUE(end.ended) << "still running 5 s after the terminal went away: " << end.stillRunning;
+    std::cout << c.name << ": ended " << end.elapsedMs << " ms after kill-session, " << end.cpuMs
+              << " ms of processor time\n";
+    RecordProperty("exit_ms", static_cast<int>(end.elapsedMs));
+    EXPECT_LE(end.elapsedMs, 1000);
+    EXPECT_LE(end.cpuMs, 300);
 
     if (c.showing == Showing::ErrorBox) {
         CString server, ip, name, login, password;
