@@ -364,9 +364,13 @@ AdapterEnumerationOptions DefaultAdapterEnumerationOptions() {
     return options;
 }
 
-// An interrupted dump (NLM_F_DUMP_INTR: links or addresses changed while the kernel was walking them) is not a
-// snapshot: the whole enumeration starts again on a fresh socket, both dumps, up to maxAttempts times; after that
-// the enumeration fails, and the caller gives the empty address as it does for every other failure.
+// Windows hands over the adapter list as one consistent snapshot, taken at one moment. Linux has no such call: the
+// kernel walks its links and addresses while it answers the dumps, and when they change during the walk (an address
+// added or expiring, a link coming or going) it flags the replies NLM_F_DUMP_INTR to say that the list it gave is
+// not one that ever existed at one moment. Reading again until a dump comes back unflagged is how Linux gives the
+// same one consistent list: the whole enumeration, links and addresses, starts again on a fresh socket, up to
+// maxAttempts (three) times. A machine whose addresses keep changing faster than that is not waited on for ever:
+// after the last try the enumeration fails, and the caller gives the empty address as for every other failure.
 std::optional<std::vector<AdapterAddresses>> EnumerateAdapters(const AdapterEnumerationOptions& options) {
     try {
         for (int attempt = 0; attempt < options.maxAttempts; ++attempt) {

@@ -344,6 +344,28 @@ TEST_F(TerminalDialog, BusyDialogShowsANoticeAndDropsKeys) {
     EXPECT_EQ(Events().find("zzz"), std::string::npos) << Events();
 }
 
+// The connection drops while the Register work runs: when the work ends, the busy line clears without waiting on the
+// dead terminal, the message box returns at once (nobody can answer it), the dialog is cancelled and the program
+// ends, all within a second of the work's end and with little processor time.
+TEST_F(TerminalDialog, HangupWhileBusyEndsWhenTheWorkEnds) {
+    constexpr int kBusyMs = 1000;
+    StartDemo("--busy-ms " + std::to_string(kBusyMs));
+    const int pid = DemoPid();
+    ASSERT_GT(pid, 0) << Events();
+    term_->Keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Enter"});
+    ASSERT_TRUE(WaitForEvent("busy")) << Events();
+    const HangupOutcome end = KillSessionAndWaitForEnd(*term_, pid, std::chrono::milliseconds(5000));
+    ASSERT_TRUE(end.ended) << "still running 5 s after the terminal went away: " << end.stillRunning << "\n"
+                           << Events();
+    std::cout << "hang-up while busy for " << kBusyMs << " ms: ended " << end.elapsedMs << " ms after kill-session, "
+              << end.cpuMs << " ms of processor time\n";
+    EXPECT_LE(end.elapsedMs, kBusyMs + 1000);
+    EXPECT_LE(end.cpuMs, 300);
+    const std::string events = Events();
+    EXPECT_NE(events.find("messagebox 1\n"), std::string::npos) << events;
+    EXPECT_NE(events.find("cancel\n"), std::string::npos) << events;
+}
+
 // Esc and Ctrl+C cancel (Esc after newt's escape-sequence wait); F12, newt's own exit key, does nothing here.
 class TerminalCancelKeys : public TerminalDialog, public ::testing::WithParamInterface<const char*> {};
 

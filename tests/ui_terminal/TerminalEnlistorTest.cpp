@@ -8,9 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <string>
+#include <thread>
 
 using namespace ui_terminal_test;
 using namespace enlistor::test;
@@ -38,8 +42,9 @@ protected:
         fs::create_directories(dir_.path() / "odbc");
         UseTestOdbcConfig(dir_.path() / "odbc", {DataSource{"suite", "SQLite3", {{"Database", database_.string()}}}});
         ASSERT_TRUE(SaveDatabaseSettings("suite", "127.0.0.1", "suite", "sa", kPassword));
-        term_ = std::make_unique<TmuxTerminal>(std::string("enlistor-") +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::string tag = std::string("enlistor-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(tag.begin(), tag.end(), '/', '-'); // a parameterised test's name: no path in the socket name
+        term_ = std::make_unique<TmuxTerminal>(tag);
     }
 
     void TearDown() override {
@@ -47,12 +52,12 @@ protected:
         ::unsetenv("ENLISTOR_REGISTRY");
     }
 
-    // Starts enlistor with no display, the test's registry and ODBC configuration; afterwards the shell records
-    // its exit status and the terminal's modes.
-    void StartEnlistor() {
+    // Starts enlistor with no display, the test's registry and ODBC configuration, through a shell that runs
+    // `before` first; afterwards the shell records its exit status and the terminal's modes.
+    void StartEnlistor(const std::string& before = "") {
         const std::string after = (dir_.path() / "after.txt").string();
-        const std::string script = kEnlistor + "; echo \"status $?\" > " + ShellQuote(after) + "; stty -a >> " +
-                                   ShellQuote(after) + "; echo done >> " + ShellQuote(after);
+        const std::string script = before + kEnlistor + "; echo \"status $?\" > " + ShellQuote(after) +
+                                   "; stty -a >> " + ShellQuote(after) + "; echo done >> " + ShellQuote(after);
         std::string environment = "env -u LC_ALL -u LC_CTYPE -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
                                   "LANG=C.UTF-8 TERM=screen";
         for (const char* name : {"ENLISTOR_REGISTRY", "ODBCSYSINI", "ODBCINI"}) {
@@ -139,5 +144,81 @@ TEST_F(TerminalEnlistor, DatabaseErrorIsShownAndTheSettingsRolledBack) {
     EXPECT_EQ(password, kPassword);
     CancelAndExpectCleanExit();
 }
+
+} // namespace
+
+namespace {
+
+// What the terminal shows when the connection drops.
+enum class Showing { Dialog, SuccessBox, ErrorBox };
+
+struct HangupCase {
+    const char* name;
+    Showing showing;
+    bool hangupIgnored; // started under `trap '' HUP` (as nohup would): only the dead terminal tells
+};
+
+class TerminalEnlistorHangup : public TerminalEnlistor, public ::testing::WithParamInterface<HangupCase> {};
+
+// The connection drops (the tmux session is killed) while the dialog or one of its message boxes shows: the program
+// does not wait on the dead terminal but cancels the dialog and ends within a second, using little processor
+// time; a failed Register's roll-back still runs. Without SIGHUP (ignored), the dead terminal alone ends it and the
+// program leaves as after a cancel.
+TEST_P(TerminalEnlistorHangup, ProgramEndsWithinASecond) {
+    const HangupCase& c = GetParam();
+    if (c.showing == Showing::ErrorBox) {
+        RunSql(connection_, "drop table tblRegisteredServers");
+    }
+    StartEnlistor(c.hangupIgnored ? "trap '' HUP; " : "");
+    const int pid = ChildOf(term_->PanePid());
+    ASSERT_GT(pid, 0);
+    switch (c.showing) {
+    case Showing::Dialog:
+        break;
+    case Showing::SuccessBox:
+        term_->Keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Enter"});
+        ASSERT_TRUE(term_->WaitForText("\u2524 Success \u251c")) << term_->Screen();
+        break;
+    case Showing::ErrorBox:
+        term_->Keys({"Tab", "Tab", "Tab"}); // Database Login
+        term_->Type("-typed");
+        ASSERT_TRUE(term_->WaitForText("sa-typed")) << term_->Screen();
+        term_->Keys({"Tab", "Tab", "Enter"});
+        ASSERT_TRUE(term_->WaitForText("\u2524 Error \u251c")) << term_->Screen();
+        break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the form back in its wait
+
+    const HangupOutcome end = KillSessionAndWaitForEnd(*term_, pid, std::chrono::milliseconds(5000));
+    ASSERT_TRUE(end.ended) << "still running 5 s after the terminal went away: " << end.stillRunning;
+    std::cout << c.name << ": ended " << end.elapsedMs << " ms after kill-session, " << end.cpuMs
+              << " ms of processor time\n";
+    RecordProperty("exit_ms", static_cast<int>(end.elapsedMs));
+    EXPECT_LE(end.elapsedMs, 1000);
+    EXPECT_LE(end.cpuMs, 300);
+
+    if (c.showing == Showing::ErrorBox) {
+        CString server, ip, name, login, password;
+        LoadDatabaseSettings(server, ip, name, login, password);
+        EXPECT_EQ(login, "sa"); // rolled back
+        EXPECT_EQ(password, kPassword);
+    }
+    if (c.showing == Showing::SuccessBox) {
+        EXPECT_EQ(RegisteredRows(), 1);
+    }
+    if (c.hangupIgnored) {
+        const fs::path after = dir_.path() / "after.txt";
+        ASSERT_TRUE(PollUntil([&] { return ReadFile(after).find("done") != std::string::npos; }, kScreenTimeout));
+        EXPECT_NE(ReadFile(after).find("status 0\n"), std::string::npos) << ReadFile(after); // cancelled, not killed
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Showing, TerminalEnlistorHangup,
+                         ::testing::Values(HangupCase{"DialogIdle", Showing::Dialog, false},
+                                           HangupCase{"SuccessBoxOpen", Showing::SuccessBox, false},
+                                           HangupCase{"ErrorBoxOpenRollsBack", Showing::ErrorBox, false},
+                                           HangupCase{"HangupIgnoredDialogIdle", Showing::Dialog, true},
+                                           HangupCase{"HangupIgnoredErrorBoxRollsBack", Showing::ErrorBox, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -123,9 +123,11 @@ TEST_F(Utf8Locale, SanitizesMalformedUtf8AndKeepsValidText) {
                            true),
               "Gr\xc3\xbc\xc3\x9f"
               "e");
-    EXPECT_EQ(SanitizeText("bad\xc3(", true), "bad?(");   // truncated sequence
-    EXPECT_EQ(SanitizeText("\xc0\xaf", true), "??");      // overlong "/"
-    EXPECT_EQ(SanitizeText("\xed\xa0\x80", true), "???"); // surrogate
+    const std::string fffd = "\xef\xbf\xbd";
+    EXPECT_EQ(SanitizeText("bad\xc3(", true), "bad" + fffd + "(");     // truncated sequence
+    EXPECT_EQ(SanitizeText("\xc0\xaf", true), fffd + fffd);            // overlong "/"
+    EXPECT_EQ(SanitizeText("\xed\xa0\x80", true), fffd + fffd + fffd); // surrogate
+    EXPECT_EQ(SanitizeText("a\xcd\xb8z", true), "a?z");                // U+0378, unassigned: no cell for it
     EXPECT_EQ(SanitizeText("\xc2\x9b"
                            "1m",
                            true),

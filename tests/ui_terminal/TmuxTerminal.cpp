@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -63,7 +64,78 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
     }
 }
 
+// The state letter and processor time (clock ticks) of a process, from /proc/<pid>/stat.
+struct ProcessSample {
+    bool exists = false;
+    char state = '?';
+    long ticks = 0;
+};
+
+ProcessSample sample_process(int pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 > stat.size()) {
+        return {};
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    ProcessSample sample;
+    sample.exists = true;
+    fields >> sample.state;
+    std::string skip;
+    for (int i = 0; i < 10; ++i) { // ppid ... cmajflt
+        fields >> skip;
+    }
+    long utime = 0;
+    long stime = 0;
+    fields >> utime >> stime;
+    sample.ticks = utime + stime;
+    return sample;
+}
+
+bool ended(const ProcessSample& sample) {
+    return !sample.exists || sample.state == 'Z' || sample.state == 'X';
+}
+
 } // namespace
+
+HangupOutcome KillSessionAndWaitForEnd(const TmuxTerminal& term, int pid, std::chrono::milliseconds timeout) {
+    const ProcessSample before = sample_process(pid);
+    ProcessSample last = before;
+    const auto start = std::chrono::steady_clock::now();
+    term.KillSession();
+    HangupOutcome outcome;
+    outcome.ended = PollUntil(
+        [&] {
+            const ProcessSample now = sample_process(pid);
+            if (now.exists) {
+                last = now;
+            }
+            return ended(now);
+        },
+        timeout, std::chrono::milliseconds(5));
+    outcome.elapsedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    if (!outcome.ended) {
+        const std::string proc = "/proc/" + std::to_string(pid);
+        outcome.stillRunning = "state " + std::string(1, last.state) + ", kernel wait \"" + ReadFile(proc + "/wchan") +
+                               "\", system call " + ReadFile(proc + "/syscall");
+        ::kill(pid, SIGKILL);
+    }
+    outcome.cpuMs = (last.ticks - before.ticks) * 1000 / ::sysconf(_SC_CLK_TCK);
+    return outcome;
+}
+
+int ChildOf(int pid) {
+    int child = -1;
+    PollUntil(
+        [&] {
+            const std::string task = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+            std::istringstream children(ReadFile(task));
+            return static_cast<bool>(children >> child);
+        },
+        kScreenTimeout);
+    return child;
+}
 
 CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& stdinPath) {
     int outPipe[2];
@@ -215,6 +287,13 @@ void TmuxTerminal::Keys(std::initializer_list<std::string_view> keys) const {
 
 void TmuxTerminal::Type(std::string_view text) const {
     (void)tmux({"send-keys", "-t", "main", "-l", "--", std::string(text)});
+}
+
+void TmuxTerminal::KillSession() const {
+    const CommandResult r = tmux({"kill-session", "-t", "main"});
+    if (r.exitCode != 0) {
+        throw std::runtime_error("tmux kill-session failed: " + r.err);
+    }
 }
 
 std::string TmuxTerminal::Query(const std::string& format) const {

@@ -57,6 +57,9 @@ public:
     // Literal text.
     void Type(std::string_view text) const;
 
+    // Ends the session as a dropped connection would: the pane's terminal is hung up and its programs lose it.
+    void KillSession() const;
+
     [[nodiscard]] std::string Query(const std::string& format) const;
     [[nodiscard]] bool PaneDead() const;
     [[nodiscard]] int PanePid() const;
@@ -73,6 +76,23 @@ private:
     int rows_;
     bool started_ = false;
 };
+
+// What became of a program after its terminal went away.
+struct HangupOutcome {
+    bool ended = false;       // gone, or a zombie nobody reaped yet (no init in a container reaps it for us)
+    long elapsedMs = 0;       // from just before the session was killed to the end seen
+    long cpuMs = 0;           // processor time the program used meanwhile
+    std::string stillRunning; // when it did not end: where it was, for the failure message
+};
+
+// Kills the terminal's session (as a dropped connection would) and waits up to `timeout` for the program `pid` to
+// end, sampling /proc every few milliseconds. A program still running then is killed with SIGKILL, so no spinning
+// program is left behind.
+HangupOutcome KillSessionAndWaitForEnd(const TmuxTerminal& term, int pid, std::chrono::milliseconds timeout);
+
+// The only child of a process (the program a pane's shell started), once it has one; -1 if none within the
+// screen timeout.
+int ChildOf(int pid);
 
 // Where the tests leave their screens and figures.
 std::string ArtifactsDir();

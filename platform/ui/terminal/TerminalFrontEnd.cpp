@@ -64,7 +64,13 @@ struct FormOutcome {
     newtComponent component = nullptr;
 };
 
-FormOutcome run_form(newtComponent form, const SessionLease& session) {
+// Runs the form until it has something to report. A terminal that went away ends it: newt's own loop notices when
+// reading the terminal keeps failing, and the form's timer looks for a hang-up meanwhile; once lost, no form runs
+// again.
+FormOutcome run_form(newtComponent form, SessionLease& session) {
+    if (session.TerminalLost()) {
+        return {FormExit::TerminalLost, nullptr};
+    }
     newtExitStruct es{};
     newtFormRun(form, &es);
     switch (es.reason) {
@@ -73,9 +79,13 @@ FormOutcome run_form(newtComponent form, const SessionLease& session) {
     case newtExitStruct::NEWT_EXIT_HOTKEY:
         return {(es.u.key == NEWT_KEY_ESCAPE || es.u.key == kCtrlC) ? FormExit::Cancel : FormExit::Other, nullptr};
     case newtExitStruct::NEWT_EXIT_TIMER:
-        return {session.SignalPending() ? FormExit::Signal : FormExit::Other, nullptr};
+        if (session.SignalPending()) {
+            return {FormExit::Signal, nullptr};
+        }
+        return {session.TerminalLost() ? FormExit::TerminalLost : FormExit::Other, nullptr};
     case newtExitStruct::NEWT_EXIT_ERROR:
-        return {FormExit::TerminalLost, nullptr}; // newt's reading of the terminal keeps failing: it is gone
+        session.MarkTerminalLost(); // newt's reading of the terminal keeps failing: it is gone
+        return {FormExit::TerminalLost, nullptr};
     default:
         return {};
     }
@@ -198,8 +208,8 @@ public:
 
     int MessageBox(const CString& text, const CString& caption, UINT /*type: MB_OK is the only kind*/) override {
         SessionLease session;
-        if (session.SignalPending()) {
-            return IDOK; // the process is ending; let the caller finish its work instead of waiting for a key
+        if (session.SignalPending() || session.TerminalLost()) {
+            return IDOK; // the process is ending, or nobody can answer: let the caller finish its work (a roll-back)
         }
         const auto [columns, rows] = screen_size();
         const MessageBoxLayout box = LayoutMessageBox(text, caption, columns, rows, session.Utf8());

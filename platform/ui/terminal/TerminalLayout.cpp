@@ -1,51 +1,13 @@
 #include "platform/ui/terminal/TerminalLayout.h"
 
+#include "common/PlainText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
 
 namespace terminal_ui {
 namespace {
-
-struct Decoded {
-    char32_t codePoint = 0;
-    std::size_t length = 1; // bytes consumed; 1 for a malformed sequence
-    bool valid = false;
-};
-
-// One UTF-8 sequence at the start of `text`: rejects overlong forms, surrogates and values past U+10FFFF.
-Decoded decode_utf8(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    if (lead < 0x80) {
-        return {lead, 1, true};
-    }
-    std::size_t length = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, value = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, value = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, value = lead & 0x07, minimum = 0x10000;
-    } else {
-        return {};
-    }
-    if (text.size() < length) {
-        return {};
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[i]);
-        if ((next & 0xC0) != 0x80) {
-            return {};
-        }
-        value = (value << 6) | (next & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return {};
-    }
-    return {value, length, true};
-}
 
 // Columns of one code point, or -1 when the terminal cannot show it as text.
 int code_point_width(char32_t cp) {
@@ -58,10 +20,6 @@ int code_point_width(char32_t cp) {
     return ::wcwidth(static_cast<wchar_t>(cp));
 }
 
-bool is_control_byte(unsigned char c, bool utf8) {
-    return c < 0x20 || c == 0x7F || (!utf8 && c >= 0x80 && c < 0xA0);
-}
-
 // Calls visit(bytes, width) for each character of sanitized text.
 template <typename Visit>
 void for_each_char(std::string_view text, bool utf8, Visit&& visit) {
@@ -70,7 +28,7 @@ void for_each_char(std::string_view text, bool utf8, Visit&& visit) {
         std::size_t length = 1;
         int width = 1;
         if (utf8) {
-            const Decoded d = decode_utf8(text.substr(pos));
+            const Utf8Char d = DecodeUtf8(text.substr(pos));
             length = d.length;
             width = d.valid ? std::max(0, code_point_width(d.codePoint)) : 1;
         }
@@ -136,35 +94,24 @@ void wrap_paragraph(std::string_view paragraph, int columns, bool utf8, std::vec
 } // namespace
 
 std::string SanitizeText(std::string_view text, bool utf8) {
+    std::string plain = PlainText(text, utf8 ? TextEncoding::Utf8 : TextEncoding::SingleByte);
+    if (!utf8) {
+        return plain;
+    }
+    // Plain text is valid UTF-8; what the locale cannot show in cells (e.g. an unassigned code point) is shown as
+    // "?" too, so the measured widths hold on the screen.
     std::string out;
-    out.reserve(text.size());
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const auto c = static_cast<unsigned char>(text[pos]);
-        if (c == '\r') {
+    out.reserve(plain.size());
+    for (std::size_t pos = 0; pos < plain.size();) {
+        const Utf8Char d = DecodeUtf8(std::string_view(plain).substr(pos));
+        if (plain[pos] == '\n') {
             out.push_back('\n');
-            pos += (pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
-            continue;
-        }
-        if (c == '\n') {
-            out.push_back('\n');
-        } else if (c == '\t') {
-            out.push_back(' ');
-        } else if (is_control_byte(c, utf8)) {
-            out.push_back('?');
-        } else if (utf8 && c >= 0x80) {
-            const Decoded d = decode_utf8(text.substr(pos));
-            if (!d.valid || code_point_width(d.codePoint) < 0) {
-                out.push_back('?');
-            } else {
-                out.append(text.substr(pos, d.length));
-            }
-            pos += d.length;
-            continue;
+        } else if (d.valid && code_point_width(d.codePoint) >= 0) {
+            out.append(plain, pos, d.length);
         } else {
-            out.push_back(static_cast<char>(c));
+            out.push_back('?');
         }
-        ++pos;
+        pos += d.length;
     }
     return out;
 }

@@ -38,9 +38,10 @@ inline constexpr int kFrameColumns = 4;
 // character cell), shrunk where needed so the whole window with its frame fits the screen.
 DialogLayout LayoutDialog(const DialogTemplate& tmpl, int screenColumns, int screenRows);
 
-// Text as the terminal can show it. Line ends ("\r\n", "\r", "\n") become "\n"; a tab becomes a space; any other
-// control character, and in UTF-8 mode any malformed sequence, becomes "?", so no byte of the text can act as a
-// terminal command.
+// Text as the terminal can show it: the plain-text rule for outside text (common/PlainText.h: line ends become
+// "\n", a tab a space, other control characters "?", and in UTF-8 mode each byte of a malformed sequence U+FFFD), so
+// no byte of the text can act as a terminal command; in UTF-8 mode a character the locale cannot show in cells
+// becomes "?" as well.
 std::string SanitizeText(std::string_view text, bool utf8);
 
 // Columns the (sanitized) text occupies on one line.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <newt.h>
+#include <poll.h>
 #include <slang.h>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,32 @@ constexpr std::array<int, 4> kTerminatingSignals = {SIGTERM, SIGHUP, SIGINT, SIG
 
 // Written by the signal handler, read by the forms' loops.
 volatile sig_atomic_t g_pending_signal = 0;
+
+// Set once the terminal is seen gone; never cleared (a hung-up terminal does not come back to this process).
+bool g_terminal_lost = false;
+
+// Keys DiscardInput reads after flushing the terminal's queue: what an operator could type meanwhile, not what a
+// broken terminal that always reports input could supply.
+constexpr int kMaxDiscardedKeys = 4096;
+
+int terminal_read_fd() {
+    return SLang_TT_Read_FD >= 0 ? SLang_TT_Read_FD : STDIN_FILENO;
+}
+
+// A hung-up or closed terminal reports POLLHUP or POLLERR to poll() (and reads give end of input or EIO).
+bool terminal_hung_up() {
+    pollfd fds[2] = {{terminal_read_fd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    const nfds_t count = fds[0].fd == STDIN_FILENO ? 1 : 2; // newt watches stdin; slang reads its own descriptor
+    if (::poll(fds, count, 0) <= 0) {
+        return false;
+    }
+    for (nfds_t i = 0; i < count; ++i) {
+        if ((fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 struct SessionState {
     int depth = 0;
@@ -153,9 +180,31 @@ bool SessionLease::SignalPending() const {
     return g_pending_signal != 0;
 }
 
+bool SessionLease::TerminalLost() const {
+    if (!g_terminal_lost && terminal_hung_up()) {
+        g_terminal_lost = true;
+    }
+    return g_terminal_lost;
+}
+
+void SessionLease::MarkTerminalLost() {
+    g_terminal_lost = true;
+}
+
+// Not slang's own flush: it reads for as long as input is pending, and a hung-up terminal is always "readable"
+// (every read returns end of input at once), so it never returns there.
 void SessionLease::DiscardInput() {
-    ::tcflush(SLang_TT_Read_FD >= 0 ? SLang_TT_Read_FD : STDIN_FILENO, TCIFLUSH);
-    SLang_flush_input();
+    if (TerminalLost()) {
+        return;
+    }
+    ::tcflush(terminal_read_fd(), TCIFLUSH);
+    SLang_Input_Buffer_Len = 0; // keys slang already read ahead
+    for (int i = 0; i < kMaxDiscardedKeys && SLang_input_pending(0) > 0; ++i) {
+        if (SLang_getkey() == SLANG_GETKEY_ERROR) {
+            MarkTerminalLost(); // end of input or a read error
+            return;
+        }
+    }
 }
 
 } // namespace terminal_ui

@@ -3,8 +3,8 @@
 
 namespace terminal_ui {
 
-// How often a waiting form looks for a terminating signal. (A form could watch a self-pipe instead, but newt never
-// frees a form's list of watched descriptors.)
+// How often a waiting form looks for a terminating signal or a terminal that went away. (A form could watch a self-pipe
+// instead, but newt never frees a form's list of watched descriptors.)
 inline constexpr int kSignalPollMs = 100;
 
 // Holds the newt session open. The first lease starts it (newtInit), the last one to go ends it (newtFinished),
@@ -26,7 +26,15 @@ public:
     [[nodiscard]] bool Utf8() const;
     // Whether a terminating signal has arrived.
     [[nodiscard]] bool SignalPending() const;
-    // Discards what the operator typed so far (used after the window was busy).
+    // Whether the terminal went away: hung up (the SSH connection dropped, the tmux session was killed), closed,
+    // or reading it gave end of input or an error. Once seen it stays so for the rest of the process: nobody can
+    // answer a form any more, and reading such a terminal again returns at once, so a loop that waits for a key
+    // would spin.
+    [[nodiscard]] bool TerminalLost() const;
+    // Records that reading the terminal failed (newt's form loop gave up on it).
+    void MarkTerminalLost();
+    // Discards what the operator typed so far (used after the window was busy). Returns at once on a lost
+    // terminal, and reads at most a bounded number of keys that arrive meanwhile.
     void DiscardInput();
 };
 
