@@ -1,17 +1,21 @@
-// A JSON object written as one line, for the --json output of the commands.
+// The --json output of the commands: one JSON object on one line, written by nlohmann-json.
 #pragma once
 
 #include "common/Text.h"
 
+#include <nlohmann/json.hpp>
+
 #include <string_view>
 
-// The JSON string literal (with its quotes) for an 8-bit text. The output is plain ASCII: control characters and
-// every non-ASCII character are written as \u escapes. Valid UTF-8 sequences become the code points they encode
-// (surrogate pairs above U+FFFF); any other byte is taken as the Latin-1 character of the same value, so every input
-// gives valid JSON.
-[[nodiscard]] CString JsonString(std::string_view text);
+// The value as one line of JSON text (no line end). The output is plain ASCII: control characters and every
+// non-ASCII character are written as \u escapes. Text that is not valid UTF-8 (an ANSI text from a driver, a cut
+// sequence) is never dropped and never passed through: each ill-formed sequence becomes U+FFFD, so the output is
+// always valid JSON. An ordered_json keeps its members in the order they were added; a json sorts them by name.
+[[nodiscard]] CString JsonLine(const nlohmann::ordered_json& value);
+[[nodiscard]] CString JsonLine(const nlohmann::json& value);
 
-// Builds {"key":value,...} in the order the members are added.
+// Builds {"key":value,...} in the order the members are added. Kept for the commands until they build
+// nlohmann::ordered_json themselves; new code uses that and JsonLine.
 class JsonObject {
 public:
     JsonObject& Add(std::string_view key, std::string_view text);
@@ -20,11 +24,9 @@ public:
     JsonObject& Add(std::string_view key, int number) { return Add(key, static_cast<long>(number)); }
     JsonObject& Add(std::string_view key, bool value);
     JsonObject& AddNull(std::string_view key);
-    // Adds a nested object (its text as Text() gives it).
     JsonObject& Add(std::string_view key, const JsonObject& object);
-    [[nodiscard]] CString Text() const { return m_text + "}"; }
+    [[nodiscard]] CString Text() const { return JsonLine(m_value); }
 
 private:
-    JsonObject& add_raw(std::string_view key, std::string_view json);
-    CString m_text = "{";
+    nlohmann::ordered_json m_value = nlohmann::ordered_json::object();
 };
