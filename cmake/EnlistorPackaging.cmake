@@ -57,10 +57,16 @@ set(CPACK_PACKAGE_NAME enlistor)
 set(CPACK_PACKAGE_VENDOR "Enlistor")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "enters this machine into the control-panel suite's server list")
+# Lines of at most 80 columns, as Debian's policy (and lintian) ask; CPack indents each line of the control field.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Enlistor stores the control-panel suite's five database settings (the password encrypted), connects to the "
-    "suite's database over ODBC and adds this machine to its registered servers unless its address is already "
-    "known. It runs as a dialog (Qt window or terminal) or unattended: enlistor register, enlistor check.")
+    "Enlistor stores the control-panel suite's five database settings (the\n"
+    "password encrypted), connects to the suite's database over ODBC and adds\n"
+    "this machine to its registered servers unless its address is already known.\n"
+    "\n"
+    "It runs as a dialog (a Qt window, or a dialog in the terminal over SSH) or\n"
+    "unattended for scripts and configuration management: enlistor register,\n"
+    "enlistor check and enlistor unregister, with JSON output, an address\n"
+    "override for cloud machines and exit codes that name the cause of a failure.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${ENLISTOR_DEBIAN_REVISION})
