@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 namespace {
@@ -70,6 +71,11 @@ struct address_row {
     const char* registered;
 };
 
+// Rows show as their names in test listings.
+void PrintTo(const address_row& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class ParseArgumentsAddress : public testing::TestWithParam<address_row> {};
 
 // --address takes an IPv4 or IPv6 literal and keeps its canonical text, the zone cut as the address rules cut it.
@@ -94,6 +100,11 @@ struct refused_row {
     std::vector<const char*> args;
     const char* reason; // a part of the refusal
 };
+
+// Rows show as their names in test listings.
+void PrintTo(const refused_row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ParseArgumentsRefuses : public testing::TestWithParam<refused_row> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -11,6 +12,11 @@ struct text_row {
     std::string text;
     const char* json; // the string literal JsonLine writes for it
 };
+
+// Rows show as their names in test listings.
+void PrintTo(const text_row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class JsonLineText : public testing::TestWithParam<text_row> {};
 

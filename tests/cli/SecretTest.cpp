@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,11 @@ struct password_row {
     std::string content;
     std::string password;
 };
+
+// Rows show as their names in test listings.
+void PrintTo(const password_row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ReadPasswordFromStream : public testing::TestWithParam<password_row> {};
 
@@ -77,6 +83,11 @@ struct mode_row {
     mode_t mode;
     const char* warning; // a part of the warning, or "" for none
 };
+
+// Rows show as their names in test listings.
+void PrintTo(const mode_row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ReadPasswordFileMode : public testing::TestWithParam<mode_row> {};
 
