@@ -1,8 +1,10 @@
 // The command line's grammar:
-//   enlistor register [--server S] [--ip IP] [--database D] [--login L] [--password-file FILE|-] [--json]
-//   enlistor check [--json]
-//   enlistor --help | -h | help,  enlistor --version | -V
-// Options take their value as the next argument or after "=". No option may repeat.
+//   enlistor register   [--server S] [--ip IP] [--database D] [--login L] [--password-file FILE|-] [--address A]
+//                       [--json]
+//   enlistor check      (the same options)
+//   enlistor unregister (the same options)
+//   enlistor --help | -h | help,  enlistor --version | -V,  enlistor COMMAND --help
+// Options follow the command and take their value as the next argument or after "=". No option may repeat.
 #pragma once
 
 #include "common/Text.h"
@@ -18,15 +20,17 @@ struct CommandLineOptions {
     std::optional<CString> database;     // DatabaseName
     std::optional<CString> login;        // DBUserID
     std::optional<CString> passwordFile; // DBUserPassword comes from this file, "-" for standard input
-    std::optional<CString> address;      // the address to register instead of the one the rules pick
+    // The address to register instead of the one the rules pick: an IPv4 or IPv6 literal in its canonical text form
+    // (lowercase, shortest IPv6 form, no zone), whatever form it was given in.
+    std::optional<CString> address;
     bool json = false;
 };
 
 struct ParsedArguments {
     bool ok = false;
     CommandLineOptions options;
-    // Why the arguments were refused. It quotes option names only, never an argument's value, since a value
-    // typed in the wrong place may be a password.
+    // Why the arguments were refused, as one line without the program's name. It quotes option names only, never
+    // an argument's value, since a value typed in the wrong place may be a password.
     CString error;
     // Whether --json appears anywhere, so that a refusal can still be answered in JSON.
     bool jsonRequested = false;

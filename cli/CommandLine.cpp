@@ -11,58 +11,85 @@
 
 namespace {
 
-constexpr char kUsage[] = "Usage: enlistor                      open the registration dialog\n"
-                          "       enlistor register [--server S] [--ip IP] [--database D] [--login L]\n"
-                          "                         [--password-file FILE|-] [--json]\n"
-                          "       enlistor check [--json]\n"
-                          "       enlistor --help | --version\n";
+// Both texts keep within 80 columns.
+constexpr char kUsage[] = "Usage: enlistor                       open the registration dialog\n"
+                          "       enlistor register   [SETTINGS] [--address A] [--json]\n"
+                          "       enlistor check      [SETTINGS] [--address A] [--json]\n"
+                          "       enlistor unregister [SETTINGS] [--address A] [--json]\n"
+                          "       enlistor --help | --version\n"
+                          "SETTINGS: [--server S] [--ip IP] [--database D] [--login L]\n"
+                          "          [--password-file FILE|-]\n";
 
-constexpr char kHelp[] =
-    "\n"
-    "Enters this machine into the control-panel suite's server list without the dialog.\n"
-    "\n"
-    "Commands:\n"
-    "  register   Store the given settings (values not given keep their stored ones), connect to the\n"
-    "             suite's database and add this machine unless its address is already known. Prints\n"
-    "             \"Server registered successfully\", or the error text on standard error; after a\n"
-    "             failure the settings stored before the command are put back.\n"
-    "  check      Change nothing: show the stored settings (password masked), the provider and ODBC\n"
-    "             driver, the address and computer name that would be registered, connect, run both\n"
-    "             duplicate checks and say whether this machine is already registered.\n"
-    "\n"
-    "Options:\n"
-    "  --server S           Database Server Name (a host name, or an ODBC data source name)\n"
-    "  --ip IP              Database Server IP (stored and shown only)\n"
-    "  --database D         Database Name\n"
-    "  --login L            Database Login\n"
-    "  --password-file F    read the Database Password from file F, or from standard input if F is -;\n"
-    "                       one trailing line end is removed. The password is never taken from the\n"
-    "                       command line or the environment.\n"
-    "  --json               print one JSON object: outcome, exit_code, address, computer_name, error\n"
-    "  -h, --help           show this help\n"
-    "  -V, --version        show the version\n"
-    "\n"
-    "Exit status (both commands):\n"
-    "  0  registered, or already known (check: the checks ran)\n"
-    "  1  any other failure\n"
-    "  2  usage error\n"
-    "  3  database server unreachable, or it did not answer in time\n"
-    "  4  login refused by the database server\n"
-    "  5  database or table missing\n"
-    "  6  not allowed: database permission denied, or the settings store is not writable (not root)\n"
-    "\n"
-    "The settings live in the registry directory /var/lib/enlistor/registry (ENLISTOR_REGISTRY moves it).\n";
+constexpr char kHelp[] = "\n"
+                         "Enters this machine into the control-panel suite's server list, without the\n"
+                         "dialog.\n"
+                         "\n"
+                         "Commands:\n"
+                         "  register    Store the given settings (values not given keep their stored\n"
+                         "              ones), connect to the suite's database and add this machine\n"
+                         "              unless its address is already known. Prints \"Server registered\n"
+                         "              successfully\", or the error on standard error; after a failure\n"
+                         "              the settings stored before the command are put back.\n"
+                         "  check       Change nothing: show the settings (password masked), the\n"
+                         "              provider and ODBC driver, the address and computer name that\n"
+                         "              would be registered, connect, run both duplicate checks and say\n"
+                         "              whether this machine is already registered.\n"
+                         "  unregister  Remove this machine's own pending row (its address and computer\n"
+                         "              name) from the registered servers. A machine already in the\n"
+                         "              suite's server list is removed in the suite, not here.\n"
+                         "  help        Show this help (also: enlistor COMMAND --help).\n"
+                         "\n"
+                         "Options, after the command, each at most once, as --option VALUE or\n"
+                         "--option=VALUE. Every command takes them; check and unregister use the\n"
+                         "settings for their connection only and store nothing.\n"
+                         "  --server S          Database Server Name (a host name, or an ODBC data\n"
+                         "                      source name)\n"
+                         "  --ip IP             Database Server IP (stored and shown only)\n"
+                         "  --database D        Database Name\n"
+                         "  --login L           Database Login\n"
+                         "  --password-file F   read the Database Password from file F, or from\n"
+                         "                      standard input if F is -; one trailing line end is\n"
+                         "                      removed. The password is never taken from the command\n"
+                         "                      line or the environment. A file that others can read\n"
+                         "                      gets a warning.\n"
+                         "  --address A         the address to register (or look for) instead of the\n"
+                         "                      one found on the network adapters: an IPv4 or IPv6\n"
+                         "                      literal; a %zone suffix is dropped\n"
+                         "  --json              print one JSON object: command, outcome, exit_code,\n"
+                         "                      address, computer_name, error, cause\n"
+                         "  -h, --help          show this help\n"
+                         "  -V, --version       show the version\n"
+                         "\n"
+                         "Exit status (every command):\n"
+                         "  0  registered or already known; removed or not registered (unregister);\n"
+                         "     the checks ran (check)\n"
+                         "  1  any other failure\n"
+                         "  2  usage error, an unreadable password file, or no database server set\n"
+                         "  3  database server unreachable, or it did not answer in time\n"
+                         "  4  login refused by the database server\n"
+                         "  5  database or table missing\n"
+                         "  6  not allowed: database permission denied, or the settings store is not\n"
+                         "     writable (not root)\n"
+                         "\n"
+                         "The settings live in the registry directory /var/lib/enlistor/registry\n"
+                         "(ENLISTOR_REGISTRY moves it).\n";
 
 int run(int argc, char** argv) {
     const ParsedArguments parsed = ParseArguments(argc, argv);
     if (!parsed.ok) {
+        // One line, so that a script's log shows the whole refusal; the usage is one --help away.
+        const CString line = "enlistor: " + parsed.error + " (see enlistor --help)";
         if (parsed.jsonRequested) {
-            JsonObject json;
-            json.Add("outcome", "usage").Add("exit_code", static_cast<int>(kExitUsage)).Add("address", "");
-            json.Add("computer_name", "").Add("error", "enlistor: " + parsed.error);
-            std::printf("%s\n", json.Text().c_str());
+            nlohmann::ordered_json json;
+            json["outcome"] = "usage";
+            json["exit_code"] = static_cast<int>(kExitUsage);
+            json["address"] = "";
+            json["computer_name"] = "";
+            json["error"] = line;
+            json["cause"] = parsed.error;
+            std::printf("%s\n", JsonLine(json).c_str());
         } else {
-            std::fprintf(stderr, "enlistor: %s\n%s", parsed.error.c_str(), kUsage);
+            std::fprintf(stderr, "%s\n", line.c_str());
         }
         return kExitUsage;
     }

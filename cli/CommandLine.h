@@ -1,4 +1,4 @@
-// The unattended commands beside the dialog: "enlistor register ...", "enlistor check ...", --help, --version.
+// The unattended commands beside the dialog: "enlistor register|check|unregister ...", help, --help, --version.
 #pragma once
 
 // True when the arguments ask for a command-line run rather than the dialog (any argument at all).

@@ -23,7 +23,7 @@
 
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 constexpr char kSuccessText[] = "Server registered successfully";
 constexpr char kServerType[] = "Windows";
@@ -269,7 +269,11 @@ bool read_password_option(const CommandLineOptions& options, std::optional<Secre
         return true;
     SecretText text;
     CString reason;
-    if (!ReadPassword(*options.passwordFile, text, reason)) {
+    CString warning;
+    const bool read = ReadPassword(*options.passwordFile, text, reason, &warning);
+    if (!warning.empty())
+        print_line(err, "enlistor: warning: " + shown(warning));
+    if (!read) {
         if (options.json) {
             json object = {{"command", command}, {"outcome", "usage"},  {"exit_code", kExitUsage},
                            {"address", ""},      {"computer_name", ""}, {"error", "enlistor: " + reason},

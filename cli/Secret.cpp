@@ -4,7 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <unistd.h> // isatty
+#include <sys/stat.h> // fstat
+#include <unistd.h>   // isatty
 
 namespace {
 
@@ -56,7 +57,9 @@ bool ReadPasswordFrom(std::FILE* stream, const CString& name, SecretText& passwo
     return true;
 }
 
-bool ReadPassword(const CString& path, SecretText& password, CString& error) {
+bool ReadPassword(const CString& path, SecretText& password, CString& error, CString* warning) {
+    if (warning)
+        warning->clear();
     if (path == "-") {
         if (isatty(fileno(stdin))) {
             error = "refusing to read the password from a terminal: pipe it into --password-file - or name a file";
@@ -68,6 +71,16 @@ bool ReadPassword(const CString& path, SecretText& password, CString& error) {
     if (!file) {
         error = "cannot open the password file '" + path + "': " + std::strerror(errno);
         return false;
+    }
+    // The mode of the file actually opened, not of whatever the path names a moment later.
+    struct stat status {};
+    if (warning && fstat(fileno(file.get()), &status) == 0 && S_ISREG(status.st_mode) &&
+        (status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        *warning = "the password file '" + path + "' can be read by " +
+                   ((status.st_mode & S_IROTH) ? "other users" : "its group") + " (mode " + mode +
+                   "): make it private, e.g. chmod 600 '" + path + "'";
     }
     return ReadPasswordFrom(file.get(), "'" + path + "'", password, error);
 }

@@ -9,12 +9,16 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # the utility's own dependencies
     unixodbc unixodbc-dev libmnl-dev qt6-base-dev libnewt-dev fonts-dejavu-core
+    # header-only: the command line's argument parser and JSON writer
+    libcli11-dev nlohmann-json3-dev
     # ODBC drivers: SQLite (the demo database), PostgreSQL, SQL Server through FreeTDS
     libsqliteodbc odbc-postgresql tdsodbc sqlite3
     # peers measured by the benchmarks
     libssl-dev libmcrypt-dev
     # tests: database server, namespaces, privilege drops, front ends
     postgresql iproute2 util-linux procps tmux xvfb xauth python3 hostname
+    # the package's checks (scripts/test-package.sh) and the shell completion it ships
+    lintian bash-completion
 )
 
 sudo_cmd=()

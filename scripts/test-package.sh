@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package with CPack, installs it with dpkg -i, runs the installed enlistor (--version, --help,
-# man page, and register/check against a temporary registry root and a SQLite database) and removes it again with
-# dpkg -r. Exits non-zero on the first failure.
+# Builds the Debian package with CPack, checks it with lintian (no error and no warning may be left: each one is
+# fixed or overridden with its reason in cmake/packaging/lintian-overrides), installs it with dpkg -i, runs the
+# installed enlistor (--version, --help, man page, bash completion, and register/check against a temporary registry
+# root and a SQLite database) and removes it again with dpkg -r. Exits non-zero on the first failure.
 #
 #   scripts/test-package.sh [BUILD_DIR]     default build/package
 #
@@ -53,6 +54,14 @@ grep -q '^drwx------ root/root .* ./var/lib/enlistor/registry/$' <<<"$contents" 
     fail "the registry directory is not root-owned 0700"
 grep -q ' ./usr/share/applications/enlistor.desktop$' <<<"$contents" || fail "no desktop entry"
 grep -q ' ./usr/share/icons/hicolor/32x32/apps/enlistor.png$' <<<"$contents" || fail "no icon"
+grep -q ' ./usr/share/bash-completion/completions/enlistor$' <<<"$contents" || fail "no bash completion"
+grep -q ' ./usr/share/doc/enlistor/copyright$' <<<"$contents" || fail "no copyright file"
+grep -q ' ./usr/share/doc/enlistor/changelog.Debian.gz$' <<<"$contents" || fail "no changelog"
+
+# Debian's own checks on the built package: errors and warnings fail (informational tags are shown too).
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps.sh installs it)"
+lintian --fail-on error,warning --display-info --tag-display-limit 0 "$deb" ||
+    fail "lintian reports errors or warnings (fix them, or override them with a reason)"
 
 installed=0
 work=$(mktemp -d /tmp/enlistor-package.XXXXXXXX)
@@ -74,6 +83,9 @@ bin=/usr/bin/enlistor
 out=$("$bin" --version)
 [ "$out" = "enlistor $(cut -d- -f1 <<<"$version")" ] || fail "--version printed '$out', package version $version"
 "$bin" --help | grep -q 'Exit status' || fail "--help lacks the exit status"
+completion=/usr/share/bash-completion/completions/enlistor
+bash --norc --noprofile -c "source $completion && complete -p enlistor" | grep -q -- '-F _enlistor enlistor$' ||
+    fail "the installed bash completion does not register for enlistor"
 man -w enlistor >/dev/null 2>&1 || [ -f /usr/share/man/man1/enlistor.1.gz ] || fail "man page missing"
 
 # A SQLite suite database behind a data source, and a registry root of its own.

@@ -272,10 +272,15 @@ TEST_F(SqliteCommandLineTest, UsageErrorsAreTwo) {
     m_secrets.push_back("Argv-Secret-9");
     EXPECT_EQ(onArgv.exitCode, 2);
     EXPECT_NE(onArgv.errors.find("--password-file"), std::string::npos);
-    EXPECT_EQ(run({"check", "--server", "x"}).exitCode, 2);
+    // One line on standard error, ended, pointing at --help.
+    EXPECT_EQ(onArgv.errors.find('\n'), onArgv.errors.size() - 1) << onArgv.errors;
+    EXPECT_NE(onArgv.errors.find("(see enlistor --help)"), std::string::npos) << onArgv.errors;
+    EXPECT_EQ(run({"check", "--server"}).exitCode, 2);
+    EXPECT_EQ(run({"unregister", "--address", "db01.example"}).exitCode, 2);
     EXPECT_EQ(run({"register", "--password-file", (m_dir.path() / "absent").string()}).exitCode, 2);
     auto json = run_json({"frobnicate"}, 2);
     EXPECT_EQ(json["outcome"], "usage");
+    EXPECT_EQ(json["cause"], "unknown command (expected register, check or unregister)");
     EXPECT_EQ(hive_listing(m_registry), "");
 
     const ProcessResult help = run({"--help"});

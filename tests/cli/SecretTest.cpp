@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <ostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +28,11 @@ struct password_row {
     std::string content;
     std::string password;
 };
+
+// Rows show as their names in test listings.
+void PrintTo(const password_row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ReadPasswordFromStream : public testing::TestWithParam<password_row> {};
 
@@ -68,6 +77,53 @@ TEST(ReadPassword, NamesAMissingFile) {
     EXPECT_NE(error.find("/nonexistent/enlistor-password"), CString::npos) << error;
     EXPECT_NE(error.find("No such file"), CString::npos) << error;
 }
+
+struct mode_row {
+    const char* name;
+    mode_t mode;
+    const char* warning; // a part of the warning, or "" for none
+};
+
+// Rows show as their names in test listings.
+void PrintTo(const mode_row& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ReadPasswordFileMode : public testing::TestWithParam<mode_row> {};
+
+// A password file its group or others may read is still read, with a warning for the caller that names the file and
+// its mode; a private one gives no warning.
+TEST_P(ReadPasswordFileMode, WarnsWhenOthersCanRead) {
+    char path[] = "/tmp/enlistor-password-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "hunter22\n", 9), 9);
+    close(fd);
+    ASSERT_EQ(chmod(path, GetParam().mode), 0);
+
+    SecretText password;
+    CString error;
+    CString warning = "marker";
+    const bool ok = ReadPassword(path, password, error, &warning);
+    unlink(path);
+    ASSERT_TRUE(ok) << error;
+    EXPECT_EQ(password.Text(), "hunter22");
+    if (*GetParam().warning == '\0') {
+        EXPECT_EQ(warning, "");
+    } else {
+        EXPECT_NE(warning.find(GetParam().warning), CString::npos) << warning;
+        EXPECT_NE(warning.find(path), CString::npos) << warning;
+        EXPECT_EQ(warning.find("hunter22"), CString::npos) << warning;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReadPasswordFileMode,
+                         testing::Values(mode_row{"OwnerOnly", 0600, ""}, mode_row{"ReadOnly", 0400, ""},
+                                         mode_row{"GroupWritableOnly", 0620, ""},
+                                         mode_row{"GroupReadable", 0640, "its group (mode 0640)"},
+                                         mode_row{"WorldReadable", 0644, "other users (mode 0644)"},
+                                         mode_row{"OthersOnly", 0604, "other users (mode 0604)"}),
+                         [](const testing::TestParamInfo<mode_row>& info) { return info.param.name; });
 
 // Wiping empties the text; moving a secret leaves nothing behind in the source.
 TEST(SecretText, WipesAndMovesWithoutCopies) {
