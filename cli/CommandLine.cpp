@@ -3,8 +3,8 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
-#include "workflow/ExitCodes.h"
 #include "res/VersionInfo.h"
+#include "workflow/ExitCodes.h"
 
 #include <cstdio>
 #include <exception>

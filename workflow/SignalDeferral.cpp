@@ -1,6 +1,5 @@
 #include "workflow/SignalDeferral.h"
 
-
 namespace {
 
 volatile std::sig_atomic_t pending_signal = 0;
