@@ -2,7 +2,6 @@
 // "postgres") through psqlODBC, both addressed the way the registration addresses them: Server names an ODBC data
 // source. One test body runs against each.
 #include "platform/data/Ado.h"
-#include "platform/data/AdoTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -78,7 +77,6 @@ protected:
         m_good = connection_string("EnlistorSuite", m_database, m_server->user, m_server->password);
     }
     void TearDown() override {
-        ado::testing::ClearAllFaults();
         if (m_server && !m_database.empty())
             m_server->DropDatabase(m_database);
     }
