@@ -140,6 +140,10 @@ struct UnsafeValueRow {
     const char* setting;
 };
 
+void PrintTo(const UnsafeValueRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class FreeTdsUnsafeValueTest : public ::testing::TestWithParam<UnsafeValueRow> {};
 
 TEST_P(FreeTdsUnsafeValueTest, IsRefusedNamingTheSetting) {
@@ -196,6 +200,10 @@ struct CauseRow {
     const char* source;
     DataErrorCause cause;
 };
+
+void PrintTo(const CauseRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ErrorCauseTest : public ::testing::TestWithParam<CauseRow> {};
 
