@@ -3,6 +3,7 @@
 #include "platform/data/Com.h"
 #include "platform/net/ComputerName.h"
 #include "settings/DatabaseSettings.h"
+#include "settings/VLReg.h"
 #include "tests/support/OdbcFaults.h"
 #include "tests/support/TestSupport.h"
 
@@ -262,6 +263,7 @@ TEST_P(RegisterMachineTest, ConnectionFailuresReportTheDriversError) {
     const std::string unknownDatabase = "enlistor_no_such_database";
     m_backend->StoreSettings(nullptr, &unknownDatabase);
     const RegistrationOutcome missing = expect_connect_failure("unknown database");
+    EXPECT_EQ(missing.lastError->Cause(), DataErrorCause::DatabaseMissing) << missing.errorText;
     EXPECT_NE(missing.errorText.find(". Check Database Name."), std::string::npos)
         << "the description names the setting to check: " << missing.errorText;
 
@@ -272,9 +274,24 @@ TEST_P(RegisterMachineTest, ConnectionFailuresReportTheDriversError) {
         EXPECT_EQ(refused.errorText.find("Wrong;Pass"), std::string::npos) << "the password leaked into the text";
         EXPECT_NE(refused.errorText.find("Check Database Login and Database Password"), std::string::npos)
             << refused.errorText;
+        EXPECT_EQ(refused.lastError->Cause(), DataErrorCause::LoginRefused);
+
+        // An empty stored password, and one that does not decrypt (it gives an empty PWD), are refused logins too:
+        // the server's "no password supplied" says so, not an unreachable server.
+        const std::string empty;
+        m_backend->StoreSettings(&empty);
+        const RegistrationOutcome noPassword = expect_connect_failure("empty password");
+        EXPECT_EQ(noPassword.lastError->Cause(), DataErrorCause::LoginRefused) << noPassword.errorText;
+        EXPECT_NE(noPassword.errorText.find("Check Database Login and Database Password"), std::string::npos)
+            << noPassword.errorText;
+        CVLReg reg;
+        ASSERT_TRUE(reg.WriteValue(SettingsKeyPath(), "DBUserPassword", std::string(44, '#'), REG_SZ));
+        const RegistrationOutcome undecryptable = expect_connect_failure("undecryptable password");
+        EXPECT_EQ(undecryptable.lastError->Cause(), DataErrorCause::LoginRefused) << undecryptable.errorText;
 
         ASSERT_TRUE(SaveDatabaseSettings(kStoppedDsn, "", "suite", "enlistor", "secret"));
-        expect_connect_failure("server stopped");
+        const RegistrationOutcome stopped = expect_connect_failure("server stopped");
+        EXPECT_EQ(stopped.lastError->Cause(), DataErrorCause::ServerUnreachable) << stopped.errorText;
     }
     EXPECT_EQ(Registered(), Rows{});
     EXPECT_EQ(test::QueryRows(m_backend->Inspect(), "SELECT ServerIP FROM tblServers"), (Rows{{"unchanged"}}));
