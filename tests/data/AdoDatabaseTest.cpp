@@ -159,6 +159,7 @@ TEST_P(AdoDatabaseTest, MissingTableRaisesTheDriversError) {
         EXPECT_EQ(e.Error(), E_FAIL);
     }
     ExpectFromDriver(e);
+    EXPECT_EQ(e.Cause(), DataErrorCause::TableMissing) << *e.Description();
     CString lower = *e.Description();
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     EXPECT_NE(lower.find("tblservers"), CString::npos) << *e.Description();
@@ -177,6 +178,7 @@ TEST_P(AdoDatabaseTest, UnknownDatabaseFailsToOpen) {
     EXPECT_EQ(e.Error(), E_FAIL);
     ExpectFromDriver(e);
     EXPECT_EQ(connection.GetState(), ado::adStateClosed);
+    EXPECT_EQ(e.Cause(), DataErrorCause::DatabaseMissing) << *e.Description();
     if (GetParam() == Backend::Sqlite) {
         EXPECT_NE(e.Description()->find("the database file " + (m_dir.path() / "none.db").string() + " does not exist"),
                   CString::npos)
@@ -201,6 +203,7 @@ TEST_P(AdoDatabaseTest, WrongPasswordIsRefusedWithoutShowingIt) {
     EXPECT_EQ(e.Error(), E_FAIL);
     EXPECT_EQ(e.SqlState(), "08001");
     EXPECT_NE(e.Description()->find("password authentication failed"), CString::npos) << *e.Description();
+    EXPECT_EQ(e.Cause(), DataErrorCause::LoginRefused);
     ExpectFromDriver(e);
     EXPECT_EQ(e.Description()->find(wrong), CString::npos);
     EXPECT_EQ(connection.MappedConnectionString().find("wrong"), CString::npos);
@@ -217,6 +220,7 @@ TEST_P(AdoDatabaseTest, StoppedServerRefusesTheConnection) {
     });
     EXPECT_EQ(e.Error(), E_FAIL);
     EXPECT_EQ(e.SqlState().substr(0, 2), "08");
+    EXPECT_EQ(e.Cause(), DataErrorCause::ServerUnreachable) << *e.Description();
     ExpectFromDriver(e);
 }
 
