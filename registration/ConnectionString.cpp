@@ -2,6 +2,7 @@
 
 #include "cipher/Rijndael.h"
 #include "common/FormatString.h"
+#include "platform/data/ConnectionString.h"
 #include "settings/DatabaseSettings.h"
 #include "settings/VLReg.h"
 
@@ -20,18 +21,6 @@ constexpr ProviderProbe kProviderProbes[] = {
 };
 constexpr const char* kFallbackProvider = "SQLOLEDB";
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// Overwrites a text that held a password before its memory is released.
-void wipe(CString& text) noexcept {
-    volatile char* bytes = text.data();
-    for (std::size_t i = 0; i < text.size(); ++i)
-        bytes[i] = 0;
-    text.clear();
-}
-
 } // namespace
 
 CString GetProviderName() {
@@ -43,57 +32,33 @@ CString GetProviderName() {
     return kFallbackProvider;
 }
 
-CString QuoteConnectionStringValue(const CString& value) {
-    const bool bare =
-        value.find(';') == CString::npos && (value.empty() || (value.front() != '{' && value.front() != '"' &&
-                                                               !is_blank(value.front()) && !is_blank(value.back())));
-    if (bare)
-        return value;
-    CString quoted;
-    quoted.reserve(value.size() + 2);
-    quoted += '{';
-    for (char c : value) {
-        quoted += c;
-        if (c == '}')
-            quoted += '}';
-    }
-    quoted += '}';
-    return quoted;
-}
-
-CString GetConnectionString() {
-    CString result;
+SecretText GetConnectionString() {
     CString provider;
     CString server;
     CString database;
     CString user;
-    CString password;
+    SecretText password;
 
     provider = GetProviderName();
-    const CString keyPath = FormatString("%s\\%s", "SOFTWARE\\Velmora", "General");
+    const CString keyPath = SettingsKeyPath();
 
     // A value that is missing or unreadable stays empty; the string is formatted whatever the reads gave.
     CVLReg reg;
     (void)reg.ReadValue(server, keyPath, "DatabaseServer");
     (void)reg.ReadValue(database, keyPath, "DatabaseName");
     (void)reg.ReadValue(user, keyPath, "DBUserID");
-    (void)reg.ReadValue(password, keyPath, "DBUserPassword");
+    (void)reg.ReadValue(password.Text(), keyPath, "DBUserPassword");
 
     if (password.size() >= kEncryptedPasswordMinLength) {
         CRijndael cipher;
-        CString plain = cipher.DecryptPassword(password, kPasswordKeyRow);
-        wipe(password);
-        password = std::move(plain);
+        password = SecretText(cipher.DecryptPassword(password.Text(), kPasswordKeyRow));
     }
 
-    // Values are written as they stand; only a value that would otherwise be read back differently (a ';' in a
-    // password, a leading brace or quote, blanks at either end) is quoted.
-    CString quotedPassword = QuoteConnectionStringValue(password);
-    result = FormatString("Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;",
-                          QuoteConnectionStringValue(provider).c_str(), QuoteConnectionStringValue(server).c_str(),
-                          QuoteConnectionStringValue(database).c_str(), QuoteConnectionStringValue(user).c_str(),
-                          quotedPassword.c_str());
-    wipe(quotedPassword);
-    wipe(password);
-    return result;
+    // Values are written as they stand; only a value that would otherwise be read back differently (a ';' or a brace
+    // in a password, a leading quote, blanks at either end) is quoted.
+    const SecretText quotedPassword(ado::QuoteConnectionStringValue(password.Text()));
+    return SecretText(FormatString(
+        "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;", ado::QuoteConnectionStringValue(provider).c_str(),
+        ado::QuoteConnectionStringValue(server).c_str(), ado::QuoteConnectionStringValue(database).c_str(),
+        ado::QuoteConnectionStringValue(user).c_str(), quotedPassword.Text().c_str()));
 }

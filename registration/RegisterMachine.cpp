@@ -4,7 +4,6 @@
 #include "platform/data/Com.h"
 #include "platform/net/ComputerName.h"
 
-#include <algorithm>
 #include <new>
 
 namespace {
@@ -15,25 +14,16 @@ constexpr const char* kCheckRegisteredStatement = "Select ServerIP from tblRegis
 constexpr const char* kCheckServersStatement = "Select ServerIP from tblServers where ServerIP = ?";
 constexpr const char* kInsertStatement =
     "Insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values (?, ?, 'Windows')";
+constexpr const char* kDeleteStatement = "Delete from tblRegisteredServers where ServerIP = ? and ServerName = ?";
 
-constexpr std::size_t kComputerNameBufferSize = 256;
+// The source of the errors the registration itself raises (not the data objects).
+constexpr const char* kRegistrationSource = "Server registration";
 
-// Overwrites the connection string (it holds the password) when the registration is done with it.
-class WipeOnExit {
-public:
-    explicit WipeOnExit(CString& text) noexcept : m_text(text) {}
-    ~WipeOnExit() {
-        volatile char* bytes = m_text.data();
-        for (std::size_t i = 0; i < m_text.size(); ++i)
-            bytes[i] = 0;
-        m_text.clear();
-    }
-    WipeOnExit(const WipeOnExit&) = delete;
-    WipeOnExit& operator=(const WipeOnExit&) = delete;
-
-private:
-    CString& m_text;
-};
+// Why no address was found, as the selection rules decide it.
+CString NoUsableAddressDescription() {
+    return "No usable network address was found: only statically configured addresses of network adapters of a "
+           "qualifying type (Ethernet, PPP, wireless) count; loopback, tunnel and DHCP-configured addresses do not.";
+}
 
 // A caught error replaces any earlier one and sets the result back to 0: the last assignment wins.
 void note_error(RegistrationOutcome& outcome, const _com_error& error, RegistrationStep step) {
@@ -43,14 +33,14 @@ void note_error(RegistrationOutcome& outcome, const _com_error& error, Registrat
     outcome.lastErrorStep = step;
 }
 
-// The name GetComputerNameA reports, or the empty text when it cannot be read.
-CString read_computer_name() {
-    char buffer[kComputerNameBufferSize];
-    buffer[0] = '\0';
-    DWORD size = kComputerNameBufferSize - 1;
-    if (!GetComputerNameA(buffer, &size))
-        return {};
-    return CString(buffer, std::min<std::size_t>(size, kComputerNameBufferSize - 1));
+// The address to use: the one given, else GetLocalIPAddress's. Empty is no usable address: noted as the error.
+bool find_address(const RegistrationOptions& options, RegistrationOutcome& outcome) {
+    outcome.address = options.address ? *options.address : GetLocalIPAddress();
+    if (!outcome.address.empty())
+        return true;
+    note_error(outcome, _com_error(E_FAIL, kRegistrationSource, NoUsableAddressDescription()),
+               RegistrationStep::Address);
+    return false;
 }
 
 // Creates the Connection object and opens it (block A). A creation failure is not reported by itself: Open through
@@ -99,7 +89,7 @@ bool address_is_known(ado::Connection& connection, RegistrationOutcome& outcome)
 // Inserts the machine's row (block C).
 void insert_machine(ado::Connection& connection, RegistrationOutcome& outcome, const RegistrationOptions& options) {
     try {
-        outcome.computerName = read_computer_name();
+        outcome.computerName = ReadComputerName();
         if (options.insertWhenNew) {
             connection.Execute(kInsertStatement, {outcome.computerName, outcome.address}, 0);
             outcome.rowInserted = true;
@@ -124,30 +114,66 @@ void disconnect(ado::Connection& connection, RegistrationOutcome& outcome) {
     connection.Release();
 }
 
-void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& options) {
+// Unregistering: an address in the suite's own server list stays; else this machine's rows go.
+void remove_machine(ado::Connection& connection, RegistrationOutcome& outcome) {
+    try {
+        ado::Recordset recordset;
+        (void)recordset.CreateInstance();
+        recordset.Open(kCheckServersStatement, {outcome.address}, connection, ado::adOpenKeyset, ado::adLockOptimistic,
+                       ado::adCmdText);
+        outcome.alreadyKnown = !recordset.IsEOF();
+        recordset.Close();
+        recordset.Release();
+    } catch (const _com_error& e) {
+        note_error(outcome, e, RegistrationStep::Check);
+        return;
+    }
+    if (outcome.alreadyKnown) {
+        note_error(outcome,
+                   _com_error(E_FAIL, kRegistrationSource,
+                              "The address " + outcome.address +
+                                  " is in the suite's server list (tblServers): the machine must be removed in the "
+                                  "suite itself; nothing was removed."),
+                   RegistrationStep::Check);
+        return;
+    }
+    try {
+        outcome.computerName = ReadComputerName();
+        long removed = 0;
+        connection.Execute(kDeleteStatement, {outcome.address, outcome.computerName}, 0, &removed);
+        outcome.rowsRemoved = removed;
+        outcome.result = 1;
+    } catch (const _com_error& e) {
+        note_error(outcome, e, RegistrationStep::Insert);
+    }
+}
+
+enum class Mode { Register, Unregister };
+
+void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& options, Mode mode) {
     CComScope com; // apartment-threaded for the span of the call; uninitialised on every path
 
     outcome.result = 0;
     outcome.errorText.clear();
 
-    CString connectionString = GetConnectionString();
-    WipeOnExit wipeConnectionString(connectionString);
+    const SecretText connectionString = GetConnectionString();
     if (connectionString.empty())
         return;
 
     ado::Connection connection;
-    if (connect(connection, connectionString, outcome)) {
-        outcome.address = GetLocalIPAddress();
-        outcome.alreadyKnown = address_is_known(connection, outcome);
-        if (!outcome.alreadyKnown)
-            insert_machine(connection, outcome, options);
+    if (connect(connection, connectionString.Text(), outcome) && find_address(options, outcome)) {
+        if (mode == Mode::Unregister) {
+            remove_machine(connection, outcome);
+        } else {
+            outcome.alreadyKnown = address_is_known(connection, outcome);
+            if (!outcome.alreadyKnown)
+                insert_machine(connection, outcome, options);
+        }
     }
     disconnect(connection, outcome);
 }
 
-} // namespace
-
-RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options) {
+RegistrationOutcome run_detailed(const RegistrationOptions& options, Mode mode) {
     RegistrationOutcome outcome;
     // Every database error is caught in the block that meets it; only a failure outside the data objects gets here.
     // The database objects and the COM initialisation have been released on the way out.
@@ -160,7 +186,7 @@ RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options) 
         }
     };
     try {
-        run_registration(outcome, options);
+        run_registration(outcome, options, mode);
     } catch (const _com_error& e) {
         report(e);
     } catch (const std::bad_alloc&) {
@@ -169,6 +195,20 @@ RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options) 
         report(_com_error(E_UNEXPECTED));
     }
     return outcome;
+}
+
+} // namespace
+
+CString NoUsableAddressText() {
+    return GetComErrorText(_com_error(E_FAIL, kRegistrationSource, NoUsableAddressDescription()));
+}
+
+RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options) {
+    return run_detailed(options, Mode::Register);
+}
+
+RegistrationOutcome UnregisterMachineDetailed(const RegistrationOptions& options) {
+    return run_detailed(options, Mode::Unregister);
 }
 
 int RegisterMachine(char* errorText, std::size_t errorTextSize) {

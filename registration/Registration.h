@@ -1,6 +1,7 @@
 // Entering this machine into the suite's server list.
 #pragma once
 
+#include "common/Secret.h"
 #include "common/Text.h"
 #include "platform/data/ComError.h"
 
@@ -13,8 +14,10 @@ inline constexpr std::size_t kErrorTextSize = 512;
 // The provider name of the newest installed SQL Server client driver ("SQLNCLI11", "SQLNCLI10", "SQLNCLI"), else
 // "SQLOLEDB".
 CString GetProviderName();
-// "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;" from the stored settings, the password decrypted.
-CString GetConnectionString();
+// "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;" from the stored settings, the password decrypted. A value
+// that the connection-string parser would otherwise read back differently is quoted (ado::QuoteConnectionStringValue);
+// every other value stands as stored. The text holds the password: it is wiped when the result goes away.
+SecretText GetConnectionString();
 // The machine's address text: the first IPv4 address of a statically configured adapter of a qualifying type, else
 // the first such IPv6 address, else the empty text.
 CString GetLocalIPAddress();
@@ -24,10 +27,6 @@ CString GetComErrorText(const _com_error& e);
 // a zero-terminated error text on return, cut to fit without splitting a character.
 int RegisterMachine(char* errorText, std::size_t errorTextSize = kErrorTextSize);
 
-// A connection-string value as GetConnectionString writes it: unchanged when it can stand bare, else in braces
-// with each '}' doubled. A value needs braces when it contains ';', starts with '{' or '"', or starts or ends with
-// a blank; the connection-string parser of the data objects reads every such value back exactly.
-CString QuoteConnectionStringValue(const CString& value);
 // Copies text into the area (areaSize bytes) with a terminating zero, cut to fit: a text longer than areaSize - 1
 // bytes loses its tail, never part of a UTF-8 character. Does nothing when the area is null or has no room.
 void CopyErrorText(const CString& text, char* area, std::size_t areaSize);
@@ -37,7 +36,8 @@ enum class RegistrationStep {
     None,       // no error
     Connect,    // creating the Connection object or opening it
     Check,      // the two duplicate checks (creating the Recordset object included)
-    Insert,     // reading the computer name and inserting the row
+    Address,    // no usable address to register (none found, or an empty one given)
+    Insert,     // reading the computer name and inserting the row (or, unregistering, deleting it)
     Disconnect, // reading the connection's State or closing it
     Internal,   // a failure outside the data objects (memory)
 };
@@ -46,6 +46,9 @@ struct RegistrationOptions {
     // false: everything up to the insert runs (the connection, both checks, the computer name), but no row is
     // written; outcome.rowInserted stays false and the result is that of the checks.
     bool insertWhenNew = true;
+    // The address to register (or unregister) instead of GetLocalIPAddress's, e.g. on a machine whose addresses all
+    // come from a configuration server. Used as given; an empty one is "no usable address".
+    std::optional<CString> address;
 };
 
 // Everything one registration found out. RegisterMachine reports result and errorText of it.
@@ -55,13 +58,26 @@ struct RegistrationOutcome {
     std::optional<_com_error> lastError; // the error errorText was made from (HRESULT, SQLSTATE, source...)
     RegistrationStep lastErrorStep = RegistrationStep::None;
     bool connected = false;    // Open succeeded
-    bool alreadyKnown = false; // a check found the address
+    bool alreadyKnown = false; // a check found the address (unregistering: it is in tblServers)
     bool rowInserted = false;  // the insert ran and succeeded
+    long rowsRemoved = 0;      // unregistering: the rows the delete removed (0: the machine was not registered)
     CString address;           // the address text used (possibly empty); set once connected
     CString computerName;      // the computer name used; set when the insert step is reached
     CString driverName;        // the ODBC driver the connection used; set once connected
     CString connectionTarget;  // the ODBC connection string it mapped to, password shown as "***"
 };
 
-// The registration transaction with its full outcome. Never throws; COM is balanced on return.
+// The text (in the "%s Error %ld%s%s" form) of a registration that found no usable address.
+CString NoUsableAddressText();
+
+// The registration transaction with its full outcome. Never throws; COM is balanced on return. With no usable
+// address (GetLocalIPAddress gives the empty text, or options.address is empty) nothing is checked or inserted: the
+// result is 0 with NoUsableAddressText(), step Address.
 RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options = {});
+
+// Takes the machine out of tblRegisteredServers, with the same connection, address rules, time limits and outcome
+// reporting as RegisterMachineDetailed (options.insertWhenNew is not used). An address found in tblServers belongs to
+// the suite's own server list: nothing is deleted and the result is 0 with a text saying it must be removed in the
+// suite (alreadyKnown set). Else the rows with this address and computer name are deleted: result 1, rowsRemoved
+// their number (0: the machine was not registered).
+RegistrationOutcome UnregisterMachineDetailed(const RegistrationOptions& options = {});

@@ -1,17 +1,15 @@
 #include "platform/data/Ado.h"
 #include "platform/data/ErrorAdvice.h"
 
-#include "platform/data/AdoTesting.h"
 #include "platform/data/ConnectionString.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
 
+#include "common/Secret.h"
+
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <mutex>
 #include <new>
 #include <optional>
 
@@ -27,56 +25,6 @@ const CString kRecordsetSource = "ADODB.Recordset";
 
 // The instance lookup gets at most this share of the login limit.
 constexpr std::chrono::seconds kBrowserBudget{5};
-
-struct Fault {
-    bool armed = false;
-    HRESULT hr = E_FAIL;
-    bool withErrorInfo = true;
-};
-constexpr std::size_t kOperationCount = static_cast<std::size_t>(testing::Operation::RecordsetClose) + 1;
-std::mutex fault_mutex;
-std::array<Fault, kOperationCount> faults;
-std::atomic<bool> any_fault{false};
-
-const char* operation_name(testing::Operation operation) {
-    switch (operation) {
-    case testing::Operation::ConnectionCreate:
-        return "Connection create";
-    case testing::Operation::ConnectionOpen:
-        return "Connection Open";
-    case testing::Operation::ConnectionExecute:
-        return "Connection Execute";
-    case testing::Operation::ConnectionGetState:
-        return "Connection State";
-    case testing::Operation::ConnectionClose:
-        return "Connection Close";
-    case testing::Operation::RecordsetCreate:
-        return "Recordset create";
-    case testing::Operation::RecordsetOpen:
-        return "Recordset Open";
-    case testing::Operation::RecordsetEOF:
-        return "Recordset EOF";
-    case testing::Operation::RecordsetClose:
-        return "Recordset Close";
-    }
-    return "?";
-}
-
-std::optional<Fault> armed_fault(testing::Operation operation) {
-    if (!any_fault.load(std::memory_order_relaxed))
-        return std::nullopt;
-    std::lock_guard lock(fault_mutex);
-    const Fault& fault = faults[static_cast<std::size_t>(operation)];
-    return fault.armed ? std::optional<Fault>(fault) : std::nullopt;
-}
-
-void raise_injected(testing::Operation operation, const CString& source) {
-    if (std::optional<Fault> fault = armed_fault(operation)) {
-        if (!fault->withErrorInfo)
-            throw _com_error(fault->hr);
-        throw _com_error(fault->hr, source, CString("Injected fault: ") + operation_name(operation));
-    }
-}
 
 // Binds each text as one character input parameter; the texts must outlive the execution.
 void bind_parameters(const odbc::StmtHandle& stmt, const std::vector<CString>& parameters, std::vector<SQLLEN>& lengths,
@@ -104,23 +52,6 @@ void execute(const odbc::StmtHandle& stmt, const CString& text, const std::vecto
 
 } // namespace
 
-namespace testing {
-void InjectFault(Operation operation, HRESULT hr, bool withErrorInfo) {
-    std::lock_guard lock(fault_mutex);
-    faults[static_cast<std::size_t>(operation)] = Fault{true, hr, withErrorInfo};
-    any_fault = true;
-}
-void ClearFault(Operation operation) {
-    std::lock_guard lock(fault_mutex);
-    faults[static_cast<std::size_t>(operation)] = Fault{};
-}
-void ClearAllFaults() {
-    std::lock_guard lock(fault_mutex);
-    faults.fill(Fault{});
-    any_fault = false;
-}
-} // namespace testing
-
 // The settings a connection was opened with, as the cause sentences of its errors name them (never the password).
 struct ConnectionContext {
     CString server;
@@ -128,25 +59,25 @@ struct ConnectionContext {
     CString login;
 };
 
-// The driver's error with the sentence that names its cause and the setting to check put before its description.
-// Errors without error information (a missing object) are not the driver's and stay as they are.
+// The error with the sentence that names its cause (classified when the error was raised) and the setting to check
+// put before its description. This is the one place that sentence is added, for every error the objects raise from
+// a driver or the mapping. Errors without error information (a missing object) stay as they are.
 _com_error with_cause(const _com_error& e, const ConnectionContext& context) {
     const std::optional<CString> source = e.Source();
     const std::optional<CString> description = e.Description();
     if (!source || !description)
         return e;
-    CString described =
-        DescriptionWithCause(e.SqlState(), e.Error(), context.server, context.database, context.login, *description);
+    CString described = DescriptionWithCause(e.Cause(), context.server, context.database, context.login, *description);
     if (described == *description)
         return e;
-    return _com_error(e.Error(), *source, std::move(described), e.SqlState());
+    return _com_error(e.Error(), *source, std::move(described), e.SqlState(), e.NativeError(), e.Cause());
 }
 
 // One ODBC connection; shared with the recordsets opened on it, so that its handles outlive their statements. A
 // connection that closes first frees the statements still open on it (their recordsets read as closed), as the
 // driver manager would otherwise free them behind the recordsets' backs.
 struct Session {
-    odbc::EnvHandle env;
+    std::shared_ptr<odbc::EnvHandle> env; // declared first: freed after the connection handle
     odbc::DbcHandle dbc;
     bool connected = false;
     CString source; // "ODBC driver <name>": the error source for everything the driver reports
@@ -168,6 +99,7 @@ struct Session {
 
 class ConnectionImpl {
 public:
+    std::shared_ptr<odbc::EnvHandle> env; // allocated when the object is created
     std::shared_ptr<Session> session;
     CString mapped;
     CString driverName;
@@ -191,10 +123,16 @@ Connection::~Connection() {
 
 HRESULT Connection::CreateInstance() {
     Release();
-    if (std::optional<Fault> fault = armed_fault(testing::Operation::ConnectionCreate))
-        return fault->hr;
-    m_impl.reset(new (std::nothrow) ConnectionImpl);
-    return m_impl ? S_OK : E_OUTOFMEMORY;
+    try {
+        auto impl = std::make_unique<ConnectionImpl>();
+        impl->env = std::make_shared<odbc::EnvHandle>(odbc::NewEnvironment());
+        m_impl = std::move(impl);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const _com_error& e) {
+        return e.Error();
+    }
 }
 
 void Connection::Release() noexcept {
@@ -203,63 +141,77 @@ void Connection::Release() noexcept {
 
 namespace {
 
-void open_session(ConnectionImpl& impl, ConnectionOptions& options, CString& secret, const ConnectionContext& context,
-                  std::chrono::steady_clock::time_point started) {
+// What the mapping needs to know of the machine's ODBC configuration. When Server names a data source, that one
+// source and its driver's library are all that is read; the drivers are listed only when it names none.
+OdbcCatalog read_catalog(const odbc::EnvHandle& env, const CString& server) {
+    OdbcCatalog catalog;
+    if (std::optional<odbc::DataSourceInfo> source = odbc::FindDataSource(env, server)) {
+        catalog.drivers.push_back({source->driver, odbc::DriverAttribute(source->driver, "Driver")});
+        catalog.dataSources.push_back({std::move(source->name), std::move(source->driver)});
+        return catalog;
+    }
+    for (auto& driver : odbc::ListDrivers(env))
+        catalog.drivers.push_back({std::move(driver.name), std::move(driver.library)});
+    return catalog;
+}
+
+// Asks the SQL Server Browser for the instance's port and points the connection at the address that answered.
+void resolve_instance(OdbcTarget& target, CString& mapped, const CString& source) {
+    const SqlServerInstance instance =
+        LookupSqlServerInstance(*target.browserHost, target.browserInstance, kBrowserBudget, source);
+    const CString server =
+        "SERVER=" + QuoteConnectionStringValue(instance.address) + ";PORT=" + std::to_string(instance.port) + ";";
+    target.connectionString.Append(server);
+    mapped += server;
+}
+
+// The login limit, less what the instance lookup already used.
+void apply_login_limit(const odbc::DbcHandle& dbc, std::chrono::steady_clock::time_point started) {
+    const auto spent = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+    const SQLULEN loginTimeout = static_cast<SQLULEN>(std::max<long long>(1, kLoginTimeoutSeconds - spent.count()));
+    SQLSetConnectAttr(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout), 0);
+}
+
+// Connects; the driver's error names a missing SQLite file, which the driver itself reports as "connect failed".
+void connect(Session& session, const OdbcTarget& target, const SecretText& secret) {
+    const SQLRETURN rc =
+        SQLDriverConnect(session.dbc.get(), nullptr,
+                         reinterpret_cast<SQLCHAR*>(const_cast<char*>(target.connectionString.Text().c_str())), SQL_NTS,
+                         nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (SQL_SUCCEEDED(rc)) {
+        session.connected = true;
+        return;
+    }
+    _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session.dbc.get()), session.source,
+                                       "Connecting", secret.Text());
+    if (target.fileDatabase) {
+        const CString file = odbc::DataSourceAttribute(target.dataSource, "Database");
+        std::error_code ignored;
+        if (!file.empty() && !std::filesystem::exists(file, ignored))
+            error = _com_error(error.Error(), *error.Source(),
+                               *error.Description() + "; the database file " + file + " does not exist",
+                               error.SqlState(), error.NativeError(), DataErrorCause::DatabaseMissing);
+    }
+    throw error;
+}
+
+void open_session(ConnectionImpl& impl, ConnectionOptions& options, const SecretText& secret,
+                  const ConnectionContext& context, std::chrono::steady_clock::time_point started) {
     auto session = std::make_shared<Session>();
     session->context = context;
-    session->env = odbc::NewEnvironment();
-    OdbcCatalog catalog;
-    for (auto& driver : odbc::ListDrivers(session->env))
-        catalog.drivers.push_back({std::move(driver.name), std::move(driver.library)});
-    for (auto& source : odbc::ListDataSources(session->env))
-        catalog.dataSources.push_back({std::move(source.name), std::move(source.driver)});
-    OdbcTarget target = MapToOdbc(options, catalog);
+    session->env = impl.env;
+    OdbcTarget target = MapToOdbc(options, read_catalog(*impl.env, context.server));
     options.Wipe();
     session->source = "ODBC driver " + target.driverName;
     impl.mapped = target.displayString;
     impl.driverName = target.driverName;
 
-    struct WipeOnExit {
-        CString& a;
-        CString& b;
-        ~WipeOnExit() {
-            odbc::Wipe(a);
-            odbc::Wipe(b);
-        }
-    } wipe{target.connectionString, secret};
+    if (target.browserHost)
+        resolve_instance(target, impl.mapped, session->source);
 
-    if (target.browserHost) {
-        const unsigned short port =
-            LookupSqlServerInstance(*target.browserHost, target.browserInstance, kBrowserBudget, session->source);
-        const CString server = "SERVER=" + QuoteOdbcValue(*target.browserHost) + ";PORT=" + std::to_string(port) + ";";
-        target.connectionString += server;
-        impl.mapped += server;
-    }
-
-    session->dbc = odbc::NewConnection(session->env);
-    // What the instance lookup used counts against the login limit.
-    const auto spent = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
-    const SQLULEN loginTimeout = static_cast<SQLULEN>(std::max<long long>(1, kLoginTimeoutSeconds - spent.count()));
-    SQLSetConnectAttr(session->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout), 0);
-
-    const SQLRETURN rc =
-        SQLDriverConnect(session->dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(target.connectionString.data()),
-                         SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(rc)) {
-        _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session->dbc.get()), session->source,
-                                           "Connecting", secret);
-        // The SQLite driver says only "connect failed" for a database file that is not there (NoCreat=1).
-        if (target.fileDatabase) {
-            const CString file = odbc::DataSourceAttribute(target.dataSource, "Database");
-            std::error_code ignored;
-            if (!file.empty() && !std::filesystem::exists(file, ignored))
-                error = _com_error(error.Error(), *error.Source(),
-                                   *error.Description() + "; the database file " + file + " does not exist",
-                                   error.SqlState());
-        }
-        throw error;
-    }
-    session->connected = true;
+    session->dbc = odbc::NewConnection(*session->env);
+    apply_login_limit(session->dbc, started);
+    connect(*session, target, secret);
     impl.session = std::move(session);
 }
 
@@ -268,13 +220,12 @@ void open_session(ConnectionImpl& impl, ConnectionOptions& options, CString& sec
 void Connection::Open(const CString& connectionString, const CString& userId, const CString& password, long) {
     if (!m_impl)
         throw _com_error(E_POINTER);
-    raise_injected(testing::Operation::ConnectionOpen, kConnectionSource);
     if (m_impl->IsOpen())
         throw _com_error(kObjectOpen, kConnectionSource, "Operation is not allowed when the object is open.");
 
     const auto started = std::chrono::steady_clock::now();
     ConnectionOptions options = ConnectionOptions::Parse(connectionString);
-    CString secret = password.empty() ? options.GetOr("PWD") : password;
+    const SecretText secret(password.empty() ? options.GetOr("PWD") : password);
     if (!userId.empty())
         options.Set("UID", userId);
     if (!password.empty())
@@ -288,15 +239,21 @@ void Connection::Open(const CString& connectionString, const CString& userId, co
     }
 }
 
-void Connection::Execute(const CString& commandText, const std::vector<CString>& parameters, long) {
+void Connection::Execute(const CString& commandText, const std::vector<CString>& parameters, long,
+                         long* recordsAffected) {
     if (!m_impl)
         throw _com_error(E_POINTER);
-    raise_injected(testing::Operation::ConnectionExecute, kConnectionSource);
     if (!m_impl->IsOpen())
         throw _com_error(kObjectClosed, kConnectionSource, "Operation is not allowed when the object is closed.");
     try {
         odbc::StmtHandle stmt = odbc::NewStatement(m_impl->session->dbc, m_impl->session->source);
         execute(stmt, commandText, parameters, m_impl->session->source);
+        if (recordsAffected != nullptr) {
+            SQLLEN rows = 0;
+            odbc::Check(SQLRowCount(stmt.get(), &rows), SQL_HANDLE_STMT, stmt.get(), m_impl->session->source,
+                        "Counting the rows");
+            *recordsAffected = static_cast<long>(std::max<SQLLEN>(rows, 0));
+        }
     } catch (const _com_error& e) {
         throw with_cause(e, m_impl->session->context);
     }
@@ -305,21 +262,23 @@ void Connection::Execute(const CString& commandText, const std::vector<CString>&
 long Connection::GetState() {
     if (!m_impl)
         throw _com_error(E_POINTER);
-    raise_injected(testing::Operation::ConnectionGetState, kConnectionSource);
     return m_impl->IsOpen() ? adStateOpen : adStateClosed;
 }
 
 void Connection::Close() {
     if (!m_impl)
         throw _com_error(E_POINTER);
-    raise_injected(testing::Operation::ConnectionClose, kConnectionSource);
     if (!m_impl->IsOpen())
         throw _com_error(kObjectClosed, kConnectionSource, "Operation is not allowed when the object is closed.");
     std::shared_ptr<Session> session = std::move(m_impl->session);
     session->FreeStatements();
     session->connected = false;
-    odbc::Check(SQLDisconnect(session->dbc.get()), SQL_HANDLE_DBC, session->dbc.get(), session->source,
-                "Disconnecting");
+    try {
+        odbc::Check(SQLDisconnect(session->dbc.get()), SQL_HANDLE_DBC, session->dbc.get(), session->source,
+                    "Disconnecting");
+    } catch (const _com_error& e) {
+        throw with_cause(e, session->context);
+    }
 }
 
 CString Connection::MappedConnectionString() const {
@@ -336,8 +295,6 @@ Recordset::~Recordset() {
 
 HRESULT Recordset::CreateInstance() {
     Release();
-    if (std::optional<Fault> fault = armed_fault(testing::Operation::RecordsetCreate))
-        return fault->hr;
     m_impl.reset(new (std::nothrow) RecordsetImpl);
     return m_impl ? S_OK : E_OUTOFMEMORY;
 }
@@ -350,7 +307,6 @@ void Recordset::Open(const CString& source, const std::vector<CString>& paramete
                      int, long) {
     if (!m_impl)
         throw _com_error(E_POINTER);
-    raise_injected(testing::Operation::RecordsetOpen, kRecordsetSource);
     if (m_impl->IsOpen())
         throw _com_error(kObjectOpen, kRecordsetSource, "Operation is not allowed when the object is open.");
     if (!activeConnection.m_impl || !activeConnection.m_impl->IsOpen())
@@ -387,7 +343,6 @@ void Recordset::Open(const CString& source, const std::vector<CString>& paramete
 bool Recordset::IsEOF() {
     if (!m_impl)
         throw _com_error(E_POINTER);
-    raise_injected(testing::Operation::RecordsetEOF, kRecordsetSource);
     if (!m_impl->IsOpen())
         throw _com_error(kObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
     return m_impl->eof;
@@ -396,7 +351,6 @@ bool Recordset::IsEOF() {
 void Recordset::Close() {
     if (!m_impl)
         throw _com_error(E_POINTER);
-    raise_injected(testing::Operation::RecordsetClose, kRecordsetSource);
     if (!m_impl->IsOpen())
         throw _com_error(kObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
     m_impl->stmt.reset();

@@ -1,8 +1,9 @@
 // The Connection and Recordset objects the registration uses, over ODBC (unixODBC).
 //
-// Every failing call throws _com_error. A call through an object that was never created (or was released) throws
-// _com_error(E_POINTER) without error information. Statements take their values as bound parameters: each "?" in
-// the text is one parameter, bound as a character value in order.
+// Every failing call throws _com_error; an error from the driver or the mapping carries its classified cause and
+// has the sentence naming that cause and the setting to check before the driver's text. A call through an object that
+// was never created (or was released) throws _com_error(E_POINTER) without error information. Statements take their
+// values as bound parameters: each "?" in the text is one parameter, bound as a character value in order.
 #pragma once
 
 #include "common/Text.h"
@@ -33,7 +34,7 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Creates the object. A failure leaves no object and is reported only by the HRESULT.
+    // Creates the object with its ODBC environment. A failure leaves no object and is reported only by the HRESULT.
     HRESULT CreateInstance();
     bool Exists() const noexcept { return m_impl != nullptr; }
     // Releases the object (closing an open connection without reporting errors).
@@ -41,8 +42,9 @@ public:
 
     // Parses the connection string ("Provider=...; Server=...; Database=...; UID=...; PWD=...;") and connects.
     void Open(const CString& connectionString, const CString& userId, const CString& password, long options);
-    // Runs a statement that returns no rows.
-    void Execute(const CString& commandText, const std::vector<CString>& parameters, long options);
+    // Runs a statement that returns no rows; recordsAffected, when given, receives the number of rows it changed.
+    void Execute(const CString& commandText, const std::vector<CString>& parameters, long options,
+                 long* recordsAffected = nullptr);
     long GetState();
     void Close();
 

@@ -1,18 +1,36 @@
 // The error every failing data-object call raises: an HRESULT and, when the failing object supplies it, error
-// information with a source and a description.
+// information with a source and a description. Errors the data layer raises from a driver's diagnostics also carry
+// what they were classified from (SQLSTATE, native error) and the cause, named once when the error is raised, so that
+// callers never need to read the formatted description again.
 #pragma once
 
 #include "common/Text.h"
 #include "platform/win32/Win32.h"
 
+#include <cstdint>
 #include <optional>
+
+// The plain cause of a data-object failure.
+enum class DataErrorCause {
+    Other,             // nothing more specific is known
+    ServerUnreachable, // connection refused, no route, the connection failed
+    ServerTimedOut,    // the server did not answer within the time limit (at login or during a statement)
+    ServerUnknown,     // the server name does not resolve
+    LoginRefused,      // wrong login or password (an empty one included), or the server does not accept this login
+    DatabaseMissing,   // the database does not exist (or, for a file database, cannot be opened)
+    TableMissing,      // a table the statements use does not exist
+    PermissionDenied,  // the login may not connect to the database or run the statement; a read-only database
+    DriverMissing,     // no ODBC driver or data source for the connection
+    SettingUnusable,   // a setting holds a value the driver in use cannot carry; the description names the setting
+};
 
 class _com_error {
 public:
     explicit _com_error(HRESULT hr) noexcept : m_hresult(hr) {}
-    _com_error(HRESULT hr, CString source, CString description, CString sqlState = {})
+    _com_error(HRESULT hr, CString source, CString description, CString sqlState = {}, std::int32_t nativeError = 0,
+               DataErrorCause cause = DataErrorCause::Other)
         : m_hresult(hr), m_hasErrorInfo(true), m_source(std::move(source)), m_description(std::move(description)),
-          m_sqlState(std::move(sqlState)) {}
+          m_sqlState(std::move(sqlState)), m_nativeError(nativeError), m_cause(cause) {}
 
     HRESULT Error() const noexcept { return m_hresult; }
     // Source and description of the error information; nullopt when there is none.
@@ -21,11 +39,15 @@ public:
         return m_hasErrorInfo ? std::optional<CString>(m_description) : std::nullopt;
     }
     // The system message for the HRESULT, looked up on first use and kept: the message table's text with one
-    // trailing "\n" (and a "\r" before it) removed, else "IDispatch error #%d" for 0x80040201..0x8004FFFF, else
-    // "Unknown error 0x%0lX".
+    // trailing "\n" (and a "\r" before it) removed when the text is longer than one character, else "IDispatch error
+    // #%d" for 0x80040201..0x8004FFFF, else "Unknown error 0x%0lX".
     const char* ErrorMessage() const;
-    // SQLSTATE of the diagnostic record the HRESULT was derived from; empty when the error did not come from ODBC.
+    // SQLSTATE of the diagnostic record the error was classified from; empty when the error did not come from ODBC.
     const CString& SqlState() const noexcept { return m_sqlState; }
+    // The driver's native error code of that record; 0 when none.
+    std::int32_t NativeError() const noexcept { return m_nativeError; }
+    // The cause named when the error was raised; Other for errors that carry none (a missing object among them).
+    DataErrorCause Cause() const noexcept { return m_cause; }
 
 private:
     HRESULT m_hresult;
@@ -33,5 +55,7 @@ private:
     CString m_source;
     CString m_description;
     CString m_sqlState;
+    std::int32_t m_nativeError = 0;
+    DataErrorCause m_cause = DataErrorCause::Other;
     mutable std::optional<CString> m_message;
 };

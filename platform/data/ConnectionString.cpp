@@ -1,9 +1,8 @@
 #include "platform/data/ConnectionString.h"
 
-#include "platform/data/Odbc.h"
-
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <strings.h>
 #include <tuple>
 
@@ -61,12 +60,12 @@ public:
     CString Render(bool showSecrets) const {
         CString text;
         for (const auto& [keyword, value, secret] : m_parts)
-            text += keyword + "=" + (secret && !showSecrets ? CString("***") : QuoteOdbcValue(value)) + ";";
+            text += keyword + "=" + (secret && !showSecrets ? CString("***") : QuoteConnectionStringValue(value)) + ";";
         return text;
     }
     ~OdbcStringBuilder() {
         for (auto& part : m_parts)
-            odbc::Wipe(std::get<1>(part));
+            WipeText(std::get<1>(part));
     }
 
 private:
@@ -75,17 +74,34 @@ private:
 
 void add_credentials(OdbcStringBuilder& builder, const ConnectionOptions& options) {
     CString user = options.GetOr("UID");
-    CString password = options.GetOr("PWD");
+    SecretText password(options.GetOr("PWD"));
     if (!user.empty())
         builder.Add("UID", user);
     if (!password.empty())
-        builder.Add("PWD", password, true);
-    odbc::Wipe(password);
+        builder.Add("PWD", password.Text(), true);
 }
 
 void finish(OdbcTarget& target, const OdbcStringBuilder& builder) {
-    target.connectionString = builder.Render(true);
+    target.connectionString = SecretText(builder.Render(true));
     target.displayString = builder.Render(false);
+}
+
+// Refuses a value FreeTDS would misread (see MapToOdbc): it is never sent, and never named in the error.
+void refuse_what_freetds_misreads(std::initializer_list<std::string_view> settings,
+                                  std::initializer_list<const CString*> values) {
+    auto setting = settings.begin();
+    for (const CString* value : values) {
+        const std::string_view name = *setting++;
+        if (value->find_first_of(std::string_view("}\0", 2)) == CString::npos)
+            continue;
+        const char* what = value->find('}') != CString::npos ? "'}'" : "a NUL character";
+        throw _com_error(kBadInitString, kAdoSource,
+                         CString(name) + " contains " + what +
+                             ", which the FreeTDS ODBC driver cannot be given safely; nothing was sent to the server. "
+                             "Check " +
+                             CString(name) + ".",
+                         {}, 0, DataErrorCause::SettingUnusable);
+    }
 }
 
 } // namespace
@@ -122,13 +138,13 @@ ConnectionOptions ConnectionOptions::Parse(std::string_view text) {
                 value += text[at];
             }
             if (!closed) {
-                odbc::Wipe(value);
+                WipeText(value);
                 throw_malformed(keyword, "an unterminated quote");
             }
             while (at < text.size() && is_blank(text[at]))
                 ++at;
             if (at < text.size() && text[at] != ';') {
-                odbc::Wipe(value);
+                WipeText(value);
                 throw_malformed(keyword, "text after the closing quote");
             }
             ++at;
@@ -159,7 +175,7 @@ CString ConnectionOptions::GetOr(std::string_view keyword, CString fallback) con
 void ConnectionOptions::Set(std::string_view keyword, CString value) {
     for (auto& part : m_parts)
         if (equals_nocase(part.first, keyword)) {
-            odbc::Wipe(part.second);
+            WipeText(part.second);
             part.second = std::move(value);
             return;
         }
@@ -168,13 +184,13 @@ void ConnectionOptions::Set(std::string_view keyword, CString value) {
 
 void ConnectionOptions::Wipe() noexcept {
     for (auto& part : m_parts)
-        odbc::Wipe(part.second);
+        WipeText(part.second);
     m_parts.clear();
 }
 
-CString QuoteOdbcValue(std::string_view value) {
+CString QuoteConnectionStringValue(std::string_view value) {
     const bool bare = value.find_first_of(";{}") == std::string_view::npos &&
-                      (value.empty() || (!is_blank(value.front()) && !is_blank(value.back())));
+                      (value.empty() || (value.front() != '"' && !is_blank(value.front()) && !is_blank(value.back())));
     if (bare)
         return CString(value);
     CString quoted = "{";
@@ -202,6 +218,13 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
                                    [&](const auto& d) { return equals_nocase(d.name, dsn->driver); });
         target.fileDatabase = contains_nocase(dsn->driver, "sqlite") ||
                               (driver != catalog.drivers.end() && contains_nocase(driver->library, "sqlite"));
+        if (equals_nocase(dsn->driver, "FreeTDS") ||
+            (driver != catalog.drivers.end() && contains_nocase(driver->library, "tdsodbc"))) {
+            const CString user = options.GetOr("UID");
+            const SecretText password(options.GetOr("PWD"));
+            refuse_what_freetds_misreads({"Database Name", "Database Login", "Database Password"},
+                                         {&database, &user, &password.Text()});
+        }
         builder.Add("DSN", dsn->name);
         add_credentials(builder, options);
         if (target.fileDatabase)
@@ -219,7 +242,8 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         throw _com_error(kProviderNotFound, kAdoSource,
                          "Provider \"" + provider +
                              "\" cannot be found: it is not a SQL Server provider, and Server \"" + server +
-                             "\" names no ODBC data source (define one in odbc.ini, Debian package unixodbc)");
+                             "\" names no ODBC data source (define one in odbc.ini, Debian package unixodbc)",
+                         {}, 0, DataErrorCause::DriverMissing);
 
     const std::array<std::string_view, 4> preference{sqlServer->driverKey, "ODBC Driver 18 for SQL Server",
                                                      "ODBC Driver 17 for SQL Server", "FreeTDS"};
@@ -237,11 +261,18 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         throw _com_error(kProviderNotFound, kAdoSource,
                          "Provider " + provider +
                              " cannot be found: no SQL Server ODBC driver is installed (install the Debian package "
-                             "tdsodbc)");
+                             "tdsodbc)",
+                         {}, 0, DataErrorCause::DriverMissing);
     target.driverName = chosen->name;
     builder.Add("DRIVER", chosen->name);
 
     const bool freeTds = equals_nocase(chosen->name, "FreeTDS") || contains_nocase(chosen->library, "tdsodbc");
+    if (freeTds) {
+        const CString user = options.GetOr("UID");
+        const SecretText password(options.GetOr("PWD"));
+        refuse_what_freetds_misreads({"Database Server Name", "Database Name", "Database Login", "Database Password"},
+                                     {&server, &database, &user, &password.Text()});
+    }
     if (!freeTds) {
         builder.Add("SERVER", server);
     } else {

@@ -3,11 +3,11 @@
 // Syntax: "keyword=value" parts separated by ';'. Keywords compare case-insensitively; blanks around a keyword are
 // ignored. A value is taken literally up to the next ';' (blanks included), unless it starts with '{' or '"': then
 // it is quoted, "{...}" with each '}' inside written "}}", or "\"...\"" with each '"' inside written "\"\"", and it
-// ends at the closing quote (blanks may follow before the ';'). So a writer quotes exactly the values that contain
-// ';' or start with '{' or '"'; every other value is written as it stands. A later part with the same keyword
-// replaces an earlier one.
+// ends at the closing quote (blanks may follow before the ';'). A later part with the same keyword replaces an
+// earlier one. QuoteConnectionStringValue writes values that this parser and the ODBC drivers both read back whole.
 #pragma once
 
+#include "common/Secret.h"
 #include "common/Text.h"
 #include "platform/data/ComError.h"
 
@@ -27,7 +27,7 @@ public:
     CString GetOr(std::string_view keyword, CString fallback = {}) const;
     // Sets the keyword's value (replacing an earlier one).
     void Set(std::string_view keyword, CString value);
-    // Overwrites every value (the password among them) in memory.
+    // Wipes every value (the password among them) and forgets them.
     void Wipe() noexcept;
     ~ConnectionOptions() { Wipe(); }
     ConnectionOptions() = default;
@@ -38,8 +38,11 @@ private:
     std::vector<std::pair<CString, CString>> m_parts;
 };
 
-// A value as an ODBC connection string carries it: unchanged when it is safe bare, else in braces with '}' doubled.
-CString QuoteOdbcValue(std::string_view value);
+// The one quoting of a connection-string value, for the registration's string and for the ODBC string alike: the
+// value unchanged when it can stand bare, else in braces with each '}' doubled. A value needs braces when it
+// contains ';', '{' or '}', starts with '"', or starts or ends with a blank; ConnectionOptions::Parse and the ODBC
+// drivers that honour "}}" read every such value back exactly (FreeTDS does not: see MapToOdbc).
+CString QuoteConnectionStringValue(std::string_view value);
 
 // What the mapping needs to know about the machine's ODBC configuration.
 struct OdbcCatalog {
@@ -57,11 +60,11 @@ struct OdbcCatalog {
 
 // The ODBC side of one Open.
 struct OdbcTarget {
-    CString connectionString;  // for SQLDriverConnect; holds the password
-    CString displayString;     // the same with the password shown as "***"
-    CString driverName;        // odbcinst name of the driver in use (or the DSN's driver)
-    bool fileDatabase = false; // SQLite
-    CString dataSource;        // the data source's name when Server named one
+    SecretText connectionString; // for SQLDriverConnect; holds the password
+    CString displayString;       // the same with the password shown as "***"
+    CString driverName;          // odbcinst name of the driver in use (or the DSN's driver)
+    bool fileDatabase = false;   // SQLite
+    CString dataSource;          // the data source's name when Server named one
     // Set when Server named a SQL Server instance ("host\instance") that the driver cannot find within the time
     // limit on its own: the caller asks the SQL Server Browser for the instance's port and then appends
     // "SERVER=<host>;PORT=<port>;" to connectionString.
@@ -77,6 +80,10 @@ struct OdbcTarget {
 //    for SQL Server", else "ODBC Driver 17 for SQL Server", else FreeTDS; SERVER, DATABASE, UID, PWD, and for
 //    FreeTDS TDS_Version=7.4 (the login time limit only bounds a silent server with a pinned version) and PORT
 //    (1433 unless Server says "host,port"; "host\instance" goes through browserHost).
+// FreeTDS reads a braced value up to the first "};" and takes "}}" literally, so a value with '}' cannot reach it
+// intact (and could add keywords of its own); neither can a NUL. With FreeTDS as the driver (either way), such a
+// value is refused before anything is sent: _com_error 0x80040E73 with cause SettingUnusable, whose description names
+// the setting (Database Server Name, Database Name, Database Login, Database Password) and never the value.
 // Throws _com_error 0x800A0E7A (provider not found) naming the provider and the Debian package to install.
 OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalog);
 

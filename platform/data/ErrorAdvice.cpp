@@ -44,7 +44,17 @@ const char* unreachable_reason(const CString& text) {
 
 } // namespace
 
-DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CString& driverText) {
+NativeErrorKind NativeErrorKindOf(const CString& driver) {
+    const CString name = lower_ascii(driver);
+    if (contains_any(name, {"freetds", "sql server"}))
+        return NativeErrorKind::SqlServer;
+    if (contains_any(name, {"sqlite"}))
+        return NativeErrorKind::Sqlite;
+    return NativeErrorKind::Unknown;
+}
+
+DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CString& driverText,
+                                 std::int32_t nativeError, NativeErrorKind kind) {
     const CString text = lower_ascii(driverText);
     const CString state = [&] {
         CString s = sqlState;
@@ -53,23 +63,70 @@ DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CStr
         return s;
     }();
 
-    // The specific texts come first: psqlODBC wraps all of these in 08001.
-    if (state_is(state, {"28000", "28P01"}) || hr == kAuthenticationFailed ||
-        contains_any(text, {"password authentication failed", "login failed", "authentication failed",
-                            "no pg_hba.conf entry", "access denied for user"}))
+    // The SQLSTATEs that say what happened, whatever the driver.
+    if (state_is(state, {"28000", "28P01"}) || hr == kAuthenticationFailed)
         return DataErrorCause::LoginRefused;
-    if (state_is(state, {"3D000"}) || (contains_any(text, {"database \""}) && contains_any(text, {"does not exist"})) ||
+    if (state_is(state, {"3D000"}))
+        return DataErrorCause::DatabaseMissing;
+    if (state_is(state, {"42S02", "42P01"}) || hr == kNoSuchTable)
+        return DataErrorCause::TableMissing;
+    if (state_is(state, {"42501"}) || hr == kPermissionDenied)
+        return DataErrorCause::PermissionDenied;
+    // HYT00/HYT01: a time limit ran out; 57014: PostgreSQL cancelled the statement at its time limit.
+    if (state_is(state, {"HYT00", "HYT01", "57014"}))
+        return DataErrorCause::ServerTimedOut;
+    if (state_is(state, {"IM002", "IM003"}))
+        return DataErrorCause::DriverMissing;
+
+    // The native error, read as the driver that gave it means it.
+    if (kind == NativeErrorKind::SqlServer && nativeError != 0) {
+        switch (nativeError) {
+        case 18456: // login failed
+        case 18452: // login from an untrusted domain
+        case 18470: // account disabled
+        case 18487: // password expired
+        case 18488: // password must be changed
+            return DataErrorCause::LoginRefused;
+        case 4060: // cannot open the database requested by the login
+        case 911:  // database does not exist
+            return DataErrorCause::DatabaseMissing;
+        case 208: // invalid object name
+            return DataErrorCause::TableMissing;
+        case 229: // permission denied on the object
+        case 262: // permission denied in the database
+        case 916: // the login cannot access the database
+            return DataErrorCause::PermissionDenied;
+        default:
+            break;
+        }
+    }
+    if (kind == NativeErrorKind::Sqlite && nativeError != 0) {
+        switch (nativeError & 0xFF) { // extended result codes carry the primary code in the low byte
+        case 14:                      // SQLITE_CANTOPEN
+            return DataErrorCause::DatabaseMissing;
+        case 3:  // SQLITE_PERM
+        case 8:  // SQLITE_READONLY
+        case 23: // SQLITE_AUTH
+            return DataErrorCause::PermissionDenied;
+        default:
+            break;
+        }
+    }
+
+    // The driver's text, last: psqlODBC wraps all of these in 08001 and the SQLite driver in HY000.
+    if (contains_any(text, {"password authentication failed", "login failed", "authentication failed",
+                            "no pg_hba.conf entry", "access denied for user", "no password supplied"}))
+        return DataErrorCause::LoginRefused;
+    if ((contains_any(text, {"database \""}) && contains_any(text, {"does not exist"})) ||
         contains_any(text, {"cannot open database", "unknown database"}) ||
         (contains_any(text, {"[sqlite"}) && contains_any(text, {"connect failed", "unable to open database"})))
         return DataErrorCause::DatabaseMissing;
-    if (state_is(state, {"42S02", "42P01"}) || hr == kNoSuchTable ||
-        contains_any(text, {"no such table", "invalid object name"}) ||
+    if (contains_any(text, {"no such table", "invalid object name"}) ||
         (contains_any(text, {"relation \"", "table \""}) && contains_any(text, {"does not exist"})))
         return DataErrorCause::TableMissing;
-    if (state_is(state, {"42501"}) || hr == kPermissionDenied ||
-        contains_any(text, {"permission denied", "permission was denied", "readonly database", "read-only"}))
+    if (contains_any(text, {"permission denied", "permission was denied", "readonly database", "read-only"}))
         return DataErrorCause::PermissionDenied;
-    if (state_is(state, {"HYT00", "HYT01"}) || contains_any(text, {"timeout expired", "timed out"}))
+    if (contains_any(text, {"timeout expired", "timed out", "statement timeout"}))
         return DataErrorCause::ServerTimedOut;
     if (contains_any(text, {"could not translate host name", "name or service not known", "unknown host",
                             "temporary failure in name resolution", "could not find servername"}))
@@ -77,15 +134,27 @@ DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CStr
     if (state.rfind("08", 0) == 0 ||
         contains_any(text, {"connection refused", "unable to connect", "no route to host", "network is unreachable"}))
         return DataErrorCause::ServerUnreachable;
-    if (state_is(state, {"IM002", "IM003"}) ||
-        contains_any(text, {"can't open lib", "data source name not found", "could not be found"}))
+    if (contains_any(text, {"can't open lib", "data source name not found", "could not be found"}))
         return DataErrorCause::DriverMissing;
     return DataErrorCause::Other;
 }
 
-CString DescribeCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
-                      const CString& login, const CString& driverText) {
-    const DataErrorCause cause = ClassifyDataError(sqlState, hr, driverText);
+DataErrorCause MoreTellingCause(DataErrorCause a, DataErrorCause b) {
+    // Most telling first: what names a setting precisely beats what only says the connection failed.
+    constexpr DataErrorCause order[] = {
+        DataErrorCause::SettingUnusable, DataErrorCause::LoginRefused,     DataErrorCause::DatabaseMissing,
+        DataErrorCause::TableMissing,    DataErrorCause::PermissionDenied, DataErrorCause::ServerTimedOut,
+        DataErrorCause::ServerUnknown,   DataErrorCause::DriverMissing,    DataErrorCause::ServerUnreachable,
+        DataErrorCause::Other,
+    };
+    for (DataErrorCause cause : order)
+        if (a == cause || b == cause)
+            return cause;
+    return DataErrorCause::Other;
+}
+
+CString DescribeCause(DataErrorCause cause, const CString& server, const CString& database, const CString& login,
+                      const CString& driverText) {
     const bool serverCause = cause == DataErrorCause::ServerUnreachable || cause == DataErrorCause::ServerTimedOut ||
                              cause == DataErrorCause::ServerUnknown || cause == DataErrorCause::DriverMissing;
     if (serverCause && server.empty())
@@ -120,18 +189,29 @@ CString DescribeCause(const CString& sqlState, HRESULT hr, const CString& server
         return FormatString("No ODBC driver or data source is installed for the database server '%s'. Check Database "
                             "Server Name and the installed ODBC drivers.",
                             server.c_str());
+    case DataErrorCause::SettingUnusable:
     case DataErrorCause::Other:
         break;
     }
     return {};
 }
 
-CString DescriptionWithCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
-                             const CString& login, const CString& driverText) {
-    CString sentence = DescribeCause(sqlState, hr, server, database, login, driverText);
+CString DescriptionWithCause(DataErrorCause cause, const CString& server, const CString& database, const CString& login,
+                             const CString& driverText) {
+    CString sentence = DescribeCause(cause, server, database, login, driverText);
     if (sentence.empty())
         return driverText;
     if (driverText.empty())
         return sentence;
     return sentence + " " + driverText;
+}
+
+CString DescribeCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
+                      const CString& login, const CString& driverText) {
+    return DescribeCause(ClassifyDataError(sqlState, hr, driverText), server, database, login, driverText);
+}
+
+CString DescriptionWithCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
+                             const CString& login, const CString& driverText) {
+    return DescriptionWithCause(ClassifyDataError(sqlState, hr, driverText), server, database, login, driverText);
 }

@@ -1,36 +1,53 @@
-// The plain cause of a data-object failure, named from the ODBC diagnostic (SQLSTATE, HRESULT and the driver's own
-// text), and the one sentence that tells the operator which setting to check.
+// The plain cause of a data-object failure, named from the ODBC diagnostic (SQLSTATE, native error, HRESULT and, as
+// a last resort, the driver's own text), and the one sentence that tells the operator which setting to check.
+//
+// The data layer classifies each error once, when it raises it from the driver's diagnostics, and stores the cause
+// in the _com_error (Cause()); callers read that instead of classifying again.
 //
 // Drivers do not agree on SQLSTATEs: psqlODBC reports every failed connection as 08001 (a refused login and a
 // missing database included) and the SQLite driver reports HY000 for everything, so the driver's text decides where
-// the state alone cannot.
+// the state and the native error cannot.
 #pragma once
 
 #include "common/Text.h"
+#include "platform/data/ComError.h"
 #include "platform/win32/Win32.h"
 
-enum class DataErrorCause {
-    Other,             // nothing more specific is known
-    ServerUnreachable, // connection refused, no route, the connection failed
-    ServerTimedOut,    // the server did not answer within the time limit
-    ServerUnknown,     // the server name does not resolve
-    LoginRefused,      // wrong login or password, or the server does not accept this login
-    DatabaseMissing,   // the database does not exist (or, for a file database, cannot be opened)
-    TableMissing,      // a table the statements use does not exist
-    PermissionDenied,  // the login may not connect to the database or run the statement; a read-only database
-    DriverMissing,     // no ODBC driver or data source for the connection
+#include <cstdint>
+
+// Whose native error codes a diagnostic carries: they mean different things for each driver.
+enum class NativeErrorKind {
+    Unknown,
+    SqlServer, // FreeTDS and Microsoft's drivers: the server's message numbers (18456 login failed, ...)
+    Sqlite,    // the SQLite driver: SQLite's result codes (14 SQLITE_CANTOPEN, ...)
 };
 
-// Names the cause of a failure from its SQLSTATE ("" when unknown), HRESULT and the driver's text.
-[[nodiscard]] DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CString& driverText);
+// The kind of native codes the driver named in an error source ("ODBC driver <name>") or a driver name gives.
+[[nodiscard]] NativeErrorKind NativeErrorKindOf(const CString& driver);
+
+// Names the cause of a failure: a SQLSTATE that says it decides, then the native error (of the given kind), then the
+// driver's text, and only then the SQLSTATE's class (08xxx: unreachable).
+[[nodiscard]] DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CString& driverText,
+                                               std::int32_t nativeError = 0,
+                                               NativeErrorKind kind = NativeErrorKind::Unknown);
+
+// The more telling of two causes (a refused login outranks the generic "unreachable" that accompanies it).
+[[nodiscard]] DataErrorCause MoreTellingCause(DataErrorCause a, DataErrorCause b);
 
 // One sentence naming the cause and the setting to check, e.g. "Cannot reach the database server 'db01': connection
-// refused. Check Database Server Name."; empty for DataErrorCause::Other. server, database and login are the values
-// of the connection (the password is never an argument, so it cannot appear).
-[[nodiscard]] CString DescribeCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
+// refused. Check Database Server Name."; empty for DataErrorCause::Other and SettingUnusable (whose description is
+// already that sentence). server, database and login are the values of the connection (the password is never an
+// argument, so it cannot appear); driverText only picks the words for an unreachable server.
+[[nodiscard]] CString DescribeCause(DataErrorCause cause, const CString& server, const CString& database,
                                     const CString& login, const CString& driverText);
 
 // The description an error carries: the sentence of DescribeCause, one blank and the driver's text; the driver's text
 // alone when there is no sentence.
+[[nodiscard]] CString DescriptionWithCause(DataErrorCause cause, const CString& server, const CString& database,
+                                           const CString& login, const CString& driverText);
+
+// The same, classifying from the SQLSTATE, HRESULT and text first (for callers that hold no classified error).
+[[nodiscard]] CString DescribeCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
+                                    const CString& login, const CString& driverText);
 [[nodiscard]] CString DescriptionWithCause(const CString& sqlState, HRESULT hr, const CString& server,
                                            const CString& database, const CString& login, const CString& driverText);

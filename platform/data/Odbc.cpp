@@ -1,10 +1,12 @@
 #include "platform/data/Odbc.h"
 
+#include "platform/data/ErrorAdvice.h"
+
 #include <odbcinst.h>
 
 #include <algorithm>
 #include <cstring>
-#include <string.h> // explicit_bzero
+#include <strings.h>
 
 namespace ado::odbc {
 namespace {
@@ -101,9 +103,17 @@ _com_error MakeError(const std::vector<DiagRecord>& records, const CString& sour
         description = CString(context) + " failed without diagnostic information";
     replace_all(description, secret, "***");
 
+    // Classified from the driver's own words, before anything of ours is added to them.
+    const NativeErrorKind kind = NativeErrorKindOf(source);
+    DataErrorCause cause = DataErrorCause::Other;
+    for (const DiagRecord* record : ordered)
+        cause = MoreTellingCause(cause, ClassifyDataError(record->sqlState, HresultFromSqlState(record->sqlState),
+                                                          record->message, record->nativeError, kind));
+
     CString sqlState = ordered.empty() ? CString() : ordered.front()->sqlState;
+    const SQLINTEGER nativeError = ordered.empty() ? 0 : ordered.front()->nativeError;
     const HRESULT hr = HresultFromSqlState(sqlState);
-    return _com_error(hr, source, std::move(description), std::move(sqlState));
+    return _com_error(hr, source, std::move(description), std::move(sqlState), nativeError, cause);
 }
 
 SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const CString& source, std::string_view context,
@@ -116,7 +126,8 @@ SQLRETURN Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const CS
 EnvHandle NewEnvironment() {
     SQLHANDLE raw = SQL_NULL_HANDLE;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &raw)))
-        throw _com_error(E_FAIL, "ODBC driver manager", "The ODBC environment could not be allocated");
+        // The driver manager fails this only for lack of memory.
+        throw _com_error(E_OUTOFMEMORY, "ODBC driver manager", "The ODBC environment could not be allocated");
     EnvHandle env(raw);
     Check(SQLSetEnvAttr(raw, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0), SQL_HANDLE_ENV, raw,
           "ODBC driver manager", "Setting the ODBC version");
@@ -190,10 +201,30 @@ CString DataSourceAttribute(const CString& dataSource, const CString& key) {
     return length > 0 ? CString(value.data(), strnlen(value.data(), value.size())) : CString();
 }
 
-void Wipe(CString& text) noexcept {
-    if (!text.empty())
-        explicit_bzero(text.data(), text.size());
-    text.clear();
+std::optional<DataSourceInfo> FindDataSource(const EnvHandle& env, std::string_view wanted) {
+    if (wanted.empty())
+        return std::nullopt;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    for (;;) {
+        std::vector<SQLCHAR> name(SQL_MAX_DSN_LENGTH + 1), driver(1024);
+        SQLSMALLINT nameLength = 0, driverLength = 0;
+        SQLRETURN rc =
+            SQLDataSources(env.get(), direction, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
+                           driver.data(), static_cast<SQLSMALLINT>(driver.size()), &driverLength);
+        if (!SQL_SUCCEEDED(rc))
+            return std::nullopt;
+        direction = SQL_FETCH_NEXT;
+        const char* found = reinterpret_cast<const char*>(name.data());
+        if (std::strlen(found) == wanted.size() && strncasecmp(found, wanted.data(), wanted.size()) == 0)
+            return DataSourceInfo{found, reinterpret_cast<const char*>(driver.data())};
+    }
+}
+
+CString DriverAttribute(const CString& driver, const CString& key) {
+    std::vector<char> value(4096);
+    const int length = SQLGetPrivateProfileString(driver.c_str(), key.c_str(), "", value.data(),
+                                                  static_cast<int>(value.size()), "odbcinst.ini");
+    return length > 0 ? CString(value.data(), strnlen(value.data(), value.size())) : CString();
 }
 
 } // namespace ado::odbc

@@ -7,6 +7,7 @@
 #include "platform/data/ComError.h"
 #include "platform/data/OdbcApi.h"
 
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -66,7 +67,8 @@ HRESULT HresultFromSqlState(std::string_view sqlState) noexcept;
 // refusal, then a syntax or access fault, then a constraint, then the rest, warnings last), ties by SQLSTATE: the first
 // decides the HRESULT and the SQLSTATE; the description joins the distinct messages in that order with "; ", and every
 // occurrence of the secret (a password) in it is replaced by "***". context describes the call when the driver
-// left no record.
+// left no record. The cause is classified here, once, from each record's SQLSTATE, native error (read as the driver
+// that the source names gives them) and raw text: the most telling one is kept with the error.
 _com_error MakeError(const std::vector<DiagRecord>& records, const CString& source, std::string_view context,
                      std::string_view secret = {});
 
@@ -93,11 +95,13 @@ struct DataSourceInfo {
     CString driver;
 };
 std::vector<DataSourceInfo> ListDataSources(const EnvHandle& env);
+// The data source named name (compared case-insensitively), stopping at the first match; nullopt when there is none.
+std::optional<DataSourceInfo> FindDataSource(const EnvHandle& env, std::string_view name);
+
+// An attribute of an installed driver as odbcinst.ini gives it (its Driver= library, for instance); "" when absent.
+CString DriverAttribute(const CString& driver, const CString& key);
 
 // An attribute of a data source as odbc.ini (user, else system) gives it; "" when absent.
 CString DataSourceAttribute(const CString& dataSource, const CString& key);
-
-// Overwrites the text's bytes before releasing them (used for connection strings that carry a password).
-void Wipe(CString& text) noexcept;
 
 } // namespace ado::odbc

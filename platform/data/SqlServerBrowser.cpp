@@ -26,20 +26,42 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
     }
+    Socket(Socket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Socket& operator=(Socket&&) = delete;
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
     int get() const noexcept { return m_fd; }
+    void reset() noexcept {
+        if (m_fd >= 0)
+            ::close(std::exchange(m_fd, -1));
+    }
 
 private:
     int m_fd;
 };
 
+// One address of the host, asked over a connected socket (so that an ICMP "port unreachable" comes back as
+// ECONNREFUSED instead of a silent wait).
+struct Peer {
+    Socket socket;
+    CString address;
+    bool refused = false;
+};
+
+CString numeric_address(const addrinfo& info) {
+    char text[NI_MAXHOST] = {};
+    if (getnameinfo(info.ai_addr, info.ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0)
+        return {};
+    return CString(text);
+}
+
 struct AddrInfoDeleter {
     void operator()(addrinfo* info) const noexcept { freeaddrinfo(info); }
 };
 
-[[noreturn]] void fail(const CString& source, const CString& description) {
-    throw _com_error(E_FAIL, source, description, "08001");
+[[noreturn]] void fail(const CString& source, const CString& description,
+                       DataErrorCause cause = DataErrorCause::ServerUnreachable) {
+    throw _com_error(E_FAIL, source, description, "08001", 0, cause);
 }
 
 } // namespace
@@ -74,8 +96,8 @@ unsigned short ParseBrowserResponse(const unsigned char* data, std::size_t size)
     return 0;
 }
 
-unsigned short LookupSqlServerInstance(const CString& host, const CString& instance, std::chrono::milliseconds budget,
-                                       const CString& source) {
+SqlServerInstance LookupSqlServerInstance(const CString& host, const CString& instance,
+                                          std::chrono::milliseconds budget, const CString& source) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + budget;
     const CString where = "the SQL Server Browser on " + host + " (UDP port 1434) for instance " + instance;
@@ -85,54 +107,88 @@ unsigned short LookupSqlServerInstance(const CString& host, const CString& insta
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* raw = nullptr;
     if (int rc = getaddrinfo(host.c_str(), std::to_string(kSqlServerBrowserPort).c_str(), &hints, &raw); rc != 0)
-        fail(source, "The SQL Server host \"" + host + "\" could not be resolved: " + gai_strerror(rc));
+        fail(source, "The SQL Server host \"" + host + "\" could not be resolved: " + gai_strerror(rc),
+             DataErrorCause::ServerUnknown);
     std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(raw);
 
-    Socket socket(::socket(raw->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    // Connected, so that an ICMP "port unreachable" comes back as ECONNREFUSED instead of a silent wait.
-    if (socket.get() < 0 || ::connect(socket.get(), raw->ai_addr, raw->ai_addrlen) != 0)
-        fail(source, "Could not reach " + where + ": " + std::strerror(errno));
+    std::vector<Peer> peers;
+    CString lastFailure;
+    for (const addrinfo* info = raw; info != nullptr; info = info->ai_next) {
+        Socket socket(::socket(info->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        if (socket.get() < 0 || ::connect(socket.get(), info->ai_addr, info->ai_addrlen) != 0) {
+            lastFailure = std::strerror(errno);
+            continue;
+        }
+        peers.push_back(Peer{std::move(socket), numeric_address(*info)});
+    }
+    if (peers.empty())
+        fail(source, "Could not reach " + where + ": " + lastFailure);
 
     CString request(1, '\x04'); // CLNT_UCAST_INST: the instance name, zero-terminated
     request += instance;
     request += '\0';
 
     std::vector<unsigned char> response(65535 + 3);
+    std::vector<pollfd> waiting;
     auto nextSend = Clock::now();
     for (;;) {
+        const bool allRefused = std::all_of(peers.begin(), peers.end(), [](const Peer& p) { return p.refused; });
+        if (allRefused)
+            fail(source, "No SQL Server Browser is running: " + where + " refused the request");
         const auto now = Clock::now();
         if (now >= deadline)
-            fail(source, "No answer from " + where + " within " +
-                             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(budget).count()) + " s");
+            fail(source,
+                 "No answer from " + where + " within " +
+                     std::to_string(std::chrono::duration_cast<std::chrono::seconds>(budget).count()) + " s",
+                 DataErrorCause::ServerTimedOut);
         if (now >= nextSend) {
-            if (::send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) < 0 && errno != ECONNREFUSED)
-                fail(source, "Could not reach " + where + ": " + std::strerror(errno));
+            for (Peer& peer : peers)
+                if (!peer.refused && ::send(peer.socket.get(), request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+                    if (errno != ECONNREFUSED)
+                        lastFailure = std::strerror(errno);
+                    peer.refused = true;
+                }
             nextSend = now + std::chrono::seconds(1);
+            continue;
         }
+        waiting.clear();
+        std::vector<Peer*> asked;
+        for (Peer& peer : peers)
+            if (!peer.refused) {
+                waiting.push_back(pollfd{peer.socket.get(), POLLIN, 0});
+                asked.push_back(&peer);
+            }
         const auto wait = std::min(deadline, nextSend) - Clock::now();
-        pollfd pfd{socket.get(), POLLIN, 0};
-        const int ready = ::poll(&pfd, 1,
+        const int ready = ::poll(waiting.data(), waiting.size(),
                                  static_cast<int>(std::max<long long>(
                                      0, std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1)));
         if (ready < 0 && errno != EINTR)
             fail(source, "Could not reach " + where + ": " + std::strerror(errno));
         if (ready <= 0)
             continue;
-        const ssize_t received = ::recv(socket.get(), response.data(), response.size(), 0);
-        if (received < 0) {
-            if (errno == ECONNREFUSED)
-                fail(source, "No SQL Server Browser is running: " + where + " refused the request");
-            if (errno == EINTR || errno == EAGAIN)
+        // In the resolver's order: of two answers that arrived together, the earlier address wins.
+        for (std::size_t i = 0; i < waiting.size(); ++i) {
+            if (waiting[i].revents == 0)
                 continue;
-            fail(source, "Could not reach " + where + ": " + std::strerror(errno));
+            Peer& peer = *asked[i];
+            const ssize_t received = ::recv(peer.socket.get(), response.data(), response.size(), MSG_DONTWAIT);
+            if (received < 0) {
+                if (errno != EINTR && errno != EAGAIN) {
+                    if (errno != ECONNREFUSED)
+                        lastFailure = std::strerror(errno);
+                    peer.refused = true;
+                    peer.socket.reset();
+                }
+                continue;
+            }
+            if (received < 3 || response[0] != 0x05)
+                continue; // not a browser answer; keep waiting within the budget
+            const unsigned short port = ParseBrowserResponse(response.data(), static_cast<std::size_t>(received));
+            if (port == 0)
+                fail(source, "The SQL Server instance " + instance + " on " + host +
+                                 " does not accept TCP connections (or is unknown to its SQL Server Browser)");
+            return SqlServerInstance{peer.address.empty() ? host : peer.address, port};
         }
-        if (received < 3 || response[0] != 0x05)
-            continue; // not a browser answer; keep waiting within the budget
-        const unsigned short port = ParseBrowserResponse(response.data(), static_cast<std::size_t>(received));
-        if (port == 0)
-            fail(source, "The SQL Server instance " + instance + " on " + host +
-                             " does not accept TCP connections (or is unknown to its SQL Server Browser)");
-        return port;
     }
 }
 

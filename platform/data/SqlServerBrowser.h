@@ -10,11 +10,21 @@ namespace ado {
 
 inline constexpr unsigned short kSqlServerBrowserPort = 1434;
 
-// Asks the browser on host for the instance's TCP port, repeating the request once a second, until budget has
-// passed. Throws _com_error (0x80004005, SQLSTATE 08001, the given source) when the host cannot be resolved, no
-// browser answers in time or refuses, or the instance has no TCP port.
-unsigned short LookupSqlServerInstance(const CString& host, const CString& instance, std::chrono::milliseconds budget,
-                                       const CString& source);
+// Where an instance listens: the address of the browser that answered (numeric text) and the instance's TCP port.
+struct SqlServerInstance {
+    CString address;
+    unsigned short port = 0;
+};
+
+// Asks the browser on each address host resolves to, in the resolver's order, for the instance's TCP port: every
+// address that has not refused is asked again once a second, until budget has passed, and the first answer decides
+// (an address that refuses, by ICMP port unreachable, is dropped). Connecting to the address that answered, not to
+// the name, keeps the driver from choosing another address of the name where nothing listens. Throws _com_error
+// (0x80004005, SQLSTATE 08001, the given source) when the host cannot be resolved (cause ServerUnknown), every
+// address refuses (ServerUnreachable), no browser answers in time (ServerTimedOut), or the instance has no TCP port
+// (ServerUnreachable).
+SqlServerInstance LookupSqlServerInstance(const CString& host, const CString& instance,
+                                          std::chrono::milliseconds budget, const CString& source);
 
 // The port of the "tcp" entry in a browser response (SVR_RESP: 0x05, 16-bit little-endian length, then
 // "ServerName;...;InstanceName;...;tcp;1433;..."), or 0 when there is none.

@@ -2,7 +2,6 @@
 // "postgres") through psqlODBC, both addressed the way the registration addresses them: Server names an ODBC data
 // source. One test body runs against each.
 #include "platform/data/Ado.h"
-#include "platform/data/AdoTesting.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -78,7 +77,6 @@ protected:
         m_good = connection_string("EnlistorSuite", m_database, m_server->user, m_server->password);
     }
     void TearDown() override {
-        ado::testing::ClearAllFaults();
         if (m_server && !m_database.empty())
             m_server->DropDatabase(m_database);
     }
@@ -161,6 +159,7 @@ TEST_P(AdoDatabaseTest, MissingTableRaisesTheDriversError) {
         EXPECT_EQ(e.Error(), E_FAIL);
     }
     ExpectFromDriver(e);
+    EXPECT_EQ(e.Cause(), DataErrorCause::TableMissing) << *e.Description();
     CString lower = *e.Description();
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     EXPECT_NE(lower.find("tblservers"), CString::npos) << *e.Description();
@@ -179,6 +178,7 @@ TEST_P(AdoDatabaseTest, UnknownDatabaseFailsToOpen) {
     EXPECT_EQ(e.Error(), E_FAIL);
     ExpectFromDriver(e);
     EXPECT_EQ(connection.GetState(), ado::adStateClosed);
+    EXPECT_EQ(e.Cause(), DataErrorCause::DatabaseMissing) << *e.Description();
     if (GetParam() == Backend::Sqlite) {
         EXPECT_NE(e.Description()->find("the database file " + (m_dir.path() / "none.db").string() + " does not exist"),
                   CString::npos)
@@ -203,6 +203,7 @@ TEST_P(AdoDatabaseTest, WrongPasswordIsRefusedWithoutShowingIt) {
     EXPECT_EQ(e.Error(), E_FAIL);
     EXPECT_EQ(e.SqlState(), "08001");
     EXPECT_NE(e.Description()->find("password authentication failed"), CString::npos) << *e.Description();
+    EXPECT_EQ(e.Cause(), DataErrorCause::LoginRefused);
     ExpectFromDriver(e);
     EXPECT_EQ(e.Description()->find(wrong), CString::npos);
     EXPECT_EQ(connection.MappedConnectionString().find("wrong"), CString::npos);
@@ -219,6 +220,7 @@ TEST_P(AdoDatabaseTest, StoppedServerRefusesTheConnection) {
     });
     EXPECT_EQ(e.Error(), E_FAIL);
     EXPECT_EQ(e.SqlState().substr(0, 2), "08");
+    EXPECT_EQ(e.Cause(), DataErrorCause::ServerUnreachable) << *e.Description();
     ExpectFromDriver(e);
 }
 

@@ -1,11 +1,12 @@
 // The data objects' own logic, without a database: connection-string parsing and mapping, error translation, the
 // browser answer, COM balance, the system-message fallbacks, and calls through missing objects.
 #include "platform/data/Ado.h"
-#include "platform/data/AdoTesting.h"
 #include "platform/data/Com.h"
 #include "platform/data/ConnectionString.h"
+#include "platform/data/ErrorAdvice.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
+#include "tests/support/OdbcFaults.h"
 
 #include <gtest/gtest.h>
 
@@ -60,15 +61,6 @@ TEST(ConnectionOptionsTest, RejectsMalformedQuotingWithoutEchoingTheValue) {
     }
 }
 
-TEST(QuoteOdbcValueTest, QuotesOnlyWhatTheDriverWouldMisread) {
-    EXPECT_EQ(ado::QuoteOdbcValue("plain"), "plain");
-    EXPECT_EQ(ado::QuoteOdbcValue(""), "");
-    EXPECT_EQ(ado::QuoteOdbcValue("a;b"), "{a;b}");
-    EXPECT_EQ(ado::QuoteOdbcValue("a}b"), "{a}}b}");
-    EXPECT_EQ(ado::QuoteOdbcValue("{x"), "{{x}");
-    EXPECT_EQ(ado::QuoteOdbcValue(" x"), "{ x}");
-}
-
 OdbcCatalog catalog(std::vector<OdbcCatalog::Driver> drivers, std::vector<OdbcCatalog::DataSource> sources = {}) {
     return OdbcCatalog{std::move(drivers), std::move(sources)};
 }
@@ -85,12 +77,12 @@ TEST(MapToOdbcTest, ServerNamingADataSourceConnectsToIt) {
     // A file DSN keeps its own path and must not be created; a server DSN takes the Database; case does not matter.
     OdbcCatalog c = catalog({kSqlite, kPostgres, kFreeTds}, {{"Demo", "SQLite3"}, {"Suite", "PostgreSQL Unicode"}});
     ado::OdbcTarget file = map("Provider=SQLOLEDB; Server=demo; Database=ignored; UID=; PWD=;", c);
-    EXPECT_EQ(file.connectionString, "DSN=Demo;NoCreat=1;");
+    EXPECT_EQ(file.connectionString.Text(), "DSN=Demo;NoCreat=1;");
     EXPECT_TRUE(file.fileDatabase);
     EXPECT_EQ(file.driverName, "SQLite3");
 
     ado::OdbcTarget server = map("Provider=SQLNCLI11; Server=Suite; Database=db; UID=u; PWD={p;w};", c);
-    EXPECT_EQ(server.connectionString, "DSN=Suite;UID=u;PWD={p;w};DATABASE=db;");
+    EXPECT_EQ(server.connectionString.Text(), "DSN=Suite;UID=u;PWD={p;w};DATABASE=db;");
     EXPECT_EQ(server.displayString, "DSN=Suite;UID=u;PWD=***;DATABASE=db;");
     EXPECT_FALSE(server.fileDatabase);
 }
@@ -99,8 +91,9 @@ TEST(MapToOdbcTest, FreeTdsGetsPortAndPinnedProtocolForEachServerForm) {
     OdbcCatalog c = catalog({kSqlite, kFreeTds});
     EXPECT_EQ(map("Provider=SQLOLEDB; Server=db.example; Database=Suite; UID=sa; PWD=pw;", c).displayString,
               "DRIVER=FreeTDS;SERVER=db.example;PORT=1433;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;");
-    EXPECT_EQ(map("Provider=SQLOLEDB; Server=10.0.0.5,14330; Database=Suite; UID=sa; PWD=pw;", c).connectionString,
-              "DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=14330;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=pw;");
+    EXPECT_EQ(
+        map("Provider=SQLOLEDB; Server=10.0.0.5,14330; Database=Suite; UID=sa; PWD=pw;", c).connectionString.Text(),
+        "DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=14330;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=pw;");
     EXPECT_EQ(map("Provider=SQLOLEDB; Server=tcp:db,1500; Database=; UID=sa; PWD=pw;", c).displayString,
               "DRIVER=FreeTDS;SERVER=db;PORT=1500;TDS_Version=7.4;UID=sa;PWD=***;");
     ado::OdbcTarget instance = map("Provider=SQLNCLI; Server=db\\SQLEXPRESS; Database=Suite; UID=sa; PWD=pw;", c);
@@ -120,7 +113,8 @@ TEST(MapToOdbcTest, PrefersTheProvidersOwnDriverThenTheNewestMicrosoftDriver) {
     ado::OdbcTarget target = map(text, catalog({kFreeTds, ms17}));
     EXPECT_EQ(target.driverName, "ODBC Driver 17 for SQL Server");
     // Microsoft's drivers read host\instance and host,port themselves.
-    EXPECT_EQ(target.connectionString, "DRIVER=ODBC Driver 17 for SQL Server;SERVER=db\\inst;DATABASE=d;UID=u;PWD=p;");
+    EXPECT_EQ(target.connectionString.Text(),
+              "DRIVER=ODBC Driver 17 for SQL Server;SERVER=db\\inst;DATABASE=d;UID=u;PWD=p;");
     EXPECT_FALSE(target.browserHost);
 }
 
@@ -137,6 +131,125 @@ TEST(MapToOdbcTest, MissingDriverNamesTheProviderAndThePackage) {
     EXPECT_EQ(unknown.Error(), static_cast<HRESULT>(0x800A0E7Au));
     EXPECT_NE(unknown.Description()->find("MSDASQL"), CString::npos);
 }
+
+// A value FreeTDS would misread (it takes "}}" literally and ends a braced value at the first "};") is refused before
+// anything is sent, naming the setting and never the value; Microsoft's drivers, which read "}}", get it braced.
+struct UnsafeValueRow {
+    const char* name;
+    const char* connectionString;
+    const char* setting;
+};
+
+void PrintTo(const UnsafeValueRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FreeTdsUnsafeValueTest : public ::testing::TestWithParam<UnsafeValueRow> {};
+
+TEST_P(FreeTdsUnsafeValueTest, IsRefusedNamingTheSetting) {
+    const UnsafeValueRow& row = GetParam();
+    const OdbcCatalog freeTds = catalog({kFreeTds});
+    _com_error e = expect_com_error([&] { map(row.connectionString, freeTds); });
+    EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x80040E73u));
+    EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable);
+    const CString description = e.Description().value_or("");
+    EXPECT_NE(description.find(CString(row.setting) + " contains"), CString::npos) << description;
+    EXPECT_NE(description.find("Check " + CString(row.setting) + "."), CString::npos) << description;
+    EXPECT_EQ(description.find("S3cr"), CString::npos) << description;
+    EXPECT_EQ(description.find("admin"), CString::npos) << description;
+
+    const OdbcCatalog::Driver ms18{"ODBC Driver 18 for SQL Server", "libmsodbcsql-18.so"};
+    const ado::OdbcTarget microsoft = map(row.connectionString, catalog({kFreeTds, ms18}));
+    EXPECT_NE(microsoft.connectionString.Text().find("}}"), CString::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, FreeTdsUnsafeValueTest,
+    ::testing::Values(
+        UnsafeValueRow{"PasswordWithBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}et};",
+                       "Database Password"},
+        UnsafeValueRow{"LoginAddingAKeyword",
+                       "Provider=SQLOLEDB; Server=db; Database=d; UID={sa}}}};UID=admin;X={}; PWD=p;",
+                       "Database Login"},
+        UnsafeValueRow{"DatabaseAddingAPort",
+                       "Provider=SQLOLEDB; Server=db; Database={db}}}};PORT=7;A={}; UID=sa; PWD=p;", "Database Name"},
+        UnsafeValueRow{"ServerWithBrace", "Provider=SQLOLEDB; Server={db}}x}; Database=d; UID=sa; PWD=p;",
+                       "Database Server Name"},
+        UnsafeValueRow{"PasswordEndingInBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}};",
+                       "Database Password"}),
+    [](const ::testing::TestParamInfo<UnsafeValueRow>& info) { return std::string(info.param.name); });
+
+// A FreeTDS data source gets the same refusal; a data source of another driver keeps its braces.
+TEST(MapToOdbcTest, DataSourcesRefuseOnlyForFreeTds) {
+    const OdbcCatalog c = catalog({kFreeTds, kPostgres}, {{"Tds", "FreeTDS"}, {"Pg", "PostgreSQL Unicode"}});
+    EXPECT_EQ(
+        expect_com_error([&] { map("Provider=SQLOLEDB; Server=Tds; Database=d; UID=sa; PWD={a}}b};", c); }).Cause(),
+        DataErrorCause::SettingUnusable);
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Pg; Database=d; UID=sa; PWD={a}}b};", c).connectionString.Text(),
+              "DSN=Pg;UID=sa;PWD={a}}b};DATABASE=d;");
+    // Values FreeTDS reads right are passed: braced where they need it.
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Tds; Database=d; UID={ sa}; PWD={p;w};", c).connectionString.Text(),
+              "DSN=Tds;UID={ sa};PWD={p;w};DATABASE=d;");
+}
+
+// The cause is named once, from the raw records: SQLSTATE, then the native error read as the driver gives it, then
+// the driver's text; the most telling record wins whatever its position.
+struct CauseRow {
+    const char* name;
+    std::vector<ado::odbc::DiagRecord> records;
+    const char* source;
+    DataErrorCause cause;
+};
+
+void PrintTo(const CauseRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ErrorCauseTest : public ::testing::TestWithParam<CauseRow> {};
+
+TEST_P(ErrorCauseTest, IsClassifiedWhenRaised) {
+    const CauseRow& row = GetParam();
+    _com_error e = ado::odbc::MakeError(row.records, row.source, "Connecting");
+    EXPECT_EQ(e.Cause(), row.cause);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, ErrorCauseTest,
+    ::testing::Values(
+        CauseRow{"FreeTdsLoginFailedByNativeCode",
+                 {{"08001", 0, "Unable to connect to data source"}, {"S1000", 18456, "Login failed for user 'sa'."}},
+                 "ODBC driver FreeTDS",
+                 DataErrorCause::LoginRefused},
+        CauseRow{"FreeTdsDatabaseByNativeCode",
+                 {{"08004", 4060, "Cannot open database \"x\" requested by the login."}},
+                 "ODBC driver FreeTDS",
+                 DataErrorCause::DatabaseMissing},
+        CauseRow{"NativeCodeOfAnotherDriverIsNotReadAsSqlServers",
+                 {{"08001", 18456, "could not connect to server: Connection refused"}},
+                 "ODBC driver PostgreSQL Unicode",
+                 DataErrorCause::ServerUnreachable},
+        CauseRow{"PostgresEmptyPasswordIsARefusedLogin",
+                 {{"08001", 101, "fe_sendauth: no password supplied"}},
+                 "ODBC driver PostgreSQL Unicode",
+                 DataErrorCause::LoginRefused},
+        CauseRow{"StatementTimeLimit",
+                 {{"HYT00", 0, "[FreeTDS][SQL Server]Query timeout expired"}},
+                 "ODBC driver FreeTDS",
+                 DataErrorCause::ServerTimedOut},
+        CauseRow{"PostgresStatementCancelledAtItsTimeLimit",
+                 {{"57014", 7, "ERROR: canceling statement due to statement timeout"}},
+                 "ODBC driver PostgreSQL Unicode",
+                 DataErrorCause::ServerTimedOut},
+        CauseRow{"SqliteCannotOpenByResultCode",
+                 {{"HY000", 14, "unable to open"}},
+                 "ODBC driver SQLite3",
+                 DataErrorCause::DatabaseMissing},
+        CauseRow{"SqliteReadOnlyByResultCode",
+                 {{"HY000", 8, "attempt to write"}},
+                 "ODBC driver SQLite3",
+                 DataErrorCause::PermissionDenied},
+        CauseRow{"NothingKnown", {{"HY000", 1, "something odd"}}, "ODBC driver X", DataErrorCause::Other}),
+    [](const ::testing::TestParamInfo<CauseRow>& info) { return std::string(info.param.name); });
 
 TEST(OdbcErrorTest, SqlStateClassesMapToTheirHresults) {
     EXPECT_EQ(ado::odbc::HresultFromSqlState("08001"), E_FAIL);
@@ -239,26 +352,18 @@ TEST(MissingObjectTest, CallsThroughAMissingObjectRaiseEPointerWithoutErrorInfo)
     EXPECT_EQ(expect_com_error([&] { connection.GetState(); }).Error(), E_POINTER);
 }
 
-TEST(FaultInjectionTest, InjectedFaultsFailTheirOperationUntilCleared) {
+// The object cannot be created when its ODBC environment cannot be allocated: the HRESULT says so, no object is
+// left, and the next attempt (the fault gone) succeeds.
+TEST(ConnectionCreateTest, EnvironmentAllocationFailureInjected) {
     ado::Connection connection;
     {
-        ado::testing::ScopedFault fault(ado::testing::Operation::ConnectionCreate, E_OUTOFMEMORY);
+        enlistor::test::ScopedOdbcFault fault({enlistor::test::OdbcCall::AllocEnvironment});
         EXPECT_EQ(connection.CreateInstance(), E_OUTOFMEMORY);
         EXPECT_FALSE(connection.Exists());
+        EXPECT_EQ(fault.hits(), 1);
     }
     ASSERT_EQ(connection.CreateInstance(), S_OK);
-    {
-        ado::testing::ScopedFault state(ado::testing::Operation::ConnectionGetState, E_UNEXPECTED);
-        _com_error e = expect_com_error([&] { connection.GetState(); });
-        EXPECT_EQ(e.Error(), E_UNEXPECTED);
-        EXPECT_EQ(*e.Source(), "ADODB.Connection");
-        EXPECT_EQ(*e.Description(), "Injected fault: Connection State");
-    }
     EXPECT_EQ(connection.GetState(), ado::adStateClosed);
-    ado::testing::ScopedFault close(ado::testing::Operation::ConnectionClose, E_FAIL, false);
-    _com_error e = expect_com_error([&] { connection.Close(); });
-    EXPECT_EQ(e.Error(), E_FAIL);
-    EXPECT_FALSE(e.Description());
 }
 
 } // namespace

@@ -2,12 +2,18 @@
 // for each Server form and the failure paths (port closed, silent peer, wrong protocol, instance lookup). Each test
 // runs in a network namespace of its own with only loopback, so host names never leave the machine.
 #include "platform/data/Ado.h"
+#include "platform/data/ConnectionString.h"
+#include "tests/data/TdsLoginServer.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 
 namespace {
@@ -127,12 +133,94 @@ TEST_F(FreeTdsTest, InstanceAnsweredByTheBrowserConnectsToItsPort) {
     ScriptedTcpServer garbage(std::string(64, '\xff'));
     ScriptedUdpServer browser(1434, browser_answer(garbage.port()));
     _com_error e = OpenFails("localhost\\SQLEXPRESS");
+    // The connection goes to the address whose browser answered, not to the name.
     EXPECT_EQ(m_connection.MappedConnectionString(),
-              "DRIVER=FreeTDS;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;SERVER=localhost;PORT=" +
+              "DRIVER=FreeTDS;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;SERVER=127.0.0.1;PORT=" +
                   std::to_string(garbage.port()) + ";");
     EXPECT_GE(garbage.connections(), 1);
     EXPECT_EQ(e.Error(), E_FAIL);
 }
+
+// The same with a private /etc/hosts (a mount namespace of this test process) listing "localhost" as ::1 first, as
+// a fresh Debian install does, and as 127.0.0.1 first: the browser answers on 127.0.0.1 only, and the lookup finds
+// it either way.
+class FreeTdsHostsTest : public FreeTdsTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FreeTdsHostsTest, InstanceAnsweredByTheBrowserConnectsToItsPort) {
+    const std::filesystem::path hosts = m_dir.path() / "hosts";
+    std::ofstream(hosts) << GetParam();
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no private /etc/hosts here (needs a mount namespace)";
+    ScriptedTcpServer garbage(std::string(64, '\xff'));
+    ScriptedUdpServer browser(1434, browser_answer(garbage.port()));
+    _com_error e = OpenFails("localhost\\SQLEXPRESS");
+    EXPECT_EQ(m_connection.MappedConnectionString(),
+              "DRIVER=FreeTDS;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;SERVER=127.0.0.1;PORT=" +
+                  std::to_string(garbage.port()) + ";");
+    EXPECT_GE(garbage.connections(), 1);
+    EXPECT_EQ(e.Error(), E_FAIL);
+    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(EtcHosts, FreeTdsHostsTest,
+                         ::testing::Values("::1 localhost\n127.0.0.1 localhost\n",
+                                           "127.0.0.1 localhost\n::1 localhost\n"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.index == 0 ? "Ipv6First" : "Ipv4First");
+                         });
+
+// What FreeTDS really sends: a server that decodes the login packet receives exactly the typed login, password and
+// database for values FreeTDS can carry (quoted where they need it), and nothing at all for values it would misread.
+struct LoginRow {
+    const char* name;
+    const char* login;
+    const char* password;
+    const char* database;
+    bool refused;
+};
+
+void PrintTo(const LoginRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FreeTdsLoginTest : public FreeTdsTest, public ::testing::WithParamInterface<LoginRow> {};
+
+TEST_P(FreeTdsLoginTest, ServerReceivesExactlyTheTypedValuesOrNothing) {
+    const LoginRow& row = GetParam();
+    enlistor::test::TdsLoginServer server;
+    const std::string text = "Provider=SQLOLEDB; Server=127.0.0.1," + std::to_string(server.port()) +
+                             "; Database=" + ado::QuoteConnectionStringValue(row.database) +
+                             "; UID=" + ado::QuoteConnectionStringValue(row.login) +
+                             "; PWD=" + ado::QuoteConnectionStringValue(row.password) + ";";
+    try {
+        m_connection.Open(text, "", "", 0);
+        FAIL() << "Open succeeded";
+    } catch (const _com_error& e) {
+        const CString description = e.Description().value_or("");
+        EXPECT_EQ(description.find(row.password), CString::npos) << description;
+        if (row.refused) {
+            EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable) << description;
+        }
+    }
+    if (row.refused) {
+        EXPECT_EQ(server.connections(), 0);
+        EXPECT_TRUE(server.logins().empty());
+        return;
+    }
+    ASSERT_EQ(server.logins().size(), 1u);
+    EXPECT_EQ(server.logins()[0], (enlistor::test::TdsLoginServer::Login{row.login, row.password, row.database}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, FreeTdsLoginTest,
+                         ::testing::Values(LoginRow{"Plain", "sa", "S3cret!", "Suite", false},
+                                           LoginRow{"SemicolonsAndBlanks", "sa", " S3cr;et ", "Suite DB", false},
+                                           LoginRow{"LeadingBraceAndQuote", "{sa", "\"q\"=x", "it's", false},
+                                           LoginRow{"KeywordLookalikes", "sa;UID=admin", "PWD=x;", "db;PORT=7", false},
+                                           LoginRow{"PasswordWithBrace", "sa", "S3cr}et", "Suite", true},
+                                           LoginRow{"LoginAddingAKeyword", "sa}};UID=admin;X={", "pw", "Suite", true},
+                                           LoginRow{"DatabaseAddingAPort", "sa", "pw", "db}};PORT=7;A={", true}),
+                         [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
 
 TEST_F(FreeTdsTest, ProviderWithoutAnyDriverSaysWhatToInstall) {
     UseTestOdbcConfig(m_dir.path(), {}, {"FreeTDS"});
@@ -142,8 +230,12 @@ TEST_F(FreeTdsTest, ProviderWithoutAnyDriverSaysWhatToInstall) {
     } catch (const _com_error& e) {
         EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x800A0E7Au));
         EXPECT_EQ(e.Source().value_or(""), "ADODB.Connection");
-        EXPECT_EQ(e.Description().value_or(""), "Provider SQLNCLI11 cannot be found: no SQL Server ODBC driver is "
-                                                "installed (install the Debian package tdsodbc)");
+        EXPECT_EQ(e.Cause(), DataErrorCause::DriverMissing);
+        EXPECT_TRUE(e.Description().value_or("").ends_with(". Check Database Server Name and the installed ODBC "
+                                                           "drivers. Provider SQLNCLI11 cannot be found: no SQL Server "
+                                                           "ODBC driver is installed (install the Debian package "
+                                                           "tdsodbc)"))
+            << e.Description().value_or("");
     }
 }
 

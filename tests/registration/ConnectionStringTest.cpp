@@ -18,15 +18,17 @@ namespace {
 
 using enlistor::test::TempDir;
 
-// Values that stand bare are written exactly as they are; the rest are braced with '}' doubled.
+// The one quoting of connection-string values: values that stand bare are written exactly as they are; the rest are
+// braced with '}' doubled.
 TEST(QuoteConnectionStringValue, OrdinaryValuesStayAsTheyAre) {
-    for (const std::string value : {"", "db01", "10.0.0.5,1433", "db01\\SQLEXPRESS", "sa", "p@ss w0rd", "a}b", "x=y"})
-        EXPECT_EQ(QuoteConnectionStringValue(value), value);
-    EXPECT_EQ(QuoteConnectionStringValue("p;w"), "{p;w}");
-    EXPECT_EQ(QuoteConnectionStringValue("{x}"), "{{x}}}");
-    EXPECT_EQ(QuoteConnectionStringValue("\"q\""), "{\"q\"}");
-    EXPECT_EQ(QuoteConnectionStringValue(" lead"), "{ lead}");
-    EXPECT_EQ(QuoteConnectionStringValue("trail\t"), "{trail\t}");
+    for (const std::string value : {"", "db01", "10.0.0.5,1433", "db01\\SQLEXPRESS", "sa", "p@ss w0rd", "x=y"})
+        EXPECT_EQ(ado::QuoteConnectionStringValue(value), value);
+    EXPECT_EQ(ado::QuoteConnectionStringValue("p;w"), "{p;w}");
+    EXPECT_EQ(ado::QuoteConnectionStringValue("{x}"), "{{x}}}");
+    EXPECT_EQ(ado::QuoteConnectionStringValue("\"q\""), "{\"q\"}");
+    EXPECT_EQ(ado::QuoteConnectionStringValue(" lead"), "{ lead}");
+    EXPECT_EQ(ado::QuoteConnectionStringValue("trail\t"), "{trail\t}");
+    EXPECT_EQ(ado::QuoteConnectionStringValue("a}b"), "{a}}b}");
 }
 
 // Every value, in every position of the string, is read back exactly by the data objects' parser.
@@ -55,7 +57,7 @@ TEST(QuoteConnectionStringValue, ParserReadsEveryValueBack) {
     for (const std::string& value : values) {
         for (int position = 0; position < 5; ++position) {
             std::string parts[5] = {"SQLOLEDB", "db01", "Suite", "sa", "secret"};
-            parts[position] = QuoteConnectionStringValue(value);
+            parts[position] = ado::QuoteConnectionStringValue(value);
             const std::string text = "Provider=" + parts[0] + "; Server=" + parts[1] + "; Database=" + parts[2] +
                                      "; UID=" + parts[3] + "; PWD=" + parts[4] + ";";
             const ado::ConnectionOptions options = ado::ConnectionOptions::Parse(text);
@@ -97,12 +99,13 @@ TEST_F(ConnectionStringTest, ProviderFallsBackToSqlOleDb) {
 // The stored settings fill the fixed format; the password is stored encrypted and comes back decrypted.
 TEST_F(ConnectionStringTest, FormatIsFilledFromTheStoredSettings) {
     ASSERT_TRUE(SaveDatabaseSettings("db01", "10.1.2.3", "VelmoraSuite", "sa", "S3cret!"));
-    EXPECT_EQ(GetConnectionString(), "Provider=SQLOLEDB; Server=db01; Database=VelmoraSuite; UID=sa; PWD=S3cret!;");
+    EXPECT_EQ(GetConnectionString().Text(),
+              "Provider=SQLOLEDB; Server=db01; Database=VelmoraSuite; UID=sa; PWD=S3cret!;");
 }
 
 // Nothing stored: the string is still formatted, with empty values.
 TEST_F(ConnectionStringTest, MissingSettingsGiveEmptyValues) {
-    EXPECT_EQ(GetConnectionString(), "Provider=SQLOLEDB; Server=; Database=; UID=; PWD=;");
+    EXPECT_EQ(GetConnectionString().Text(), "Provider=SQLOLEDB; Server=; Database=; UID=; PWD=;");
 }
 
 // 44 characters or more is an encrypted password (an undecryptable one gives an empty password); 43 or fewer is used
@@ -111,16 +114,17 @@ TEST_F(ConnectionStringTest, PasswordIsDecryptedFrom44Characters) {
     ASSERT_TRUE(SaveDatabaseSettings("db01", "", "Suite", "sa", ""));
     const std::string plain43(43, 'k');
     WriteRaw("DBUserPassword", plain43);
-    EXPECT_EQ(GetConnectionString(), "Provider=SQLOLEDB; Server=db01; Database=Suite; UID=sa; PWD=" + plain43 + ";");
+    EXPECT_EQ(GetConnectionString().Text(),
+              "Provider=SQLOLEDB; Server=db01; Database=Suite; UID=sa; PWD=" + plain43 + ";");
 
     WriteRaw("DBUserPassword", std::string(44, '#'));
-    EXPECT_EQ(GetConnectionString(), "Provider=SQLOLEDB; Server=db01; Database=Suite; UID=sa; PWD=;");
+    EXPECT_EQ(GetConnectionString().Text(), "Provider=SQLOLEDB; Server=db01; Database=Suite; UID=sa; PWD=;");
 
     CRijndael cipher;
     const std::string stored = cipher.EncryptPassword(std::string(40, 'p'), kPasswordKeyRow);
     ASSERT_EQ(stored.size(), 88u);
     WriteRaw("DBUserPassword", stored);
-    EXPECT_EQ(GetConnectionString(),
+    EXPECT_EQ(GetConnectionString().Text(),
               "Provider=SQLOLEDB; Server=db01; Database=Suite; UID=sa; PWD=" + std::string(40, 'p') + ";");
 }
 
@@ -128,7 +132,7 @@ TEST_F(ConnectionStringTest, PasswordIsDecryptedFrom44Characters) {
 // whole, while the other values stay as the format shows them.
 TEST_F(ConnectionStringTest, ValuesThatNeedQuotingAreBraced) {
     ASSERT_TRUE(SaveDatabaseSettings(" db01", "", "Suite", "sa", "pa;ss}word"));
-    const std::string text = GetConnectionString();
+    const std::string text = GetConnectionString().Text();
     EXPECT_EQ(text, "Provider=SQLOLEDB; Server={ db01}; Database=Suite; UID=sa; PWD={pa;ss}}word};");
     const ado::ConnectionOptions options = ado::ConnectionOptions::Parse(text);
     EXPECT_EQ(options.GetOr("PWD"), "pa;ss}word");
@@ -156,6 +160,14 @@ TEST_F(ProviderProbeTest, NewestInstalledClientWins) {
     UseDrivers({"SQL Native Client", "SQL Server Native Client 10.0"});
     EXPECT_EQ(GetProviderName(), "SQLNCLI10");
     UseDrivers({"SQL Server Native Client 11.0"});
+    EXPECT_EQ(GetProviderName(), "SQLNCLI11");
+}
+
+// Both the 11.0 and the 10.0 client installed at once: the newer decides, whatever their order in the list.
+TEST_F(ProviderProbeTest, BothNativeClientsInstalledGiveTheNewer) {
+    UseDrivers({"SQL Server Native Client 10.0", "SQL Server Native Client 11.0"});
+    EXPECT_EQ(GetProviderName(), "SQLNCLI11");
+    UseDrivers({"SQL Server Native Client 11.0", "SQL Native Client", "SQL Server Native Client 10.0"});
     EXPECT_EQ(GetProviderName(), "SQLNCLI11");
 }
 

@@ -1,9 +1,10 @@
 #include "registration/Registration.h"
 
-#include "platform/data/AdoTesting.h"
 #include "platform/data/Com.h"
 #include "platform/net/ComputerName.h"
 #include "settings/DatabaseSettings.h"
+#include "settings/VLReg.h"
+#include "tests/support/OdbcFaults.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,9 +23,10 @@
 namespace {
 
 namespace test = enlistor::test;
-using ado::testing::Operation;
-using ado::testing::ScopedFault;
+using test::OdbcCall;
+using test::OdbcFault;
 using test::Rows;
+using test::ScopedOdbcFault;
 
 constexpr const char* kSqliteDsn = "EnlistorSuiteSqlite";
 constexpr const char* kSqliteMissingDsn = "EnlistorSuiteSqliteMissing";
@@ -261,6 +263,7 @@ TEST_P(RegisterMachineTest, ConnectionFailuresReportTheDriversError) {
     const std::string unknownDatabase = "enlistor_no_such_database";
     m_backend->StoreSettings(nullptr, &unknownDatabase);
     const RegistrationOutcome missing = expect_connect_failure("unknown database");
+    EXPECT_EQ(missing.lastError->Cause(), DataErrorCause::DatabaseMissing) << missing.errorText;
     EXPECT_NE(missing.errorText.find(". Check Database Name."), std::string::npos)
         << "the description names the setting to check: " << missing.errorText;
 
@@ -271,9 +274,24 @@ TEST_P(RegisterMachineTest, ConnectionFailuresReportTheDriversError) {
         EXPECT_EQ(refused.errorText.find("Wrong;Pass"), std::string::npos) << "the password leaked into the text";
         EXPECT_NE(refused.errorText.find("Check Database Login and Database Password"), std::string::npos)
             << refused.errorText;
+        EXPECT_EQ(refused.lastError->Cause(), DataErrorCause::LoginRefused);
+
+        // An empty stored password, and one that does not decrypt (it gives an empty PWD), are refused logins too:
+        // the server's "no password supplied" says so, not an unreachable server.
+        const std::string empty;
+        m_backend->StoreSettings(&empty);
+        const RegistrationOutcome noPassword = expect_connect_failure("empty password");
+        EXPECT_EQ(noPassword.lastError->Cause(), DataErrorCause::LoginRefused) << noPassword.errorText;
+        EXPECT_NE(noPassword.errorText.find("Check Database Login and Database Password"), std::string::npos)
+            << noPassword.errorText;
+        CVLReg reg;
+        ASSERT_TRUE(reg.WriteValue(SettingsKeyPath(), "DBUserPassword", std::string(44, '#'), REG_SZ));
+        const RegistrationOutcome undecryptable = expect_connect_failure("undecryptable password");
+        EXPECT_EQ(undecryptable.lastError->Cause(), DataErrorCause::LoginRefused) << undecryptable.errorText;
 
         ASSERT_TRUE(SaveDatabaseSettings(kStoppedDsn, "", "suite", "enlistor", "secret"));
-        expect_connect_failure("server stopped");
+        const RegistrationOutcome stopped = expect_connect_failure("server stopped");
+        EXPECT_EQ(stopped.lastError->Cause(), DataErrorCause::ServerUnreachable) << stopped.errorText;
     }
     EXPECT_EQ(Registered(), Rows{});
     EXPECT_EQ(test::QueryRows(m_backend->Inspect(), "SELECT ServerIP FROM tblServers"), (Rows{{"unchanged"}}));
@@ -296,22 +314,93 @@ TEST_P(RegisterMachineTest, SilentServerFailsWithinTheLoginTimeLimit) {
     std::printf("silent server: error after %.1f s: %s\n", seconds, outcome.errorText.c_str());
 }
 
+// Runs a registration in a child process whose UTS namespace has the given host name (the machine's own name is
+// untouched). Returns 'y' when the outcome passed check, 'n' when not, 'u' when no UTS namespace could be had.
+char register_with_host_name(const std::string& name, bool (*check)(const RegistrationOutcome&)) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return 'u';
+    const pid_t child = fork();
+    if (child < 0)
+        return 'u';
+    if (child == 0) {
+        close(pipeFds[0]);
+        char status = 'u';
+        if (unshare(CLONE_NEWUTS) == 0 && sethostname(name.data(), name.size()) == 0)
+            status = check(RegisterMachineDetailed()) ? 'y' : 'n';
+        (void)!write(pipeFds[1], &status, 1);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    char status = 0;
+    const ssize_t got = read(pipeFds[0], &status, 1);
+    close(pipeFds[0]);
+    int wstatus = 0;
+    waitpid(child, &wstatus, 0);
+    return got == 1 ? status : 'n';
+}
+
 // A computer name with an apostrophe is stored exactly (it is a bound value, not SQL text) and nothing else changes.
-// The name is set in a UTS namespace of a child process, so the machine's own name is untouched.
 TEST_P(RegisterMachineTest, ComputerNameWithApostropheIsStoredExactly) {
     Sql("INSERT INTO tblRegisteredServers (ServerName, ServerIP, ServerType) VALUES ('db''s', '10.9.9.9', 'Linux')");
     Sql("INSERT INTO tblServers (ServerIP) VALUES ('10.9.9.8')");
-    const std::string name = "o'brien-x');DROP TABLE tblServers;--";
+    static const std::string name = "o'brien-x');DROP TABLE tblServers;--";
+    const char status = register_with_host_name(name, [](const RegistrationOutcome& outcome) {
+        return outcome.result == 1 && outcome.rowInserted && outcome.computerName == name;
+    });
+    if (status == 'u')
+        GTEST_SKIP() << "cannot set a host name in a UTS namespace here (needs CAP_SYS_ADMIN)";
+    EXPECT_EQ(status, 'y');
+    EXPECT_EQ(Registered(), (Rows{{"db's", "10.9.9.9", "Linux"}, {name, m_address, "Windows"}}));
+    EXPECT_EQ(test::QueryRows(m_backend->Inspect(), "SELECT ServerIP FROM tblServers"), (Rows{{"10.9.9.8"}}));
+}
+
+// A computer name that cannot be read (the kernel's "(none)": nobody set one) gives a row with an empty ServerName.
+TEST_P(RegisterMachineTest, UnreadableComputerNameGivesAnEmptyServerName) {
+    const char status = register_with_host_name("(none)", [](const RegistrationOutcome& outcome) {
+        return outcome.result == 1 && outcome.rowInserted && outcome.computerName.empty();
+    });
+    if (status == 'u')
+        GTEST_SKIP() << "cannot set a host name in a UTS namespace here (needs CAP_SYS_ADMIN)";
+    EXPECT_EQ(status, 'y');
+    EXPECT_EQ(Registered(), (Rows{{"", m_address, "Windows"}}));
+}
+
+// An address given by the caller is the one checked and registered; an empty one is no usable address.
+TEST_P(RegisterMachineTest, GivenAddressIsRegisteredInsteadOfTheAdapters) {
+    RegistrationOptions options;
+    options.address = CString("198.18.7.7");
+    RegistrationOutcome outcome = RegisterMachineDetailed(options);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.address, "198.18.7.7");
+    EXPECT_EQ(Registered(), (Rows{{computer_name(), "198.18.7.7", "Windows"}}));
+
+    options.address = CString();
+    outcome = RegisterMachineDetailed(options);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.lastErrorStep, RegistrationStep::Address);
+    EXPECT_EQ(outcome.errorText, NoUsableAddressText());
+    EXPECT_EQ(Registered().size(), 1u);
+}
+
+// A machine with only loopback (a network namespace of a child process): no row, and the "no usable address" text in
+// the dialog's "%s Error %ld%s%s" form, saying why.
+TEST_P(RegisterMachineTest, NoUsableAddressRegistersNothing) {
+    if (m_backend->HasLogin())
+        GTEST_SKIP() << "the server is not reachable from a loopback-only namespace; the file database is";
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(pipeFds[0]);
+        std::string why;
         char status = 'u';
-        if (unshare(CLONE_NEWUTS) == 0 && sethostname(name.data(), name.size()) == 0) {
-            const RegistrationOutcome outcome = RegisterMachineDetailed();
-            status = outcome.result == 1 && outcome.rowInserted && outcome.computerName == name ? 'y' : 'n';
+        if (test::EnterLoopbackOnlyNetwork(&why)) {
+            char area[kErrorTextSize];
+            const int result = RegisterMachine(area);
+            status =
+                result == 0 && std::string(area) == NoUsableAddressText().substr(0, kErrorTextSize - 1) ? 'y' : 'n';
         }
         (void)!write(pipeFds[1], &status, 1);
         _exit(0);
@@ -324,10 +413,38 @@ TEST_P(RegisterMachineTest, ComputerNameWithApostropheIsStoredExactly) {
     waitpid(child, &wstatus, 0);
     ASSERT_EQ(got, 1);
     if (status == 'u')
-        GTEST_SKIP() << "cannot set a host name in a UTS namespace here (needs CAP_SYS_ADMIN)";
+        GTEST_SKIP() << "no network namespace here";
     EXPECT_EQ(status, 'y');
-    EXPECT_EQ(Registered(), (Rows{{"db's", "10.9.9.9", "Linux"}, {name, m_address, "Windows"}}));
-    EXPECT_EQ(test::QueryRows(m_backend->Inspect(), "SELECT ServerIP FROM tblServers"), (Rows{{"10.9.9.8"}}));
+    EXPECT_EQ(Registered(), Rows{});
+    const CString text = NoUsableAddressText();
+    EXPECT_TRUE(text.starts_with("Server registration Error -2147467259No usable network address was found")) << text;
+    EXPECT_NE(text.find("DHCP"), CString::npos);
+    EXPECT_NE(text.find("loopback"), CString::npos);
+}
+
+// Unregistering removes this machine's row and reports how many went; a second run finds none. An address in the
+// suite's own server list is refused with nothing removed.
+TEST_P(RegisterMachineTest, UnregisterRemovesOnlyThisMachinesRow) {
+    RegistrationOptions options;
+    options.address = CString("198.18.7.8");
+    ASSERT_EQ(RegisterMachineDetailed(options).result, 1);
+    Sql("INSERT INTO tblRegisteredServers (ServerName, ServerIP, ServerType) VALUES ('other', '198.18.7.8', 'Linux')");
+
+    RegistrationOutcome outcome = UnregisterMachineDetailed(options);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.errorText, "");
+    EXPECT_EQ(outcome.rowsRemoved, 1);
+    EXPECT_EQ(Registered(), (Rows{{"other", "198.18.7.8", "Linux"}}));
+    outcome = UnregisterMachineDetailed(options);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.rowsRemoved, 0);
+
+    Sql("INSERT INTO tblServers (ServerIP) VALUES ('198.18.7.8')");
+    outcome = UnregisterMachineDetailed(options);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_TRUE(outcome.alreadyKnown);
+    EXPECT_NE(outcome.errorText.find("must be removed in the suite"), std::string::npos) << outcome.errorText;
+    EXPECT_EQ(Registered(), (Rows{{"other", "198.18.7.8", "Linux"}}));
 }
 
 // Check-only runs every step up to the insert and writes nothing.
@@ -345,53 +462,64 @@ TEST_P(RegisterMachineTest, CheckOnlyWritesNothing) {
     EXPECT_EQ(Registered(), Rows{});
 }
 
-// The Connection object cannot be created: Open goes through the missing object (E_POINTER, no error information),
-// nothing else runs.
+// The Connection object cannot be created (its ODBC environment cannot be allocated): Open goes through the missing
+// object (E_POINTER, no error information), nothing else runs.
 TEST_P(RegisterMachineTest, ConnectionCreateFailureInjected) {
-    ScopedFault fault(Operation::ConnectionCreate, E_OUTOFMEMORY);
-    char area[kErrorTextSize];
-    EXPECT_EQ(RegisterMachine(area), 0);
-    EXPECT_STREQ(area, "(null) Error -2147467261(null)Invalid pointer");
-    // A small area gets the text cut to fit.
-    char small[16];
-    EXPECT_EQ(RegisterMachine(small, sizeof small), 0);
-    EXPECT_STREQ(small, "(null) Error -2");
+    {
+        ScopedOdbcFault fault({OdbcCall::AllocEnvironment});
+        char area[kErrorTextSize];
+        EXPECT_EQ(RegisterMachine(area), 0);
+        EXPECT_STREQ(area, "(null) Error -2147467261(null)Invalid pointer");
+        // A small area gets the text cut to fit.
+        char small[16];
+        EXPECT_EQ(RegisterMachine(small, sizeof small), 0);
+        EXPECT_STREQ(small, "(null) Error -2");
+    }
     EXPECT_EQ(Registered(), Rows{});
 }
 
-// The Recordset object cannot be created: the checks fail with E_POINTER, the insert still runs and succeeds.
-TEST_P(RegisterMachineTest, RecordsetCreateFailureInjected) {
-    ScopedFault fault(Operation::RecordsetCreate, E_OUTOFMEMORY);
+// The first check fails: the insert still runs and succeeds; the result is 1 with the check's error kept.
+TEST_P(RegisterMachineTest, CheckFailureInjected) {
+    ScopedOdbcFault fault(
+        {OdbcCall::ExecDirect, "Select ServerIP from tblRegisteredServers", "HY000", 0, "Injected fault: check"});
     const RegistrationOutcome outcome = RegisterMachineDetailed();
     EXPECT_EQ(outcome.result, 1);
-    EXPECT_EQ(outcome.errorText, "(null) Error -2147467261(null)Invalid pointer");
     EXPECT_EQ(outcome.lastErrorStep, RegistrationStep::Check);
+    ExpectDriverErrorText(outcome);
+    EXPECT_NE(outcome.errorText.find("Injected fault: check"), std::string::npos) << outcome.errorText;
     EXPECT_EQ(Registered(), (Rows{{computer_name(), m_address, "Windows"}}));
 }
 
-// A failure reading the State, or closing, after a successful registration: reported as the result (0) and the
-// error text, COM still balanced, the object released; the row inserted before stays.
-TEST_P(RegisterMachineTest, DisconnectFailuresInjected) {
+// The insert fails: the result is 0 with the insert's error text, and no row is written.
+TEST_P(RegisterMachineTest, InsertFailureInjected) {
+    ScopedOdbcFault fault(
+        {OdbcCall::ExecDirect, "Insert into tblRegisteredServers", "23000", 0, "Injected fault: insert"});
+    const RegistrationOutcome outcome = RegisterMachineDetailed();
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_FALSE(outcome.rowInserted);
+    EXPECT_EQ(outcome.lastErrorStep, RegistrationStep::Insert);
+    ExpectDriverErrorText(outcome);
+    EXPECT_NE(outcome.errorText.find("Injected fault: insert"), std::string::npos) << outcome.errorText;
+    EXPECT_EQ(fault.hits(), 1);
+    EXPECT_EQ(Registered(), Rows{});
+}
+
+// Closing fails after a successful registration: reported as the result (0) and the error text, COM still balanced,
+// the object released; the row inserted before stays.
+TEST_P(RegisterMachineTest, DisconnectFailureInjected) {
     {
-        ScopedFault fault(Operation::ConnectionGetState);
+        ScopedOdbcFault fault({OdbcCall::Disconnect, "", "HY000", 0, "Injected fault: disconnect"});
         const RegistrationOutcome outcome = RegisterMachineDetailed();
         EXPECT_EQ(outcome.result, 0);
         EXPECT_TRUE(outcome.rowInserted);
         EXPECT_EQ(outcome.lastErrorStep, RegistrationStep::Disconnect);
-        EXPECT_EQ(outcome.errorText, "ADODB.Connection Error -2147467259Injected fault: Connection StateUnspecified "
-                                     "error");
-        EXPECT_EQ(CoInitializeDepth(), 0);
-    }
-    {
-        ScopedFault fault(Operation::ConnectionClose, static_cast<HRESULT>(0x80040E4Du), false);
-        char area[kErrorTextSize];
-        EXPECT_EQ(RegisterMachine(area), 0) << "already known, then the close fails";
-        EXPECT_STREQ(area, "(null) Error -2147217843(null)IDispatch error #3149");
+        ExpectDriverErrorText(outcome);
+        EXPECT_NE(outcome.errorText.find("Injected fault: disconnect"), std::string::npos) << outcome.errorText;
         EXPECT_EQ(CoInitializeDepth(), 0);
     }
     EXPECT_EQ(Registered().size(), 1u);
     char area[kErrorTextSize];
-    EXPECT_EQ(RegisterMachine(area), 1) << "faults cleared: the connection closes normally again";
+    EXPECT_EQ(RegisterMachine(area), 1) << "fault cleared: the connection closes normally again";
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, RegisterMachineTest, ::testing::Values("SQLite", "PostgreSQL"),
