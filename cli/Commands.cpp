@@ -86,14 +86,19 @@ failure_report describe_failure(const RegistrationOutcome& outcome, const CStrin
     const _com_error& e = *outcome.lastError;
     report.hresult = e.Error();
     const CString description = redact(e.Description().value_or(CString()));
-    const CString sentence =
-        DescribeCause(e.SqlState(), e.Error(), used.server, used.database, used.login, description);
+    const CString sentence = DescribeCause(e.Cause(), used.server, used.database, used.login, description);
     CString driverText = description;
     if (!sentence.empty() && description.rfind(sentence, 0) == 0)
         driverText = description.substr(sentence.size());
     while (!driverText.empty() && (driverText.front() == ' ' || driverText.front() == '\n'))
         driverText.erase(0, 1);
-    report.cause = sentence.empty() ? CString("the database reported an error") : sentence;
+    if (sentence.empty() && e.Cause() == DataErrorCause::SettingUnusable) {
+        // The description is the sentence itself: it names the setting and why the driver cannot take it.
+        report.cause = description;
+        driverText.clear();
+    } else {
+        report.cause = sentence.empty() ? CString("the database reported an error") : sentence;
+    }
     const CString source = e.Source().value_or(CString());
     report.detail = FormatString("%s%sError %ld%s%s", source.c_str(), source.empty() ? "" : " ",
                                  static_cast<long>(e.Error()), driverText.empty() ? "" : ": ", driverText.c_str());

@@ -32,6 +32,25 @@ CString GetProviderName() {
     return kFallbackProvider;
 }
 
+namespace {
+
+SecretText connection_string(const CString& provider, const CString& server, const CString& database,
+                             const CString& user, const SecretText& password) {
+    // Values are written as they stand; only a value that would otherwise be read back differently (a ';' or a brace
+    // in a password, a leading quote, blanks at either end) is quoted.
+    const SecretText quotedPassword(ado::QuoteConnectionStringValue(password.Text()));
+    return SecretText(FormatString(
+        "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;", ado::QuoteConnectionStringValue(provider).c_str(),
+        ado::QuoteConnectionStringValue(server).c_str(), ado::QuoteConnectionStringValue(database).c_str(),
+        ado::QuoteConnectionStringValue(user).c_str(), quotedPassword.Text().c_str()));
+}
+
+} // namespace
+
+SecretText GetConnectionString(const DatabaseSettingsValue& settings) {
+    return connection_string(GetProviderName(), settings.server, settings.database, settings.login, settings.password);
+}
+
 SecretText GetConnectionString() {
     CString provider;
     CString server;
@@ -54,11 +73,5 @@ SecretText GetConnectionString() {
         password = SecretText(cipher.DecryptPassword(password.Text(), kPasswordKeyRow));
     }
 
-    // Values are written as they stand; only a value that would otherwise be read back differently (a ';' or a brace
-    // in a password, a leading quote, blanks at either end) is quoted.
-    const SecretText quotedPassword(ado::QuoteConnectionStringValue(password.Text()));
-    return SecretText(FormatString(
-        "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;", ado::QuoteConnectionStringValue(provider).c_str(),
-        ado::QuoteConnectionStringValue(server).c_str(), ado::QuoteConnectionStringValue(database).c_str(),
-        ado::QuoteConnectionStringValue(user).c_str(), quotedPassword.Text().c_str()));
+    return connection_string(provider, server, database, user, password);
 }

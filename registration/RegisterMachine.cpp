@@ -156,7 +156,8 @@ void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& o
     outcome.result = 0;
     outcome.errorText.clear();
 
-    const SecretText connectionString = GetConnectionString();
+    const SecretText connectionString =
+        options.settings ? GetConnectionString(*options.settings) : GetConnectionString();
     if (connectionString.empty())
         return;
 

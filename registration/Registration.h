@@ -4,8 +4,10 @@
 #include "common/Secret.h"
 #include "common/Text.h"
 #include "platform/data/ComError.h"
+#include "settings/DatabaseSettings.h"
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 
 // Size of the error-text area the Register command hands to RegisterMachine.
@@ -18,6 +20,9 @@ CString GetProviderName();
 // that the connection-string parser would otherwise read back differently is quoted (ado::QuoteConnectionStringValue);
 // every other value stands as stored. The text holds the password: it is wiped when the result goes away.
 SecretText GetConnectionString();
+// The same string from the given settings instead of the stored ones (the commands that connect with values they
+// were given without storing them).
+SecretText GetConnectionString(const DatabaseSettingsValue& settings);
 // The machine's address text: the first IPv4 address of a statically configured adapter of a qualifying type, else
 // the first such IPv6 address, else the empty text.
 CString GetLocalIPAddress();
@@ -49,6 +54,8 @@ struct RegistrationOptions {
     // The address to register (or unregister) instead of GetLocalIPAddress's, e.g. on a machine whose addresses all
     // come from a configuration server. Used as given; an empty one is "no usable address".
     std::optional<CString> address;
+    // The settings to connect with instead of the stored ones; nothing is stored.
+    std::shared_ptr<const DatabaseSettingsValue> settings;
 };
 
 // Everything one registration found out. RegisterMachine reports result and errorText of it.

@@ -14,6 +14,7 @@ int ExitCodeForCause(DataErrorCause cause) noexcept {
     case DataErrorCause::PermissionDenied:
         return kExitNotAllowed;
     case DataErrorCause::DriverMissing:
+    case DataErrorCause::SettingUnusable:
     case DataErrorCause::Other:
         break;
     }
@@ -25,6 +26,5 @@ int ExitCodeForRegistration(const RegistrationOutcome& outcome) {
         return kExitOk;
     if (!outcome.lastError)
         return kExitFailure;
-    const _com_error& e = *outcome.lastError;
-    return ExitCodeForCause(ClassifyDataError(e.SqlState(), e.Error(), e.Description().value_or(CString())));
+    return ExitCodeForCause(outcome.lastError->Cause());
 }

@@ -205,13 +205,3 @@ CString DescriptionWithCause(DataErrorCause cause, const CString& server, const 
         return sentence;
     return sentence + " " + driverText;
 }
-
-CString DescribeCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
-                      const CString& login, const CString& driverText) {
-    return DescribeCause(ClassifyDataError(sqlState, hr, driverText), server, database, login, driverText);
-}
-
-CString DescriptionWithCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
-                             const CString& login, const CString& driverText) {
-    return DescriptionWithCause(ClassifyDataError(sqlState, hr, driverText), server, database, login, driverText);
-}

@@ -46,8 +46,3 @@ enum class NativeErrorKind {
 [[nodiscard]] CString DescriptionWithCause(DataErrorCause cause, const CString& server, const CString& database,
                                            const CString& login, const CString& driverText);
 
-// The same, classifying from the SQLSTATE, HRESULT and text first (for callers that hold no classified error).
-[[nodiscard]] CString DescribeCause(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
-                                    const CString& login, const CString& driverText);
-[[nodiscard]] CString DescriptionWithCause(const CString& sqlState, HRESULT hr, const CString& server,
-                                           const CString& database, const CString& login, const CString& driverText);
