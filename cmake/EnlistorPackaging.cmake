@@ -1,5 +1,5 @@
 # Installation rules and the Debian package (cpack -G DEB): the enlistor executable, its desktop entry and icon,
-# the manual page enlistor(1), and the registry directory /var/lib/enlistor/registry, writable by root only.
+# the manual page enlistor(1), the first-boot unit enlistor-register.service (disabled), and the registry directory /var/lib/enlistor/registry, writable by root only.
 # Included at the end of the top-level CMakeLists.txt, after every target exists.
 include(GNUInstallDirs)
 
@@ -23,6 +23,10 @@ endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/res/enlistor.png)
     install(FILES ${PROJECT_SOURCE_DIR}/res/enlistor.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
 endif()
+
+# The first-boot unit, where Debian 12 packages put system units. Shipped disabled: no maintainer script enables or
+# starts it; an image's cloud-init does (see enlistor(1), FIRST BOOT).
+install(FILES ${PROJECT_SOURCE_DIR}/res/systemd/enlistor-register.service DESTINATION /lib/systemd/system)
 
 # The registry's default root. Shipped empty in the package (so dpkg knows it); postinst sets owner and mode again
 # in case the directory existed before with others.

@@ -15,6 +15,8 @@ packages=(
     libssl-dev libmcrypt-dev
     # tests: database server, namespaces, privilege drops, front ends
     postgresql iproute2 util-linux procps tmux xvfb xauth python3 hostname
+    # the first-boot unit (systemd-analyze verify), the Ansible module's playbook test
+    systemd ansible
 )
 
 sudo_cmd=()
