@@ -53,6 +53,8 @@ grep -q '^drwxr-xr-x root/root .* ./var/lib/enlistor/registry/$' <<<"$contents" 
     fail "the registry directory is not root-owned 0755"
 grep -q ' ./usr/share/applications/enlistor.desktop$' <<<"$contents" || fail "no desktop entry"
 grep -q ' ./usr/share/icons/hicolor/32x32/apps/enlistor.png$' <<<"$contents" || fail "no icon"
+grep -q '^-rw-r--r-- root/root .* ./lib/systemd/system/enlistor-register.service$' <<<"$contents" ||
+    fail "no first-boot unit"
 
 installed=0
 work=$(mktemp -d /tmp/enlistor-package.XXXXXXXX)
@@ -75,6 +77,8 @@ out=$("$bin" --version)
 [ "$out" = "enlistor $(cut -d- -f1 <<<"$version")" ] || fail "--version printed '$out', package version $version"
 "$bin" --help | grep -q 'Exit status' || fail "--help lacks the exit status"
 man -w enlistor >/dev/null 2>&1 || [ -f /usr/share/man/man1/enlistor.1.gz ] || fail "man page missing"
+# The first-boot unit is shipped disabled: installing enables nothing.
+! ls /etc/systemd/system/*.wants/enlistor-register.service >/dev/null 2>&1 || fail "installing enabled the unit"
 
 # A SQLite suite database behind a data source, and a registry root of its own.
 sqlite3 "$work/suite.db" 'CREATE TABLE tblServers (ServerIP varchar(64));
