@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 using enlistor::test::ParseAuditFields;
@@ -29,6 +30,10 @@ struct HostileValue {
     std::string value;    // put into every text field from outside
     std::string expected; // what each field must read back as
 };
+
+void PrintTo(const HostileValue& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class AuditLineValueTest : public testing::TestWithParam<HostileValue> {};
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <syslog.h>
 
@@ -31,6 +32,10 @@ struct Case {
     std::vector<std::string> fields;
     int severity;
 };
+
+void PrintTo(const Case& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class AuditLogCaptureTest : public testing::TestWithParam<Case> {};
 
