@@ -14,7 +14,8 @@ password="Fake-pw-$(head -c 9 /dev/urandom | base64 | tr -d '/+=')"
 wrong="Wrong-pw-$(head -c 9 /dev/urandom | base64 | tr -d '/+=')"
 printf 'password: "%s"\nwrong_password: "%s"\n' "$password" "$wrong" >"$work/secret.yml"
 
-export ANSIBLE_COLLECTIONS_PATH="$here/.." ANSIBLE_LOCAL_TEMP="$work/ansible-tmp" ANSIBLE_HOME="$work/ansible-home"
+export ANSIBLE_COLLECTIONS_PATH="$here/.." ANSIBLE_LOCAL_TEMP="$work/ansible-tmp" ANSIBLE_REMOTE_TEMP="$work/ansible-remote-tmp"
+export ANSIBLE_HOME="$work/ansible-home" ANSIBLE_NO_TARGET_SYSLOG=1
 export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_INVENTORY_UNPARSED_WARNING=0
 status=0
 ansible-playbook -vvv -i localhost, "$here/fake.yml" -e "fake=$here/fake-enlistor.py" -e "log=$work/calls.jsonl" \
