@@ -1,8 +1,8 @@
 # Installation rules and the Debian package (cpack -G DEB): the enlistor executable, its desktop entry and icon,
-# the manual page enlistor(1), bash completion, the registry directory /var/lib/enlistor/registry (root's alone,
-# 0700), and what Debian asks of every package: a copyright file, a changelog, lintian overrides with their reasons.
-# Included at the end of the top-level CMakeLists.txt, after every target exists. scripts/test-package.sh builds the
-# package and runs lintian on it.
+# the manual page enlistor(1), bash completion, the first-boot unit enlistor-register.service (disabled), the registry
+# directory /var/lib/enlistor/registry (root's alone, 0700), and what Debian asks of every package: a copyright file,
+# a changelog, lintian overrides with their reasons. Included at the end of the top-level CMakeLists.txt, after every
+# target exists. scripts/test-package.sh builds the package and runs lintian on it.
 include(GNUInstallDirs)
 
 if(TARGET enlistor)
@@ -25,6 +25,10 @@ endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/res/enlistor.png)
     install(FILES ${PROJECT_SOURCE_DIR}/res/enlistor.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
 endif()
+
+# The first-boot unit, where Debian 12 packages put system units. Shipped disabled: no maintainer script enables or
+# starts it; an image's cloud-init does (see enlistor(1), FIRST BOOT).
+install(FILES ${PROJECT_SOURCE_DIR}/res/systemd/enlistor-register.service DESTINATION /lib/systemd/system)
 
 # Completion for bash, found by bash-completion when "enlistor" is first completed.
 install(FILES ${PROJECT_SOURCE_DIR}/res/completion/enlistor

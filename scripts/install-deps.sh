@@ -19,6 +19,8 @@ packages=(
     postgresql iproute2 util-linux procps tmux xvfb xauth python3 hostname
     # the package's checks (scripts/test-package.sh) and the shell completion it ships
     lintian bash-completion
+    # the first-boot unit (systemd-analyze verify), the Ansible module's playbook test
+    systemd ansible
 )
 
 sudo_cmd=()

@@ -54,6 +54,8 @@ grep -q '^drwx------ root/root .* ./var/lib/enlistor/registry/$' <<<"$contents" 
     fail "the registry directory is not root-owned 0700"
 grep -q ' ./usr/share/applications/enlistor.desktop$' <<<"$contents" || fail "no desktop entry"
 grep -q ' ./usr/share/icons/hicolor/32x32/apps/enlistor.png$' <<<"$contents" || fail "no icon"
+grep -q '^-rw-r--r-- root/root .* ./lib/systemd/system/enlistor-register.service$' <<<"$contents" ||
+    fail "no first-boot unit"
 grep -q ' ./usr/share/bash-completion/completions/enlistor$' <<<"$contents" || fail "no bash completion"
 grep -q ' ./usr/share/doc/enlistor/copyright$' <<<"$contents" || fail "no copyright file"
 grep -q ' ./usr/share/doc/enlistor/changelog.Debian.gz$' <<<"$contents" || fail "no changelog"
@@ -87,6 +89,8 @@ completion=/usr/share/bash-completion/completions/enlistor
 bash --norc --noprofile -c "source $completion && complete -p enlistor" | grep -q -- '-F _enlistor enlistor$' ||
     fail "the installed bash completion does not register for enlistor"
 man -w enlistor >/dev/null 2>&1 || [ -f /usr/share/man/man1/enlistor.1.gz ] || fail "man page missing"
+# The first-boot unit is shipped disabled: installing enables nothing.
+! ls /etc/systemd/system/*.wants/enlistor-register.service >/dev/null 2>&1 || fail "installing enabled the unit"
 
 # A SQLite suite database behind a data source, and a registry root of its own.
 sqlite3 "$work/suite.db" 'CREATE TABLE tblServers (ServerIP varchar(64));

@@ -1,0 +1,199 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Drives the installed enlistor program: register (present), unregister (absent), check (check mode).
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: enlistor
+short_description: Enter a machine into the control-panel suite's server list, or take it out
+version_added: "9.0.9"
+description:
+  - Runs the C(enlistor) program installed on the managed machine with C(--json) and reports what it did.
+  - With O(state=present) it stores the given database settings and registers the machine (C(enlistor register));
+    C(changed) is true only when a row was inserted or a stored setting changed.
+  - With O(state=absent) it removes the machine's pending row (C(enlistor unregister)); C(changed) is true only
+    when a row was removed. A machine already in the suite's own server list must be removed in the suite.
+  - In check mode it runs C(enlistor check), which connects with the given values but stores and inserts nothing,
+    and reports the change the real run would make.
+  - The password goes to the program on its standard input (C(--password-file -)), never on its command line, and
+    is never part of the result.
+options:
+  state:
+    description: Whether the machine should be registered (V(present)) or its pending row removed (V(absent)).
+    type: str
+    choices: [present, absent]
+    default: present
+  server:
+    description: Database Server Name (an ODBC data source or a host name). Stored settings apply when omitted.
+    type: str
+  server_ip:
+    description: Database Server IP. Stored settings apply when omitted.
+    type: str
+  database:
+    description: Database Name. Stored settings apply when omitted.
+    type: str
+  login:
+    description: Database Login. Stored settings apply when omitted.
+    type: str
+  password:
+    description: Database Password. The stored password applies when omitted.
+    type: str
+  address:
+    description:
+      - The address to register (an IPv4 or IPv6 literal) instead of the one the program picks from the machine's
+        statically configured adapters. Needed where every address comes from DHCP, as on most cloud machines.
+    type: str
+  executable:
+    description: Path of the enlistor program on the managed machine.
+    type: path
+    default: /usr/bin/enlistor
+requirements:
+  - the enlistor package on the managed machine (run as root, which owns its settings)
+attributes:
+  check_mode:
+    support: full
+  diff_mode:
+    support: none
+author:
+  - Enlistor maintainers
+"""
+
+EXAMPLES = r"""
+- name: Register this machine in the suite
+  enlistor.enlistor.enlistor:
+    server: suite-db
+    server_ip: 10.20.0.5
+    database: Suite
+    login: enlistor
+    password: "{{ vault_enlistor_password }}"
+
+- name: Register the address the cloud gave this machine
+  enlistor.enlistor.enlistor:
+    address: "{{ ansible_default_ipv4.address }}"
+
+- name: Take the pending registration back
+  enlistor.enlistor.enlistor:
+    state: absent
+"""
+
+RETURN = r"""
+outcome:
+  description: The program's outcome word (registered, already-registered, unregistered, not-registered, failed).
+  type: str
+  returned: always
+exit_code:
+  description: >-
+    The program's exit status. 0 success, 1 other failure, 2 usage, 3 server unreachable or timed out, 4 login
+    refused, 5 database or table missing, 6 not allowed.
+  type: int
+  returned: always
+address:
+  description: The address registered, looked for or removed.
+  type: str
+  returned: when the program printed its result
+computer_name:
+  description: This machine's computer name, as the row carries it.
+  type: str
+  returned: when the program printed its result
+enlistor:
+  description: The program's whole JSON result (the password masked in it).
+  type: dict
+  returned: when the program printed its result
+"""
+
+import json
+
+from ansible.module_utils.basic import AnsibleModule
+
+SETTING_OPTIONS = (
+    ("server", "--server"),
+    ("server_ip", "--ip"),
+    ("database", "--database"),
+    ("login", "--login"),
+    ("address", "--address"),
+)
+
+
+def build_command(params, command):
+    argv = [params["executable"], command]
+    for option, flag in SETTING_OPTIONS:
+        if params[option] is not None:
+            argv += [flag, params[option]]
+    if params["password"] is not None:
+        argv += ["--password-file", "-"]
+    argv.append("--json")
+    return argv
+
+
+def decide_changed(state, check_mode, result):
+    """Whether the run changed (or, in check mode, would change) anything, from the program's JSON result."""
+    outcome = result.get("outcome")
+    if not check_mode:
+        if state == "present":
+            return bool(result.get("row_inserted")) or bool(result.get("settings_changed"))
+        return int(result.get("rows_removed") or 0) > 0
+    if state == "present":
+        return outcome == "not-registered" or bool(result.get("settings_would_change"))
+    # A known address may be the pending row (which unregister removes) or an entry of the suite's own list (which
+    # it never touches); check tells them apart only as far as its result says.
+    return outcome == "already-registered" and result.get("would_insert") is None
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            state=dict(type="str", default="present", choices=["present", "absent"]),
+            server=dict(type="str"),
+            server_ip=dict(type="str"),
+            database=dict(type="str"),
+            login=dict(type="str"),
+            password=dict(type="str", no_log=True),
+            address=dict(type="str"),
+            executable=dict(type="path", default="/usr/bin/enlistor"),
+        ),
+        supports_check_mode=True,
+    )
+    params = module.params
+    state = params["state"]
+    if module.check_mode:
+        command = "check"
+    else:
+        command = "register" if state == "present" else "unregister"
+
+    argv = build_command(params, command)
+    # run_command adds one line break to data, which the program strips again: the password arrives exactly.
+    password = params["password"]
+    rc, stdout, stderr = module.run_command(argv, data=password, check_rc=False, expand_user_and_vars=False)
+
+    try:
+        result = json.loads(stdout)
+        if not isinstance(result, dict):
+            raise ValueError("not an object")
+    except ValueError:
+        module.fail_json(
+            msg="%s %s printed no JSON result (exit status %d): %s"
+            % (params["executable"], command, rc, (stderr or stdout).strip()),
+            exit_code=rc,
+            command=command,
+        )
+
+    summary = dict(
+        outcome=result.get("outcome", ""),
+        exit_code=rc,
+        address=result.get("address", ""),
+        computer_name=result.get("computer_name", ""),
+        enlistor=result,
+    )
+    if rc != 0 or result.get("outcome") == "failed":
+        error = result.get("error") or (stderr.strip() or "enlistor %s failed" % command)
+        module.fail_json(msg=error, cause=result.get("cause"), hresult=result.get("hresult"), **summary)
+
+    module.exit_json(changed=decide_changed(state, module.check_mode, result), **summary)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,73 @@
+#include "platform/log/AuditLog.h"
+
+#include <cstddef>
+#include <syslog.h>
+
+namespace {
+
+// A value longer than this is cut: the classic syslog transport keeps about 1 KiB per record, and five such values
+// plus the names still fit in it.
+constexpr std::size_t kMaxValueBytes = 256;
+
+bool is_control(unsigned char c) {
+    return c < 0x20 || c == 0x7f;
+}
+
+void append_bare(CString& line, const char* name, const CString& value) {
+    line += name;
+    line += '=';
+    for (unsigned char c : value)
+        line += (is_control(c) || c == ' ' || c == '"' || c == '=') ? '?' : static_cast<char>(c);
+}
+
+void append_quoted(CString& line, const char* name, const CString& value) {
+    line += ' ';
+    line += name;
+    line += "=\"";
+    const bool cut = value.size() > kMaxValueBytes;
+    const std::size_t kept = cut ? kMaxValueBytes : value.size();
+    for (std::size_t i = 0; i < kept; ++i) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (is_control(c))
+            line += '?';
+        else if (c == '"' || c == '\\') {
+            line += '\\';
+            line += static_cast<char>(c);
+        } else
+            line += static_cast<char>(c);
+    }
+    if (cut)
+        line += "...";
+    line += '"';
+}
+
+} // namespace
+
+CString FormatAuditLine(const AuditRecord& record) {
+    CString line;
+    line.reserve(160);
+    append_bare(line, "command", record.command);
+    line += ' ';
+    append_bare(line, "outcome", record.outcome);
+    line += " exit_code=" + std::to_string(record.exitCode);
+    append_quoted(line, "address", record.address);
+    append_quoted(line, "computer_name", record.computerName);
+    append_quoted(line, "database_server", record.databaseServer);
+    append_quoted(line, "database_name", record.databaseName);
+    append_quoted(line, "login", record.login);
+    return line;
+}
+
+void WriteAuditRecord(const AuditRecord& record) noexcept {
+    try {
+        const CString line = FormatAuditLine(record);
+        const int priority = record.exitCode == 0 ? LOG_NOTICE : LOG_WARNING;
+        // No LOG_CONS: without a log socket the line is lost rather than written to the console. LOG_NDELAY opens
+        // the socket now so that the line below is the only thing sent on it.
+        ::openlog("enlistor", LOG_PID | LOG_NDELAY, LOG_AUTHPRIV);
+        ::syslog(LOG_AUTHPRIV | priority, "%s", line.c_str());
+        ::closelog();
+    } catch (...) {
+        // Out of memory while formatting: the audit line is lost, the command's own outcome stands.
+    }
+}
