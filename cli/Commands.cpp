@@ -127,15 +127,6 @@ json failure_fields(const failure_report& report) {
     return fields;
 }
 
-// The address and computer name the registration used; where it did not get that far, the ones the same rules give
-// now.
-void fill_identity(RegistrationOutcome& outcome) {
-    if (outcome.address.empty())
-        outcome.address = GetLocalIPAddress();
-    if (outcome.computerName.empty())
-        outcome.computerName = ReadComputerName();
-}
-
 CString settings_error_text(const SettingsStoreError& error, const char* what) {
     CString text = error.text;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
@@ -186,6 +177,7 @@ public:
         };
         auto state = std::make_shared<shared_state>();
         RegistrationOptions registration;
+        registration.address = m_options.address;
         std::thread([state, registration] {
             RegistrationOutcome outcome = RegisterMachineDetailed(registration);
             const std::lock_guard lock(state->mutex);
@@ -208,11 +200,9 @@ public:
     }
 
     void Report(const WorkflowResult& result) override {
-        RegistrationOutcome outcome = result.registration;
-        if (result.registrationRan)
-            fill_identity(outcome);
+        const RegistrationOutcome& outcome = result.registration;
         const bool ok = result.exitCode == kExitOk;
-        const char* word = !ok ? "failed" : outcome.alreadyKnown ? "already-registered" : "registered";
+        const char* word = RegisterOutcomeWord(result);
         const failure_report failure = describe_failure(outcome, result.failure, m_typed);
         if (m_options.json) {
             json object = {{"command", "register"},
@@ -300,7 +290,9 @@ int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* er
     if (!read_password_option(options, password, "register", out, err))
         return kExitUsage;
     CommandLineFace face(options, std::move(password), out, err);
-    return RunRegisterWorkflow(face, WorkflowOptions{}).exitCode;
+    WorkflowOptions workflow;
+    workflow.address = options.address;
+    return RunRegisterWorkflow(face, workflow).exitCode;
 }
 
 int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) {
@@ -335,10 +327,12 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
         // Everything the registration does up to the insert, and not the insert: connect, both checks.
         RegistrationOptions checkOnly;
         checkOnly.insertWhenNew = false;
+        checkOnly.address = options.address;
+        checkOnly.settings = std::make_shared<const DatabaseSettingsValue>(settings.Copy());
         outcome = RegisterMachineDetailed(checkOnly);
         exitCode = ExitCodeForRegistration(outcome);
     }
-    fill_identity(outcome);
+    FillIdentity(outcome, options.address);
     const bool ok = exitCode == kExitOk;
     const failure_report report = describe_failure(outcome, failure, settings);
     const CString provider = GetProviderName();
@@ -403,7 +397,50 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
     return exitCode;
 }
 
-int RunUnregister(const CommandLineOptions& /*options*/, std::FILE* /*out*/, std::FILE* err) {
-    print_line(err, "enlistor: unregister is not available yet");
-    return kExitFailure;
+int RunUnregister(const CommandLineOptions& options, std::FILE* out, std::FILE* err) {
+    std::optional<SecretText> password;
+    if (!read_password_option(options, password, "unregister", out, err))
+        return kExitUsage;
+    const auto settingsFor = [&](DatabaseSettingsValue& settings) -> std::optional<WorkflowStop> {
+        DatabaseSettingsValue stored;
+        SettingsStoreError error;
+        if (!LoadDatabaseSettingsValue(stored, &error))
+            return WorkflowStop{settings_error_text(error, "read"), kExitNotAllowed, false};
+        settings = with_options(stored, options, password);
+        if (settings.server.empty())
+            return WorkflowStop{kNoServerText, kExitUsage, false};
+        return std::nullopt;
+    };
+    WorkflowOptions workflow;
+    workflow.address = options.address;
+    const WorkflowResult result = RunUnregisterWorkflow(settingsFor, workflow);
+    const RegistrationOutcome& outcome = result.registration;
+    const bool ok = result.exitCode == kExitOk;
+    const failure_report failure = describe_failure(outcome, result.failure, result.used);
+    if (options.json) {
+        json object = {{"command", "unregister"},
+                       {"outcome", UnregisterOutcomeWord(result)},
+                       {"exit_code", result.exitCode},
+                       {"address", outcome.address},
+                       {"computer_name", outcome.computerName}};
+        if (ok) {
+            object["error"] = "";
+            object["cause"] = "";
+            object["hresult"] = nullptr;
+        } else {
+            object.update(failure_fields(failure));
+        }
+        object["rows_removed"] = outcome.rowsRemoved;
+        print_line(out, JsonLine(object));
+    } else if (!ok) {
+        print_failure(err, failure);
+    } else if (outcome.rowsRemoved > 0) {
+        print_line(out, FormatString("Removed %ld row%s for %s (%s) from tblRegisteredServers", outcome.rowsRemoved,
+                                     outcome.rowsRemoved == 1 ? "" : "s", shown(outcome.address).c_str(),
+                                     shown(outcome.computerName).c_str()));
+    } else {
+        print_line(out, FormatString("Not registered: no row for %s (%s) in tblRegisteredServers",
+                                     shown(outcome.address).c_str(), shown(outcome.computerName).c_str()));
+    }
+    return result.exitCode;
 }

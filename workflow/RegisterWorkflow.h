@@ -6,6 +6,7 @@
 #include "settings/DatabaseSettings.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 // A face's reason to stop the run before the registration: the text and the exit code it maps to; storedSome when
@@ -52,10 +53,31 @@ public:
 
 struct WorkflowOptions {
     std::chrono::milliseconds lockWait = std::chrono::milliseconds(60000);
+    // The address the run registers instead of the one the rules pick (the command line's --address): named in the
+    // outcome and the audit line even when the run stopped before it connected.
+    std::optional<CString> address;
     // Hold SIGINT, SIGTERM and SIGHUP back from the snapshot to the end of the reload (see SignalDeferral).
     bool deferSignals = true;
 };
 
 // Runs the workflow; the machine's registration lock is held exclusively from before the snapshot to after the
-// reload, and released on return.
+// reload, and released on return. Every run, whatever its outcome, leaves one line in the system log (the audit
+// trail, platform/log/AuditLog.h), never the password.
 WorkflowResult RunRegisterWorkflow(IRegisterFace& face, const WorkflowOptions& options = {});
+
+// The settings an unregister connects with, read under the lock: the stored ones with the command's own values in
+// their place. A stop ends the run before it connects.
+using SettingsSource = std::function<std::optional<WorkflowStop>(DatabaseSettingsValue& settings)>;
+
+// Takes this machine's own pending row out of the registered servers (UnregisterMachineDetailed) under the machine's
+// registration lock, with the settings the source gives (nothing is stored), and leaves one audit line.
+WorkflowResult RunUnregisterWorkflow(const SettingsSource& settingsFor, const WorkflowOptions& options = {});
+
+// The address and computer name a run names: what the registration used, else (it stopped before it got that far)
+// the given address or the one the rules pick now, and the computer name as it reads now.
+void FillIdentity(RegistrationOutcome& outcome, const std::optional<CString>& address);
+
+// The word the command line and the audit trail use for an outcome: "registered", "already-registered" or "failed";
+// for an unregister "unregistered", "not-registered" or "failed".
+[[nodiscard]] const char* RegisterOutcomeWord(const WorkflowResult& result);
+[[nodiscard]] const char* UnregisterOutcomeWord(const WorkflowResult& result);
