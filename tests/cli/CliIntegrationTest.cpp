@@ -1,5 +1,6 @@
 // The unattended commands as an operator's script runs them: the real executable, a temporary registry root, the
 // SQLite ODBC driver and the PostgreSQL test server, each failure produced by a real fault.
+#include "tests/log/SyslogCapture.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <thread>
 #include <unistd.h>
 
@@ -261,6 +263,11 @@ TEST_F(SqliteCommandLineTest, ReadOnlyRegistryIsSix) {
     auto json = parse_json(run({"register", "--json"}, {}, true).output);
     EXPECT_EQ(json["exit_code"], "6");
     EXPECT_EQ(json["outcome"], "failed");
+    // The hive is root's alone: another user's check cannot read the settings, and says so.
+    const ProcessResult check = run({"check"}, {}, true);
+    EXPECT_EQ(check.exitCode, 6) << check.output << check.errors;
+    EXPECT_NE(check.errors.find("cannot read the setting DatabaseServer"), std::string::npos) << check.errors;
+    EXPECT_NE(check.errors.find("Access is denied."), std::string::npos) << check.errors;
 
     EXPECT_EQ(hive_listing(m_registry), before);
     EXPECT_EQ(count_rows(m_connection), 0);
@@ -624,4 +631,81 @@ TEST_F(PostgresCommandLineTest, ProcessIsNotDumpable) {
     ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
+}
+
+// unregister removes exactly this machine's own row: another machine's row with the same address stays, a second run
+// finds nothing, and an address in tblServers is refused (the suite's own list) with nothing removed.
+TEST_F(PostgresCommandLineTest, UnregisterRemovesOnlyThisMachinesRow) {
+    ASSERT_EQ(register_with(m_server.password).exitCode, 0);
+    const std::string address = QueryRows(m_connection, "select ServerIP from tblRegisteredServers").at(0).at(0);
+    RunSql(m_connection, "insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values ('other-host', '" +
+                             address + "', 'Windows')");
+    auto removed = run_json({"unregister"}, 0);
+    EXPECT_EQ(removed["outcome"], "unregistered");
+    EXPECT_EQ(removed["rows_removed"], "1");
+    EXPECT_EQ(QueryRows(m_connection, "select ServerName from tblRegisteredServers"), (Rows{{"other-host"}}));
+    auto again = run_json({"unregister"}, 0);
+    EXPECT_EQ(again["outcome"], "not-registered");
+    EXPECT_EQ(again["rows_removed"], "0");
+    EXPECT_NE(run({"unregister"}).output.find("Not registered"), std::string::npos);
+
+    RunSql(m_connection, "insert into tblServers (ServerIP) values ('" + address + "')");
+    const ProcessResult refused = run({"unregister"});
+    EXPECT_EQ(refused.exitCode, 1) << refused.errors;
+    EXPECT_NE(refused.errors.find("must be removed in the suite"), std::string::npos) << refused.errors;
+    EXPECT_EQ(count_rows(m_connection, "tblServers"), 1);
+    EXPECT_EQ(count_rows(m_connection), 1);
+}
+
+// --address registers the given literal (in its canonical form), and check and unregister look for it; anything
+// but an IP literal is a usage error that changes nothing.
+TEST_F(PostgresCommandLineTest, AddressOptionRegistersTheGivenLiteral) {
+    auto json =
+        run_json({"register", "--server", "pgsuite", "--database", m_database, "--login", m_server.user,
+                  "--password-file", password_file(m_server.password).string(), "--address", "2001:DB8:0:0::7%eth0"},
+                 0);
+    EXPECT_EQ(json["address"], "2001:db8::7");
+    EXPECT_EQ(QueryRows(m_connection, "select ServerIP from tblRegisteredServers"), (Rows{{"2001:db8::7"}}));
+    EXPECT_EQ(run_json({"check", "--address", "2001:db8::7"}, 0)["outcome"], "already-registered");
+    for (const char* bad : {"db01.example", "198.18.0.300", "", "1.2.3"}) {
+        const ProcessResult refused = run({"register", "--address", bad});
+        EXPECT_EQ(refused.exitCode, 2) << bad << ": " << refused.errors;
+    }
+    EXPECT_EQ(run_json({"unregister", "--address", "2001:db8::7"}, 0)["rows_removed"], "1");
+    EXPECT_EQ(count_rows(m_connection), 0);
+}
+
+// Every register and unregister leaves one line in the system log (authpriv), naming the outcome, the address and
+// the settings used, never the password.
+TEST_F(PostgresCommandLineTest, AuditLineForEachRegisterAndUnregister) {
+    const fs::path password = password_file(m_server.password);
+    const std::vector<std::vector<std::string>> runs = {
+        {"register", "--server", "pgsuite", "--database", m_database, "--login", m_server.user, "--password-file",
+         password.string()},
+        {"unregister"},
+        {"register", "--password-file", password_file("Wrong-pw-6262").string()}};
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"register", "registered"}, {"unregister", "unregistered"}, {"register", "failed"}};
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        std::vector<std::string> argv = runs[i];
+        argv.insert(argv.begin(), kBinary);
+        const SyslogCapture capture = RunWithSyslogCapture(argv);
+        if (!capture.available)
+            GTEST_SKIP() << capture.process.errors;
+        m_outputs.push_back(capture.process.output + capture.process.errors);
+        ASSERT_EQ(capture.datagrams.size(), 1u) << capture.process.errors;
+        m_outputs.push_back(capture.datagrams[0]);
+        const auto message = ParseSyslogDatagram(capture.datagrams[0]);
+        ASSERT_TRUE(message) << capture.datagrams[0];
+        EXPECT_EQ(message->facility, LOG_AUTHPRIV >> 3);
+        EXPECT_EQ(message->ident, "enlistor");
+        const auto fields = ParseAuditFields(message->message);
+        ASSERT_TRUE(fields) << message->message;
+        EXPECT_EQ(fields->at("command"), expected[i].first);
+        EXPECT_EQ(fields->at("outcome"), expected[i].second);
+        EXPECT_EQ(fields->at("exit_code"), std::to_string(capture.process.exitCode));
+        EXPECT_EQ(fields->at("database_server"), "pgsuite");
+        EXPECT_EQ(fields->at("login"), m_server.user);
+        EXPECT_FALSE(fields->at("address").empty());
+    }
 }
