@@ -45,4 +45,3 @@ enum class NativeErrorKind {
 // alone when there is no sentence.
 [[nodiscard]] CString DescriptionWithCause(DataErrorCause cause, const CString& server, const CString& database,
                                            const CString& login, const CString& driverText);
-
