@@ -709,3 +709,35 @@ TEST_F(PostgresCommandLineTest, AuditLineForEachRegisterAndUnregister) {
         EXPECT_FALSE(fields->at("address").empty());
     }
 }
+
+// Text from outside reaches the terminal as plain text: the server's error quoting a database name full of escape
+// sequences arrives with every control character made visible, under a first line that names the cause.
+TEST_F(PostgresCommandLineTest, ServerTextReachesTheTerminalAsPlainText) {
+    ASSERT_EQ(register_with(m_server.password).exitCode, 0);
+    const std::string hostile = "db\x1b]0;owned\x07\x1b[2J\x1b[31mServer registered successfully\x9b";
+    const ProcessResult failed = run({"register", "--database", hostile});
+    EXPECT_EQ(failed.exitCode, 5) << failed.errors;
+    EXPECT_EQ(failed.errors.find('\x1b'), std::string::npos) << failed.errors;
+    EXPECT_EQ(failed.errors.find('\x07'), std::string::npos) << failed.errors;
+    EXPECT_EQ(failed.errors.find('\x9b'), std::string::npos) << failed.errors;
+    EXPECT_NE(failed.errors.find("?[31mServer registered successfully"), std::string::npos) << failed.errors;
+    EXPECT_EQ(failed.output, "");
+}
+
+// No database server at all is a configuration error (2) that stores nothing; a password file others can read is
+// used, with a warning.
+TEST_F(SqliteCommandLineTest, NoServerIsAUsageErrorAndAnOpenPasswordFileIsWarnedAbout) {
+    const ProcessResult none = run({"register", "--login", "sa"});
+    EXPECT_EQ(none.exitCode, 2) << none.errors;
+    EXPECT_EQ(none.errors, "enlistor: no database server is set: give --server or store one with the dialog\n");
+    EXPECT_EQ(run({"check"}).exitCode, 2);
+
+    const fs::path open = password_file("Sqlite-pw-71");
+    fs::permissions(open,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    const ProcessResult warned = run(
+        {"register", "--server", "suite", "--database", "suite", "--login", "sa", "--password-file", open.string()});
+    EXPECT_EQ(warned.exitCode, 0) << warned.errors;
+    EXPECT_NE(warned.errors.find("enlistor: warning: the password file"), std::string::npos) << warned.errors;
+    EXPECT_EQ(count_rows(m_connection), 1);
+}
