@@ -4,8 +4,8 @@
 #include "common/Secret.h"
 
 #include <cstring>
-#include <limits>
 #include <iterator>
+#include <limits>
 #include <vector>
 
 // The password key. Changing any word makes every stored password unreadable, so the table is fixed for good.

@@ -51,7 +51,7 @@ for name in "${names[@]}"; do
     cp -r "fuzz/corpus/$name/." "$work/" 2>/dev/null || true
     log="build/fuzz/$name.log"
     started=$(date +%s)
-    if "$exe" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+    if "$exe" "${limit[@]}" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/" \
         "$work" >"$log" 2>&1; then
         result=ok
     else
