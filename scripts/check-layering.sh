@@ -63,7 +63,9 @@ failures = []
 for folder, dirs, files in os.walk(root):
     rel_folder = os.path.relpath(folder, root)
     if rel_folder == ".":
-        dirs[:] = [d for d in dirs if d not in SKIP and not d.startswith(".")]
+        # Build trees (generated sources) are not the project's folders.
+        dirs[:] = [d for d in dirs if d not in SKIP and not d.startswith((".", "build"))
+                   and not os.path.exists(os.path.join(folder, d, "CMakeCache.txt"))]
         continue
     for name in sorted(files):
         if not name.endswith((".h", ".hpp", ".cpp", ".cc", ".c")):
