@@ -1,10 +1,11 @@
 #include "cipher/Rijndael.h"
 #include "cipher/VLBase64.h"
 #include "common/FormatString.h"
+#include "common/Secret.h"
 
 #include <cstring>
+#include <iterator>
 #include <limits>
-#include <string.h> // explicit_bzero
 #include <vector>
 
 // The password key. Changing any word makes every stored password unreadable, so the table is fixed for good.
@@ -35,25 +36,6 @@ constexpr char key_final_character = 'Q';
 constexpr char password_chain_block[32] = {'E', 'n', 'l', 'i', 's', 't', 'o', 'r', 0, 0, 0, 0, 0, 0, 0, 0,
                                            0,   0,   0,   0,   0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0};
 
-// A byte buffer that is cleared before its memory is given back, for plaintext and key text.
-class SecretBuffer {
-public:
-    explicit SecretBuffer(std::size_t size) : m_bytes(size, '\0') {}
-    ~SecretBuffer() { explicit_bzero(m_bytes.data(), m_bytes.size()); }
-    SecretBuffer(const SecretBuffer&) = delete;
-    SecretBuffer& operator=(const SecretBuffer&) = delete;
-
-    char* data() { return m_bytes.data(); }
-    std::size_t size() const { return m_bytes.size(); }
-
-private:
-    std::vector<char> m_bytes;
-};
-
-void wipe(CString& text) {
-    explicit_bzero(text.data(), text.size());
-}
-
 // Padded plaintext size: one block at least, otherwise the password rounded up to whole blocks.
 std::size_t padded_size(std::size_t length) {
     if (length <= password_block)
@@ -61,20 +43,12 @@ std::size_t padded_size(std::size_t length) {
     return (length + password_block - 1) / password_block * password_block;
 }
 
-// Keys the object with the row's key text; the key text is cleared as soon as the round keys exist.
+// Keys the object with the row's key text; the key text is wiped on every way out.
 void key_with_password_key(CRijndael& cipher, short keyRow) {
-    CString key = cipher.BuildPasswordKey(keyRow);
-    if (key.size() < static_cast<std::size_t>(password_key_length)) {
-        wipe(key);
+    const SecretText key{cipher.BuildPasswordKey(keyRow)};
+    if (key.size() < static_cast<std::size_t>(password_key_length))
         throw CRijndaelError("Empty key");
-    }
-    try {
-        cipher.KeyExpansion(key.data(), password_chain_block, password_key_length, password_block_size);
-    } catch (...) {
-        wipe(key);
-        throw;
-    }
-    wipe(key);
+    cipher.KeyExpansion(key.Text().data(), password_chain_block, password_key_length, password_block_size);
 }
 
 } // namespace
@@ -90,9 +64,13 @@ CString CRijndael::KeyWordText(std::uint32_t word) {
 CString CRijndael::BuildPasswordKey(short keyRow) {
     if (keyRow < 0 || keyRow >= 5)
         return {};
+    // Sized once, so growing leaves no unwiped copy of the key text behind; each word's piece is wiped after use.
     CString key;
-    for (std::uint32_t word : PasswordKeyTable[keyRow])
-        key += KeyWordText(word);
+    key.reserve(4 * std::size(PasswordKeyTable[keyRow]) + 1);
+    for (std::uint32_t word : PasswordKeyTable[keyRow]) {
+        SecretText piece{KeyWordText(word)};
+        key += piece.Text();
+    }
     key += key_final_character;
     return key;
 }
@@ -108,10 +86,10 @@ CString CRijndael::EncryptPassword(const CString& password, short keyRow) {
         const std::size_t n = padded_size(length);
         if (n > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) / 2)
             return {};
-        SecretBuffer plaintext(n);
-        std::memcpy(plaintext.data(), password.data(), length);
+        SecretText plaintext{CString(n, '\0')};
+        std::memcpy(plaintext.Text().data(), password.data(), length);
         std::vector<char> ciphertext(n, '\0');
-        EncryptData(plaintext.data(), ciphertext.data(), n);
+        EncryptData(plaintext.Text().data(), ciphertext.data(), n);
 
         auto count = static_cast<std::int32_t>(n);
         return codec.Encode(reinterpret_cast<const unsigned char*>(ciphertext.data()), count);
@@ -132,9 +110,9 @@ CString CRijndael::DecryptPassword(const CString& stored, short keyRow) {
         const int count = codec.Decode(text.data());
         const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
 
-        SecretBuffer plaintext(n + 1);
-        DecryptData(text.data(), plaintext.data(), n);
-        return CString(plaintext.data());
+        SecretText plaintext{CString(n + 1, '\0')};
+        DecryptData(text.data(), plaintext.Text().data(), n);
+        return CString(plaintext.Text().c_str());
     } catch (const std::exception&) {
         return {};
     }

@@ -1,9 +1,9 @@
 #include "cipher/Rijndael.h"
 
+#include "common/Secret.h"
+
 #include <array>
 #include <cstring>
-#include <string.h> // explicit_bzero
-#include <utility>
 
 namespace {
 
@@ -150,48 +150,6 @@ static_assert(tables.E0[0] == 0xC66363A5 && tables.E1[0] == 0xA5C66363);
 static_assert(tables.D0[0] == 0x51F4A750 && tables.K0[1] == 0x0E090D0B);
 static_assert(tables.rc[7] == 0x80 && tables.rc[8] == 0x1B && tables.rc[9] == 0x36);
 
-// For 24- and 32-byte blocks the state is held as pairs of columns in 64-bit words (column 2p in the low half,
-// 2p + 1 in the high half), which halves the registers and key loads a round needs. These are E0..E3 and D0..D3
-// widened to 64 bits, once in the low half and once in the high half.
-using PairTable = std::array<std::uint64_t, 256>;
-
-struct alignas(64) PairTables {
-    PairTable low[4];
-    PairTable high[4];
-};
-
-constexpr PairTables make_pair_tables(const WordTable& t0, const WordTable& t1, const WordTable& t2,
-                                      const WordTable& t3) {
-    PairTables pairs{};
-    const WordTable* words[4] = {&t0, &t1, &t2, &t3};
-    for (int k = 0; k < 4; ++k) {
-        for (int x = 0; x < 256; ++x) {
-            pairs.low[k][x] = (*words[k])[x];
-            pairs.high[k][x] = std::uint64_t{(*words[k])[x]} << 32;
-        }
-    }
-    return pairs;
-}
-
-constexpr PairTables encryption_pairs = make_pair_tables(tables.E0, tables.E1, tables.E2, tables.E3);
-constexpr PairTables decryption_pairs = make_pair_tables(tables.D0, tables.D1, tables.D2, tables.D3);
-
-// Column offsets of rows 1, 2 and 3 in ShiftRows, by block size; decryption uses Nb minus these.
-template <int Nb>
-struct ShiftOffsets;
-template <>
-struct ShiftOffsets<4> {
-    static constexpr int s1 = 1, s2 = 2, s3 = 3;
-};
-template <>
-struct ShiftOffsets<6> {
-    static constexpr int s1 = 1, s2 = 2, s3 = 3;
-};
-template <>
-struct ShiftOffsets<8> {
-    static constexpr int s1 = 1, s2 = 3, s3 = 4;
-};
-
 inline u32 load32_be(const char* p) {
     const auto* b = reinterpret_cast<const unsigned char*>(p);
     return make_word(b[0], b[1], b[2], b[3]);
@@ -204,187 +162,93 @@ inline void store32_be(char* p, u32 w) {
     p[3] = static_cast<char>(byte0(w));
 }
 
-// The last round: SubBytes and ShiftRows without MixColumns, then the round key.
-inline void store_final_bytes(char* p, u8 b3, u8 b2, u8 b1, u8 b0, u32 k) {
-    store32_be(p, make_word(b3, b2, b1, b0) ^ k);
-}
-
 using RoundKeys = const u32 (*)[8];
 
-inline std::uint64_t load_pair(const u32* words) {
-    return words[0] | (std::uint64_t{words[1]} << 32);
+// One direction of the cipher: the round tables, the last round's substitution box, and the column offsets of rows
+// 1, 2 and 3 (ShiftRows for encryption, its inverse for decryption).
+struct Direction {
+    const WordTable& T0;
+    const WordTable& T1;
+    const WordTable& T2;
+    const WordTable& T3;
+    const ByteTable& sub;
+    int s1, s2, s3;
+};
+
+// ShiftRows offsets by block size (FIPS-197 for 16 bytes, the Rijndael proposal for 24 and 32); decryption shifts
+// the other way, by Nb minus these.
+constexpr int shift_1 = 1;
+constexpr int shift_2(int nb) {
+    return nb == 8 ? 3 : 2;
+}
+constexpr int shift_3(int nb) {
+    return nb == 8 ? 4 : 3;
 }
 
-// Word c of a state held as column pairs.
-template <int C>
-inline u32 column_of(const std::uint64_t* pairs) {
-    return static_cast<u32>(pairs[C / 2] >> (32 * (C % 2)));
-}
+template <int Nb>
+constexpr Direction encryption{tables.E0, tables.E1, tables.E2, tables.E3, tables.S, shift_1, shift_2(Nb), shift_3(Nb)};
+template <int Nb>
+constexpr Direction decryption{tables.D0, tables.D1,    tables.D2,        tables.D3,
+                               tables.Si, Nb - shift_1, Nb - shift_2(Nb), Nb - shift_3(Nb)};
 
-// Adds table k's entry for byte x to result column C.
-template <int C, int K>
-inline void add_entry(std::uint64_t* pairs, const PairTables& t, u8 x) {
-    pairs[C / 2] ^= (C % 2 == 0 ? t.low[K] : t.high[K])[x];
-}
-
-// The state word J's four bytes go to the four result columns that take them: row i of column c comes from state
-// column c + s_i, so state column J feeds row i of column J - s_i.
-template <int Nb, int S1, int S2, int S3, int J>
-inline void scatter_column(std::uint64_t* to, const std::uint64_t* from, const PairTables& t) {
-    const u32 w = column_of<J>(from);
-    add_entry<J, 0>(to, t, byte3(w));
-    add_entry<(J + Nb - S1) % Nb, 1>(to, t, byte2(w));
-    add_entry<(J + Nb - S2) % Nb, 2>(to, t, byte1(w));
-    add_entry<(J + Nb - S3) % Nb, 3>(to, t, byte0(w));
-}
-
-template <int Nb, int S1, int S2, int S3, int... J>
-inline void round_paired(std::uint64_t* to, const std::uint64_t* from, const PairTables& t, const u32* key,
-                         std::integer_sequence<int, J...>) {
-    for (int p = 0; p < Nb / 2; ++p)
-        to[p] = load_pair(key + 2 * p);
-    (scatter_column<Nb, S1, S2, S3, J>(to, from, t), ...);
-}
-
-template <int Nb, int S1, int S2, int S3, int... C>
-inline void final_round(const std::uint64_t* from, const ByteTable& sub, const u32* key, char* out,
-                        std::integer_sequence<int, C...>) {
-    (store_final_bytes(out + 4 * C, sub[byte3(column_of<C>(from))], sub[byte2(column_of<(C + S1) % Nb>(from))],
-                       sub[byte1(column_of<(C + S2) % Nb>(from))], sub[byte0(column_of<(C + S3) % Nb>(from))], key[C]),
-     ...);
-}
-
-inline std::uint64_t load_column_pair(const char* in) {
-    return std::uint64_t{load32_be(in)} | (std::uint64_t{load32_be(in + 4)} << 32);
-}
-
-// Rijndael for 24- and 32-byte blocks: the round of the table-driven formula (result column c = T0[b3 of state c]
-// ^ T1[b2 of state c+s1] ^ T2[b1 of state c+s2] ^ T3[b0 of state c+s3] ^ round key c), computed state word by
-// state word with the state in locals. T holds E0..E3 or D0..D3, and the offsets are the encryption or decryption
-// ones. `Blocks` consecutive blocks are computed side by side, each by itself: a round has little independent work
-// for one block, and a second block's round fills the processor's idle slots.
-template <int Nb, int S1, int S2, int S3, int Blocks>
-inline void rounds_general(const PairTables& t, const ByteTable& sub, RoundKeys keys, int rounds, const char* in,
-                           char* out) {
-    constexpr auto columns = std::make_integer_sequence<int, Nb>{};
-    constexpr int block_bytes = 4 * Nb;
-    std::uint64_t state[Blocks][Nb / 2];
-    for (int b = 0; b < Blocks; ++b)
-        for (int p = 0; p < Nb / 2; ++p)
-            state[b][p] = load_pair(keys[0] + 2 * p) ^ load_column_pair(in + b * block_bytes + 8 * p);
-    std::uint64_t next[Blocks][Nb / 2];
-    for (int r = 1; r < rounds; ++r) {
-        for (int b = 0; b < Blocks; ++b)
-            round_paired<Nb, S1, S2, S3>(next[b], state[b], t, keys[r], columns);
-        for (int b = 0; b < Blocks; ++b)
-            for (int p = 0; p < Nb / 2; ++p)
-                state[b][p] = next[b][p];
-    }
-    for (int b = 0; b < Blocks; ++b)
-        final_round<Nb, S1, S2, S3>(state[b], sub, keys[rounds], out + b * block_bytes, columns);
-}
-
-// The 16-byte block with the state in locals and the offsets fixed: 1, 2, 3 for encryption, 3, 2, 1 for decryption.
-template <int S1, int S2, int S3>
-inline void rounds_16(const WordTable& T0, const WordTable& T1, const WordTable& T2, const WordTable& T3,
-                      const ByteTable& sub, RoundKeys keys, int rounds, const char* in, char* out) {
-    u32 s0 = load32_be(in) ^ keys[0][0];
-    u32 s1 = load32_be(in + 4) ^ keys[0][1];
-    u32 s2 = load32_be(in + 8) ^ keys[0][2];
-    u32 s3 = load32_be(in + 12) ^ keys[0][3];
-    for (int r = 1; r < rounds; ++r) {
-        const u32* k = keys[r];
-        const u32 w[4] = {s0, s1, s2, s3};
-        const u32 t0 = T0[byte3(w[0])] ^ T1[byte2(w[S1 % 4])] ^ T2[byte1(w[S2 % 4])] ^ T3[byte0(w[S3 % 4])] ^ k[0];
-        const u32 t1 = T0[byte3(w[1])] ^ T1[byte2(w[(1 + S1) % 4])] ^ T2[byte1(w[(1 + S2) % 4])] ^
-                       T3[byte0(w[(1 + S3) % 4])] ^ k[1];
-        const u32 t2 = T0[byte3(w[2])] ^ T1[byte2(w[(2 + S1) % 4])] ^ T2[byte1(w[(2 + S2) % 4])] ^
-                       T3[byte0(w[(2 + S3) % 4])] ^ k[2];
-        const u32 t3 = T0[byte3(w[3])] ^ T1[byte2(w[(3 + S1) % 4])] ^ T2[byte1(w[(3 + S2) % 4])] ^
-                       T3[byte0(w[(3 + S3) % 4])] ^ k[3];
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
-    }
-    const u32 w[4] = {s0, s1, s2, s3};
-    const u32* k = keys[rounds];
-    for (int c = 0; c < 4; ++c)
-        store_final_bytes(out + 4 * c, sub[byte3(w[c])], sub[byte2(w[(c + S1) % 4])], sub[byte1(w[(c + S2) % 4])],
-                          sub[byte0(w[(c + S3) % 4])], k[c]);
-}
-
-// Blocks consecutive blocks (1, or 2 for 24- and 32-byte blocks) with the encryption or decryption round keys,
-// for Nb = 4, 6 or 8 columns; each block is processed by itself.
-template <int Nb, int Blocks = 1>
-inline void encrypt_blocks(RoundKeys keys, int rounds, const char* in, char* out) {
-    using O = ShiftOffsets<Nb>;
-    if constexpr (Nb == 4)
-        rounds_16<O::s1, O::s2, O::s3>(tables.E0, tables.E1, tables.E2, tables.E3, tables.S, keys, rounds, in, out);
-    else
-        rounds_general<Nb, O::s1, O::s2, O::s3, Blocks>(encryption_pairs, tables.S, keys, rounds, in, out);
-}
-
-template <int Nb, int Blocks = 1>
-inline void decrypt_blocks(RoundKeys keys, int rounds, const char* in, char* out) {
-    using O = ShiftOffsets<Nb>;
-    if constexpr (Nb == 4)
-        rounds_16<Nb - O::s1, Nb - O::s2, Nb - O::s3>(tables.D0, tables.D1, tables.D2, tables.D3, tables.Si, keys,
-                                                      rounds, in, out);
-    else
-        rounds_general<Nb, Nb - O::s1, Nb - O::s2, Nb - O::s3, Blocks>(decryption_pairs, tables.Si, keys, rounds, in,
-                                                                       out);
-}
-
-// Every block by itself, the block size chosen once for the whole run. Blocks go two at a time where measurement
-// showed it faster (GCC 12, x86-64): 24-byte blocks both ways and 32-byte blocks when encrypting; two 32-byte
-// decryptions side by side run out of registers.
+// One block of Nb columns, the table-driven form of the rounds: every inner round computes column c as
+// T0[b3 of a[c]] ^ T1[b2 of a[c + s1]] ^ T2[b1 of a[c + s2]] ^ T3[b0 of a[c + s3]] ^ key[c] (SubBytes, ShiftRows and
+// MixColumns in one lookup per byte); the last round has no MixColumns and takes the bytes through the S-box.
 template <int Nb, bool Decrypt>
-void process_blocks(RoundKeys keys, int rounds, const char* in, char* out, std::size_t n) {
-    constexpr std::size_t block_bytes = 4 * Nb;
-    constexpr int together = Nb == 4 || (Nb == 8 && Decrypt) ? 1 : 2;
-    std::size_t offset = 0;
-    for (; offset + together * block_bytes <= n; offset += together * block_bytes) {
-        if constexpr (Decrypt)
-            decrypt_blocks<Nb, together>(keys, rounds, in + offset, out + offset);
-        else
-            encrypt_blocks<Nb, together>(keys, rounds, in + offset, out + offset);
+void process_block(RoundKeys keys, int rounds, const char* in, char* out) {
+    constexpr const Direction& d = Decrypt ? decryption<Nb> : encryption<Nb>;
+    u32 a[Nb];
+    u32 t[Nb];
+    for (int c = 0; c < Nb; ++c)
+        a[c] = load32_be(in + 4 * c) ^ keys[0][c];
+    for (int r = 1; r < rounds; ++r) {
+        for (int c = 0; c < Nb; ++c)
+            t[c] = d.T0[byte3(a[c])] ^ d.T1[byte2(a[(c + d.s1) % Nb])] ^ d.T2[byte1(a[(c + d.s2) % Nb])] ^
+                   d.T3[byte0(a[(c + d.s3) % Nb])] ^ keys[r][c];
+        for (int c = 0; c < Nb; ++c)
+            a[c] = t[c];
     }
-    for (; offset < n; offset += block_bytes) {
-        if constexpr (Decrypt)
-            decrypt_blocks<Nb>(keys, rounds, in + offset, out + offset);
-        else
-            encrypt_blocks<Nb>(keys, rounds, in + offset, out + offset);
-    }
-}
-
-// process_blocks for the block size of the key in use (16, 24 or 32 bytes).
-template <bool Decrypt>
-void process_data(RoundKeys keys, int rounds, int blockSize, const char* in, char* out, std::size_t n) {
-    switch (blockSize) {
-    case 16:
-        process_blocks<4, Decrypt>(keys, rounds, in, out, n);
-        break;
-    case 24:
-        process_blocks<6, Decrypt>(keys, rounds, in, out, n);
-        break;
-    default:
-        process_blocks<8, Decrypt>(keys, rounds, in, out, n);
-        break;
+    for (int c = 0; c < Nb; ++c) {
+        const u32 w = make_word(d.sub[byte3(a[c])], d.sub[byte2(a[(c + d.s1) % Nb])], d.sub[byte1(a[(c + d.s2) % Nb])],
+                                d.sub[byte0(a[(c + d.s3) % Nb])]);
+        store32_be(out + 4 * c, w ^ keys[rounds][c]);
     }
 }
 
-void wipe(void* data, std::size_t size) {
-    explicit_bzero(data, size);
+// Every block of the n bytes by itself (electronic codebook), for the block size of the key in use.
+void process_data(bool decrypt, RoundKeys keys, int rounds, int blockSize, const char* in, char* out, std::size_t n) {
+    const auto step = static_cast<std::size_t>(blockSize);
+    for (std::size_t offset = 0; offset < n; offset += step) {
+        switch (blockSize) {
+        case 16:
+            if (decrypt)
+                process_block<4, true>(keys, rounds, in + offset, out + offset);
+            else
+                process_block<4, false>(keys, rounds, in + offset, out + offset);
+            break;
+        case 24:
+            if (decrypt)
+                process_block<6, true>(keys, rounds, in + offset, out + offset);
+            else
+                process_block<6, false>(keys, rounds, in + offset, out + offset);
+            break;
+        default:
+            if (decrypt)
+                process_block<8, true>(keys, rounds, in + offset, out + offset);
+            else
+                process_block<8, false>(keys, rounds, in + offset, out + offset);
+            break;
+        }
+    }
 }
 
 } // namespace
 
 CRijndael::~CRijndael() {
     // The round keys are key material.
-    wipe(m_Ke, sizeof m_Ke);
-    wipe(m_Kd, sizeof m_Kd);
-    wipe(tk, sizeof tk);
+    WipeBytes(m_Ke, sizeof m_Ke);
+    WipeBytes(m_Kd, sizeof m_Kd);
+    WipeBytes(tk, sizeof tk);
 }
 
 void CRijndael::KeyExpansion(const char* key, const char* chain, int keylength, int blockSize) {
@@ -453,7 +317,7 @@ void CRijndael::KeyExpansion(const char* key, const char* chain, int keylength, 
         for (int j = 0; j < nk && placed < total; ++j)
             place(tk[j]);
     }
-    wipe(tk, sizeof tk);
+    WipeBytes(tk, sizeof tk);
 
     // The equivalent inverse cipher: inner decryption round keys pass through InvMixColumns.
     for (int r = 1; r < rounds; ++r) {
@@ -465,45 +329,25 @@ void CRijndael::KeyExpansion(const char* key, const char* chain, int keylength, 
     m_bKeyInit = true;
 }
 
-void CRijndael::DefEncryptBlock(const char* in, char* result) {
-    if (m_blockSize == 24)
-        encrypt_blocks<6>(m_Ke, m_iROUNDS, in, result);
-    else
-        encrypt_blocks<8>(m_Ke, m_iROUNDS, in, result);
-}
-
-void CRijndael::DefDecryptBlock(const char* in, char* result) {
-    if (m_blockSize == 24)
-        decrypt_blocks<6>(m_Kd, m_iROUNDS, in, result);
-    else
-        decrypt_blocks<8>(m_Kd, m_iROUNDS, in, result);
-}
-
 void CRijndael::EncryptOneBlock(const char* in, char* result) {
     if (!m_bKeyInit)
         throw CRijndaelError("Object not Initialized");
-    if (m_blockSize == 16)
-        encrypt_blocks<4>(m_Ke, m_iROUNDS, in, result);
-    else
-        DefEncryptBlock(in, result);
+    process_data(false, m_Ke, m_iROUNDS, m_blockSize, in, result, static_cast<std::size_t>(m_blockSize));
 }
 
 void CRijndael::DecryptOneBlock(const char* in, char* result) {
     if (!m_bKeyInit)
         throw CRijndaelError("Object not Initialized");
-    if (m_blockSize == 16)
-        decrypt_blocks<4>(m_Kd, m_iROUNDS, in, result);
-    else
-        DefDecryptBlock(in, result);
+    process_data(true, m_Kd, m_iROUNDS, m_blockSize, in, result, static_cast<std::size_t>(m_blockSize));
 }
 
-// The same as EncryptOneBlock on each block in turn; the checks and the choice of block size are made once.
+// The same as EncryptOneBlock on each block in turn.
 void CRijndael::EncryptData(const char* in, char* result, std::size_t n) {
     if (!m_bKeyInit)
         throw CRijndaelError("Object not Initialized");
     if (n == 0 || n % static_cast<std::size_t>(m_blockSize) != 0)
         throw CRijndaelError("Data not multiple of Block Size");
-    process_data<false>(m_Ke, m_iROUNDS, m_blockSize, in, result, n);
+    process_data(false, m_Ke, m_iROUNDS, m_blockSize, in, result, n);
 }
 
 void CRijndael::DecryptData(const char* in, char* result, std::size_t n) {
@@ -511,5 +355,5 @@ void CRijndael::DecryptData(const char* in, char* result, std::size_t n) {
         throw CRijndaelError("Object not Initialized");
     if (n == 0 || n % static_cast<std::size_t>(m_blockSize) != 0)
         throw CRijndaelError("Data not multiple of Block Size");
-    process_data<true>(m_Kd, m_iROUNDS, m_blockSize, in, result, n);
+    process_data(true, m_Kd, m_iROUNDS, m_blockSize, in, result, n);
 }

@@ -8,7 +8,12 @@
 #include <cstdint>
 #include <exception>
 
-// The failure raised by CRijndael: one of "Empty key", "Object not Initialized", "Data not multiple of Block Size".
+// The failure raised by CRijndael. what() is one of:
+//   "Empty key"                                  KeyExpansion got no key; the password operations' key row has none
+//   "Key length or block size not 16, 24 or 32"  KeyExpansion got another size (refused before anything changes)
+//   "Object not Initialized"                     a block or data operation before KeyExpansion
+//   "Data not multiple of Block Size"            EncryptData/DecryptData with n zero or not whole blocks
+// The password operations catch it and answer the empty text instead.
 class CRijndaelError : public std::exception {
 public:
     explicit CRijndaelError(const char* message) noexcept : m_szMessage(message) {}
@@ -30,11 +35,14 @@ public:
     CRijndael& operator=(const CRijndael&) = delete;
 
     // Keys the object. key: keylength bytes; chain: blockSize bytes (kept, never read by ECB).
-    // Throws CRijndaelError("Empty key") when key is null.
+    // Throws CRijndaelError("Empty key") when key is null, and CRijndaelError("Key length or block size not 16, 24
+    // or 32") for other sizes.
     void KeyExpansion(const char* key, const char* chain, int keylength = 16, int blockSize = 16);
+    // One block of blockSize bytes. Throws CRijndaelError("Object not Initialized") before KeyExpansion.
     void EncryptOneBlock(const char* in, char* result);
     void DecryptOneBlock(const char* in, char* result);
-    // n must be a non-zero multiple of the block size; every block is processed by itself.
+    // n must be a non-zero multiple of the block size, else CRijndaelError("Data not multiple of Block Size"); every
+    // block is processed by itself. Throws CRijndaelError("Object not Initialized") before KeyExpansion.
     void EncryptData(const char* in, char* result, std::size_t n);
     void DecryptData(const char* in, char* result, std::size_t n);
 
@@ -58,9 +66,6 @@ public:
 private:
     static constexpr int MAX_ROUNDS = 14;
     static constexpr int MAX_BC = 8;
-
-    void DefEncryptBlock(const char* in, char* result);
-    void DefDecryptBlock(const char* in, char* result);
 
     // Words are kept unsigned so that shifts and rotations are well defined; the bit patterns are those of the
     // signed words of the design.

@@ -1,6 +1,6 @@
-# Compile options shared by every target of the project: each target links enlistor_build_options.
+# Compile options shared by every target of the project: each target links enlistor_build_options. Include
+# directories are not among them: each library carries its own (see enlistor_add_library).
 add_library(enlistor_build_options INTERFACE)
-target_include_directories(enlistor_build_options INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_options(enlistor_build_options INTERFACE -Wall -Wextra)
 if(ENLISTOR_WERROR)
     target_compile_options(enlistor_build_options INTERFACE -Werror)
@@ -15,10 +15,12 @@ if(ENLISTOR_FUZZ)
     target_compile_options(enlistor_build_options INTERFACE -fsanitize=fuzzer-no-link)
 endif()
 
-# Adds a library target for one folder of the project.
+# Adds a library target for one folder of the project. Project headers are named by their path from the source
+# root ("cipher/Rijndael.h"); the library carries that include directory, so what links it finds its headers.
 function(enlistor_add_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC enlistor_build_options ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
     set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()

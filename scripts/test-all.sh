@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test: the plain build, the ASan+UBSan build, the format check
-# and a short run of every fuzzer. Exits non-zero on the first failure.
+# Installs what is needed, builds, and runs every test: the format and layering checks, the plain build, the
+# ASan+UBSan build and a short run of every fuzzer. Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +9,7 @@ if [ "${ENLISTOR_SKIP_INSTALL:-0}" != 1 ]; then
 fi
 
 bash scripts/check-format.sh
+bash scripts/check-layering.sh
 
 jobs=$(nproc)
 cmake --preset ci
@@ -20,5 +21,5 @@ cmake --preset asan
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs"
 
-bash scripts/run-fuzzers.sh "${ENLISTOR_FUZZ_SECONDS:-30}"
+bash scripts/run-fuzzers.sh --seconds "${ENLISTOR_FUZZ_SECONDS:-30}"
 echo "all tests passed"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs bench_cipher twice, once as the machine is and once with AES-NI hidden from OpenSSL, and prints ns/byte of
 # every block benchmark with the ratios the cipher is held to: our 32/32 throughput against libmcrypt's
-# rijndael-256 (goal: at least 2x) and our 16-byte blocks against OpenSSL's AES-ECB without AES-NI (goal: our time
+# rijndael-256 (goal: at least 1.5x) and our 16-byte blocks against OpenSSL's AES-ECB without AES-NI (goal: our time
 # at most 1.3x OpenSSL's).
 # Usage: bench/cipher/run.sh [path/to/bench_cipher] [repetitions]
 # Build it first: cmake -S . -B build/cipher-rel -G Ninja -DCMAKE_BUILD_TYPE=Release && \
@@ -56,7 +56,7 @@ print("throughput ratios (peer ns/byte / our ns/byte; above 1 means we are faste
 for op in ("Encrypt", "Decrypt"):
     ours = aesni["BM_Rijndael%s/key:32/block:32" % op][1]
     ratio("32/32 %s vs libmcrypt rijndael-256" % op.lower(), ours, aesni["BM_McryptRijndael256%s" % op][1],
-          "goal >= 2.00")
+          "goal >= 1.50")
 for op in ("Encrypt", "Decrypt"):
     for key in (16, 32):
         ours = soft["BM_Rijndael%s/key:%d/block:16" % (op, key)][1]

@@ -13,9 +13,9 @@
 #include <stdexcept>
 #include <string>
 
-namespace {
+using namespace enlistor::test;
 
-namespace test = enlistor::test;
+namespace {
 
 constexpr const char* kSqliteDsn = "EnlistorBenchSqlite";
 constexpr const char* kPostgresDsn = "EnlistorBenchPostgres";
@@ -30,8 +30,8 @@ struct Database {
 
 // The registry root, the ODBC configuration and both databases, for the whole run.
 struct World {
-    test::TempDir dir;
-    std::optional<test::PostgresServer> postgres;
+    TempDir dir;
+    std::optional<PostgresServer> postgres;
     std::string postgresWhy;
     Database sqlite;
     std::optional<Database> pg;
@@ -40,18 +40,18 @@ struct World {
     World() {
         setenv("ENLISTOR_REGISTRY", (dir.path() / "registry").c_str(), 1);
         const auto file = dir.path() / "suite.db";
-        std::vector<test::DataSource> sources = {{kSqliteDsn, "SQLite3", {{"Database", file.string()}}}};
-        postgres = test::PostgresServer::Load(&postgresWhy);
+        std::vector<DataSource> sources = {{kSqliteDsn, "SQLite3", {{"Database", file.string()}}}};
+        postgres = PostgresServer::Load(&postgresWhy);
         if (postgres)
             sources.push_back({kPostgresDsn,
                                "PostgreSQL Unicode",
                                {{"Servername", postgres->host}, {"Port", std::to_string(postgres->port)}}});
         // Before the first ODBC call of the process: the driver manager reads its configuration once.
         std::filesystem::create_directories(dir.path() / "odbc");
-        test::UseTestOdbcConfig(dir.path() / "odbc", sources);
+        UseTestOdbcConfig(dir.path() / "odbc", sources);
 
-        test::CreateSqliteSuiteDatabase(file);
-        sqlite = {kSqliteDsn, "suite", "", "", test::SqliteConnectionString(file)};
+        CreateSqliteSuiteDatabase(file);
+        sqlite = {kSqliteDsn, "suite", "", "", SqliteConnectionString(file)};
         if (postgres) {
             const std::string name = postgres->NewSuiteDatabase();
             pg = Database{kPostgresDsn, name, postgres->user, postgres->password, postgres->ConnectionString(name)};
@@ -71,7 +71,7 @@ World& world() {
 
 void clear_rows(benchmark::State& state, const Database& db) {
     state.PauseTiming();
-    test::RunSql(db.inspect, "DELETE FROM tblRegisteredServers");
+    RunSql(db.inspect, "DELETE FROM tblRegisteredServers");
     state.ResumeTiming();
 }
 

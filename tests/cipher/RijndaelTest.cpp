@@ -1,6 +1,7 @@
 #include "cipher/Rijndael.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <algorithm>
 #include <array>
@@ -130,6 +131,11 @@ struct Sizes {
     int block_bytes;
     int rounds;
 };
+
+// The row as test names and failure messages show it.
+void PrintTo(const Sizes& sizes, std::ostream* out) {
+    *out << "key" << sizes.key_bytes << "_block" << sizes.block_bytes;
+}
 
 class RijndaelSizes : public testing::TestWithParam<Sizes> {};
 

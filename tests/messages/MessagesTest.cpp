@@ -1,6 +1,7 @@
 #include "platform/messages/Messages.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <cstdlib>
 #include <string>
@@ -27,6 +28,11 @@ struct KnownMessage {
     DWORD code;
     const char* text;
 };
+
+// The row as test names and failure messages show it.
+void PrintTo(const KnownMessage& row, std::ostream* out) {
+    *out << "code_" << std::hex << std::uppercase << row.code;
+}
 
 class KnownMessages : public ::testing::TestWithParam<KnownMessage> {};
 

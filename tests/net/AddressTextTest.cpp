@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <cstring>
 
@@ -22,6 +23,11 @@ struct TextCase {
     ULONG scopeId;
     const char* expected;
 };
+
+// The row as test names and failure messages show it.
+void PrintTo(const TextCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class AddressTextTest : public testing::TestWithParam<TextCase> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <net/if_arp.h>
+#include <ostream>
 
 namespace {
 
@@ -11,6 +12,11 @@ struct TypeCase {
     bool wireless;
     DWORD ifType;
 };
+
+// The row as test names and failure messages show it.
+void PrintTo(const TypeCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class InterfaceTypeTest : public testing::TestWithParam<TypeCase> {};
 

@@ -3,6 +3,7 @@
 #include "tests/registry/HiveTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <climits>
 
@@ -71,6 +72,11 @@ struct TextRow {
     std::string stored;
     std::string read;
 };
+
+// The row as test names and failure messages show it.
+void PrintTo(const TextRow& row, std::ostream* out) {
+    *out << row.label;
+}
 
 class VLRegTextTypes : public VLRegTest, public ::testing::WithParamInterface<TextRow> {};
 
