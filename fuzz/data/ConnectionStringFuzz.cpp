@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const CString password = options->GetOr("PWD");
         // The two forms differ exactly when there is a password to hide (unless it is "***" itself).
         const bool hidden = !password.empty() && password != "***";
-        if (hidden == (target.displayString == target.connectionString))
+        if (hidden == (target.displayString == target.connectionString.Text()))
             std::abort();
         if (!password.empty() && target.displayString.find("PWD=***;") == CString::npos)
             std::abort();
