@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <map>
 
 namespace {
@@ -14,6 +16,11 @@ struct Case {
     bool terminal; // terminal front end usable
     FrontEndKind expected;
 };
+
+// Rows print as their names, so the test names carry no byte dumps.
+void PrintTo(const Case& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class FrontEndChoiceTest : public ::testing::TestWithParam<Case> {};
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 struct cause_row {
@@ -13,6 +15,11 @@ struct cause_row {
     DataErrorCause cause;
     int exitCode;
 };
+
+// Rows print as their names, so the test names carry no byte dumps.
+void PrintTo(const cause_row& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class ClassifyDriverError : public testing::TestWithParam<cause_row> {};
 

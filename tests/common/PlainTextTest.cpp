@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 namespace {
@@ -14,6 +16,11 @@ struct PlainTextCase {
     TextEncoding encoding;
     std::string plain;
 };
+
+// Rows print as their names, so the test names carry no byte dumps.
+void PrintTo(const PlainTextCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class PlainTextRule : public ::testing::TestWithParam<PlainTextCase> {};
 

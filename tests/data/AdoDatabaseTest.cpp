@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -45,6 +47,11 @@ _com_error expect_com_error(const std::function<void()>& call) {
     }
     ADD_FAILURE() << "no _com_error";
     return _com_error(S_OK);
+}
+
+// Rows print as their names, so the test names carry no byte dumps.
+void PrintTo(Backend backend, std::ostream* out) {
+    *out << (backend == Backend::Sqlite ? "SQLite" : "PostgreSQL");
 }
 
 class AdoDatabaseTest : public ::testing::TestWithParam<Backend> {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <chrono>
 #include <fcntl.h>
 #include <fstream>
@@ -99,6 +101,11 @@ struct PlantRow {
     LONG write;
     std::string value_after; // what V reads afterwards, when the read succeeds
 };
+
+// Rows print as their names, so the test names carry no byte dumps.
+void PrintTo(const PlantRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class PlantedEntries : public HiveSafetyTest, public ::testing::WithParamInterface<PlantRow> {};
 

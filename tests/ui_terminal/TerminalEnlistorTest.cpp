@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -157,6 +159,11 @@ struct HangupCase {
     Showing showing;
     bool hangupIgnored; // started under `trap '' HUP` (as nohup would): only the dead terminal tells
 };
+
+// Rows print as their names, so the test names carry no byte dumps.
+void PrintTo(const HangupCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class TerminalEnlistorHangup : public TerminalEnlistor, public ::testing::WithParamInterface<HangupCase> {};
 
