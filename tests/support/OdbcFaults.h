@@ -22,7 +22,7 @@ enum class OdbcCall {
 struct OdbcFault {
     OdbcCall call;
     // ExecDirect only: the fault hits statements that start with this text (case-insensitive); empty: every one.
-    std::string statementPrefix;
+    std::string statementPrefix{};
     std::string sqlState = "HY000";
     int nativeError = 0;
     std::string message = "Injected fault";
