@@ -178,15 +178,17 @@ public:
         auto state = std::make_shared<shared_state>();
         RegistrationOptions registration;
         registration.address = m_options.address;
-        std::thread([state, registration] {
+        std::thread worker([state, registration] {
             RegistrationOutcome outcome = RegisterMachineDetailed(registration);
             const std::lock_guard lock(state->mutex);
             state->outcome = std::move(outcome);
             state->done.notify_all();
-        }).detach();
+        });
         std::unique_lock lock(state->mutex);
         while (!state->outcome) {
             if (const int sig = SignalDeferral::Pending(); sig != 0) {
+                lock.unlock();
+                worker.detach(); // ends with the process, which the held-back signal ends after the roll-back
                 RegistrationOutcome interrupted;
                 const char* name = sigabbrev_np(sig);
                 interrupted.errorText = FormatString("interrupted by SIG%s: the registration was cut short and the "
@@ -196,7 +198,10 @@ public:
             }
             state->done.wait_for(lock, std::chrono::milliseconds(20));
         }
-        return std::move(*state->outcome);
+        RegistrationOutcome outcome = std::move(*state->outcome);
+        lock.unlock();
+        worker.join();
+        return outcome;
     }
 
     void Report(const WorkflowResult& result) override {
