@@ -27,7 +27,9 @@ if [ "$build" = 1 ]; then
     cmake --preset fuzz >/dev/null
 fi
 if [ "${#names[@]}" -eq 0 ]; then
-    mapfile -t names < <(ninja -C build/fuzz -t targets all | sed -n 's/^\([A-Za-z0-9_]*\)_fuzzer: .*/\1/p' | sort -u)
+    # Ninja also lists CMake's internal ordering targets (cmake_object_order_depends_target_<name>): not fuzzers.
+    mapfile -t names < <(ninja -C build/fuzz -t targets all | sed -n 's/^\([A-Za-z0-9_]*\)_fuzzer: .*/\1/p' |
+        grep -v '^cmake_object_order_depends_target_' | sort -u)
 fi
 if [ "${#names[@]}" -eq 0 ]; then
     echo "no fuzz targets"
