@@ -127,6 +127,25 @@ json failure_fields(const failure_report& report) {
     return fields;
 }
 
+// The members every command's JSON object starts with: command, outcome, exit code, address, computer name, and the
+// error, its cause and HRESULT (empty and null on success).
+json result_object(const char* command, const char* word, int exitCode, const RegistrationOutcome& outcome,
+                   const failure_report& failure) {
+    json object = {{"command", command},
+                   {"outcome", word},
+                   {"exit_code", exitCode},
+                   {"address", outcome.address},
+                   {"computer_name", outcome.computerName}};
+    if (exitCode == kExitOk) {
+        object["error"] = "";
+        object["cause"] = "";
+        object["hresult"] = nullptr;
+    } else {
+        object.update(failure_fields(failure));
+    }
+    return object;
+}
+
 CString settings_error_text(const SettingsStoreError& error, const char* what) {
     CString text = error.text;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
@@ -210,18 +229,7 @@ public:
         const char* word = RegisterOutcomeWord(result);
         const failure_report failure = describe_failure(outcome, result.failure, m_typed);
         if (m_options.json) {
-            json object = {{"command", "register"},
-                           {"outcome", word},
-                           {"exit_code", result.exitCode},
-                           {"address", outcome.address},
-                           {"computer_name", outcome.computerName}};
-            if (ok) {
-                object["error"] = "";
-                object["cause"] = "";
-                object["hresult"] = nullptr;
-            } else {
-                object.update(failure_fields(failure));
-            }
+            json object = result_object("register", word, result.exitCode, outcome, failure);
             object["row_inserted"] = outcome.rowInserted;
             object["settings_changed"] = ok && !(m_typed == m_snapshot);
             print_line(m_out, JsonLine(object));
@@ -371,18 +379,7 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
     }
 
     const char* word = !ok ? "failed" : outcome.alreadyKnown ? "already-registered" : "not-registered";
-    json object = {{"command", "check"},
-                   {"outcome", word},
-                   {"exit_code", exitCode},
-                   {"address", outcome.address},
-                   {"computer_name", outcome.computerName}};
-    if (ok) {
-        object["error"] = "";
-        object["cause"] = "";
-        object["hresult"] = nullptr;
-    } else {
-        object.update(failure_fields(report));
-    }
+    json object = result_object("check", word, exitCode, outcome, report);
     object["settings"] = {{"database_server", settings.server},
                           {"database_server_ip", settings.serverIP},
                           {"database_name", settings.database},
@@ -423,18 +420,7 @@ int RunUnregister(const CommandLineOptions& options, std::FILE* out, std::FILE* 
     const bool ok = result.exitCode == kExitOk;
     const failure_report failure = describe_failure(outcome, result.failure, result.used);
     if (options.json) {
-        json object = {{"command", "unregister"},
-                       {"outcome", UnregisterOutcomeWord(result)},
-                       {"exit_code", result.exitCode},
-                       {"address", outcome.address},
-                       {"computer_name", outcome.computerName}};
-        if (ok) {
-            object["error"] = "";
-            object["cause"] = "";
-            object["hresult"] = nullptr;
-        } else {
-            object.update(failure_fields(failure));
-        }
+        json object = result_object("unregister", UnregisterOutcomeWord(result), result.exitCode, outcome, failure);
         object["rows_removed"] = outcome.rowsRemoved;
         print_line(out, JsonLine(object));
     } else if (!ok) {
