@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
@@ -600,14 +602,23 @@ TEST_F(SqliteCommandLineTest, SecondRunWaitsForTheRegistrationLock) {
     const std::string lockFile = m_registry.string() + ".lock";
     ProcessResult holder;
     std::thread holding([&] { holder = RunProcess({"flock", "-x", lockFile, "sleep", "1.5"}); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Go on once the holder has the lock (a probe that cannot take it), however slowly flock started.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (bool held = false; !held && std::chrono::steady_clock::now() < deadline;) {
+        const int probe = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+        held = probe >= 0 && ::flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (probe >= 0)
+            ::close(probe);
+        if (!held)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     const auto started = std::chrono::steady_clock::now();
     const ProcessResult waited = register_suite();
     const auto took = std::chrono::steady_clock::now() - started;
     holding.join();
     EXPECT_EQ(holder.exitCode, 0) << holder.errors;
     EXPECT_EQ(waited.exitCode, 0) << waited.errors;
-    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_GE(took, std::chrono::milliseconds(1200));
     EXPECT_EQ(count_rows(m_connection), 1);
 }
 
@@ -622,12 +633,17 @@ TEST_F(PostgresCommandLineTest, ProcessIsNotDumpable) {
     const pid_t pid = spawn({"check", "--server", "pgsuite"}, true);
     ASSERT_GT(pid, 0);
     const fs::path proc = fs::path("/proc") / std::to_string(pid);
-    // Wait until setpriv has become the program (its command line names the check).
+    // Wait until setpriv has become the program (the command line starts with it) and the program has closed itself
+    // off, which hands its /proc files to root; a program that never does fails the checks below.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (read_file(proc / "cmdline").find("pgsuite") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
+    const auto closed_off = [&] {
+        struct stat info {};
+        const std::string cmdline = read_file(proc / "cmdline");
+        return cmdline.rfind(kBinary, 0) == 0 && cmdline.find("pgsuite") != std::string::npos &&
+               ::stat((proc / "environ").c_str(), &info) == 0 && info.st_uid == 0;
+    };
+    while (!closed_off() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const ProcessResult peek =
         RunProcess({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "cat", (proc / "environ").string()});
     EXPECT_NE(peek.exitCode, 0) << "another process of the same user read the environment";
