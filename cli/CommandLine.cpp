@@ -98,8 +98,8 @@ int run(int argc, char** argv) {
         std::printf("%s%s", kUsage, kHelp);
         return kExitOk;
     case CommandKind::Version:
-        std::printf("enlistor %.*s\n", static_cast<int>(version_info::kProductVersionText.size()),
-                    version_info::kProductVersionText.data());
+        std::printf("enlistor %.*s\n", static_cast<int>(enlistor::version_info::kProductVersionText.size()),
+                    enlistor::version_info::kProductVersionText.data());
         return kExitOk;
     case CommandKind::Register:
         return RunRegister(parsed.options, stdout, stderr);

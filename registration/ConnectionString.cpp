@@ -38,11 +38,13 @@ SecretText connection_string(const CString& provider, const CString& server, con
                              const CString& user, const SecretText& password) {
     // Values are written as they stand; only a value that would otherwise be read back differently (a ';' or a brace
     // in a password, a leading quote, blanks at either end) is quoted.
-    const SecretText quotedPassword(ado::QuoteConnectionStringValue(password.Text()));
-    return SecretText(FormatString(
-        "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;", ado::QuoteConnectionStringValue(provider).c_str(),
-        ado::QuoteConnectionStringValue(server).c_str(), ado::QuoteConnectionStringValue(database).c_str(),
-        ado::QuoteConnectionStringValue(user).c_str(), quotedPassword.Text().c_str()));
+    const SecretText quotedPassword(enlistor::ado::QuoteConnectionStringValue(password.Text()));
+    return SecretText(FormatString("Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;",
+                                   enlistor::ado::QuoteConnectionStringValue(provider).c_str(),
+                                   enlistor::ado::QuoteConnectionStringValue(server).c_str(),
+                                   enlistor::ado::QuoteConnectionStringValue(database).c_str(),
+                                   enlistor::ado::QuoteConnectionStringValue(user).c_str(),
+                                   quotedPassword.Text().c_str()));
 }
 
 } // namespace

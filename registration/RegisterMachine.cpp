@@ -45,7 +45,7 @@ bool find_address(const RegistrationOptions& options, RegistrationOutcome& outco
 
 // Creates the Connection object and opens it (block A). A creation failure is not reported by itself: Open through
 // the missing object raises E_POINTER, which is what the caller then sees.
-bool connect(ado::Connection& connection, const CString& connectionString, RegistrationOutcome& outcome) {
+bool connect(enlistor::ado::Connection& connection, const CString& connectionString, RegistrationOutcome& outcome) {
     try {
         (void)connection.CreateInstance();
         connection.Open(connectionString, "", "", 0);
@@ -66,14 +66,14 @@ bool connect(ado::Connection& connection, const CString& connectionString, Regis
 
 // Both duplicate checks (block B). Returns whether either found the address. The result becomes 1 when both ran;
 // a failure leaves it 0 with the error noted, and the insert is still attempted unless a row had been found.
-bool address_is_known(ado::Connection& connection, RegistrationOutcome& outcome) {
+bool address_is_known(enlistor::ado::Connection& connection, RegistrationOutcome& outcome) {
     bool known = false;
     try {
-        ado::Recordset recordset;
+        enlistor::ado::Recordset recordset;
         (void)recordset.CreateInstance();
         for (const char* statement : {kCheckRegisteredStatement, kCheckServersStatement}) {
-            recordset.Open(statement, {outcome.address}, connection, ado::adOpenKeyset, ado::adLockOptimistic,
-                           ado::adCmdText);
+            recordset.Open(statement, {outcome.address}, connection, enlistor::ado::adOpenKeyset,
+                           enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
             if (!recordset.IsEOF())
                 known = true;
             recordset.Close();
@@ -87,7 +87,8 @@ bool address_is_known(ado::Connection& connection, RegistrationOutcome& outcome)
 }
 
 // Inserts the machine's row (block C).
-void insert_machine(ado::Connection& connection, RegistrationOutcome& outcome, const RegistrationOptions& options) {
+void insert_machine(enlistor::ado::Connection& connection, RegistrationOutcome& outcome,
+                    const RegistrationOptions& options) {
     try {
         outcome.computerName = ReadComputerName();
         if (options.insertWhenNew) {
@@ -102,11 +103,11 @@ void insert_machine(ado::Connection& connection, RegistrationOutcome& outcome, c
 
 // Closes an open connection and releases the object. A failure to read the State or to close is reported like
 // every other database error (result 0, its text); the object is released in any case.
-void disconnect(ado::Connection& connection, RegistrationOutcome& outcome) {
+void disconnect(enlistor::ado::Connection& connection, RegistrationOutcome& outcome) {
     if (!connection.Exists())
         return;
     try {
-        if (connection.GetState() == ado::adStateOpen)
+        if (connection.GetState() == enlistor::ado::adStateOpen)
             connection.Close();
     } catch (const _com_error& e) {
         note_error(outcome, e, RegistrationStep::Disconnect);
@@ -115,12 +116,12 @@ void disconnect(ado::Connection& connection, RegistrationOutcome& outcome) {
 }
 
 // Unregistering: an address in the suite's own server list stays; else this machine's rows go.
-void remove_machine(ado::Connection& connection, RegistrationOutcome& outcome) {
+void remove_machine(enlistor::ado::Connection& connection, RegistrationOutcome& outcome) {
     try {
-        ado::Recordset recordset;
+        enlistor::ado::Recordset recordset;
         (void)recordset.CreateInstance();
-        recordset.Open(kCheckServersStatement, {outcome.address}, connection, ado::adOpenKeyset, ado::adLockOptimistic,
-                       ado::adCmdText);
+        recordset.Open(kCheckServersStatement, {outcome.address}, connection, enlistor::ado::adOpenKeyset,
+                       enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
         outcome.alreadyKnown = !recordset.IsEOF();
         recordset.Close();
         recordset.Release();
@@ -161,7 +162,7 @@ void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& o
     if (connectionString.empty())
         return;
 
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     if (connect(connection, connectionString.Text(), outcome) && find_address(options, outcome)) {
         if (mode == Mode::Unregister) {
             remove_machine(connection, outcome);

@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace control_style;
+using namespace enlistor::control_style;
 
 constexpr std::uint32_t label_style = LeftAligned | Group;
 constexpr std::uint32_t edit_style = Border | TabStop | AutoHScroll;

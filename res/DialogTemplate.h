@@ -8,7 +8,7 @@
 enum class ControlKind { Static, Edit, PushButton, Bitmap, GroupBox };
 
 // Window styles the front ends honour (values as the Win32 SDK's).
-namespace control_style {
+namespace enlistor::control_style {
 inline constexpr std::uint32_t Group = 0x00020000;     // WS_GROUP
 inline constexpr std::uint32_t TabStop = 0x00010000;   // WS_TABSTOP
 inline constexpr std::uint32_t Border = 0x00800000;    // WS_BORDER
@@ -18,7 +18,7 @@ inline constexpr std::uint32_t LeftAligned = 0x0000;   // SS_LEFT
 inline constexpr std::uint32_t DefPushButton = 0x0001; // BS_DEFPUSHBUTTON
 inline constexpr std::uint32_t BitmapStyle = 0x000E;   // SS_BITMAP
 inline constexpr std::uint32_t GroupBoxStyle = 0x0007; // BS_GROUPBOX
-} // namespace control_style
+} // namespace enlistor::control_style
 
 inline constexpr int IDC_STATIC = -1;
 

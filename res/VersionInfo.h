@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace version_info {
+namespace enlistor::version_info {
 
 inline constexpr std::array<std::uint16_t, 4> kFileVersion{9, 0, 9, 0};
 inline constexpr std::array<std::uint16_t, 4> kProductVersion{9, 0, 9, 0};
@@ -21,4 +21,4 @@ inline constexpr std::string_view kOriginalFilename = "Enlistor.exe";
 inline constexpr std::string_view kProductName = "Velmora";
 inline constexpr std::string_view kProductVersionText = "9.0.9.0";
 
-} // namespace version_info
+} // namespace enlistor::version_info

@@ -25,20 +25,21 @@ CString write_value(std::string_view value) {
     return quoted + "}";
 }
 
-const ado::OdbcCatalog& catalog() {
-    static const ado::OdbcCatalog machine{{{"FreeTDS", "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"},
-                                           {"SQLite3", "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"},
-                                           {"PostgreSQL Unicode", "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"}},
-                                          {{"demo", "SQLite3"}, {"suite", "PostgreSQL Unicode"}}};
+const enlistor::ado::OdbcCatalog& catalog() {
+    static const enlistor::ado::OdbcCatalog machine{
+        {{"FreeTDS", "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"},
+         {"SQLite3", "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"},
+         {"PostgreSQL Unicode", "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"}},
+        {{"demo", "SQLite3"}, {"suite", "PostgreSQL Unicode"}}};
     return machine;
 }
 
 constexpr std::array<std::string_view, 8> keywords{"Provider",        "Server", "Data Source", "Database",
                                                    "Initial Catalog", "UID",    "PWD",         ""};
 
-std::optional<ado::ConnectionOptions> parse(std::string_view text) {
+std::optional<enlistor::ado::ConnectionOptions> parse(std::string_view text) {
     try {
-        return ado::ConnectionOptions::Parse(text);
+        return enlistor::ado::ConnectionOptions::Parse(text);
     } catch (const _com_error&) {
         return std::nullopt;
     }
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
 
     try {
-        const ado::OdbcTarget target = ado::MapToOdbc(*options, catalog());
+        const enlistor::ado::OdbcTarget target = enlistor::ado::MapToOdbc(*options, catalog());
         const CString password = options->GetOr("PWD");
         // The two forms differ exactly when there is a password to hide (unless it is "***" itself).
         const bool hidden = !password.empty() && password != "***";

@@ -13,7 +13,7 @@
 #include <new>
 #include <optional>
 
-namespace ado {
+namespace enlistor::ado {
 namespace {
 
 // The codes ADO raises for calls made in the wrong state (they have no system message).
@@ -358,4 +358,4 @@ void Recordset::Close() {
     m_impl->eof = true;
 }
 
-} // namespace ado
+} // namespace enlistor::ado

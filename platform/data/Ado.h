@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-namespace ado {
+namespace enlistor::ado {
 
 inline constexpr long adStateClosed = 0;
 inline constexpr long adStateOpen = 1;
@@ -80,4 +80,4 @@ private:
     std::unique_ptr<RecordsetImpl> m_impl;
 };
 
-} // namespace ado
+} // namespace enlistor::ado

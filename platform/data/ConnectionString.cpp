@@ -6,7 +6,7 @@
 #include <strings.h>
 #include <tuple>
 
-namespace ado {
+namespace enlistor::ado {
 namespace {
 
 constexpr HRESULT kBadInitString = static_cast<HRESULT>(0x80040E73u);
@@ -300,4 +300,4 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
     return target;
 }
 
-} // namespace ado
+} // namespace enlistor::ado

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ado {
+namespace enlistor::ado {
 
 class ConnectionOptions {
 public:
@@ -87,4 +87,4 @@ struct OdbcTarget {
 // Throws _com_error 0x800A0E7A (provider not found) naming the provider and the Debian package to install.
 OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalog);
 
-} // namespace ado
+} // namespace enlistor::ado

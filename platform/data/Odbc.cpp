@@ -8,7 +8,7 @@
 #include <cstring>
 #include <strings.h>
 
-namespace ado::odbc {
+namespace enlistor::ado::odbc {
 namespace {
 
 bool starts_with(std::string_view text, std::string_view prefix) {
@@ -227,4 +227,4 @@ CString DriverAttribute(const CString& driver, const CString& key) {
     return length > 0 ? CString(value.data(), strnlen(value.data(), value.size())) : CString();
 }
 
-} // namespace ado::odbc
+} // namespace enlistor::ado::odbc

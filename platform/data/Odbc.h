@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace ado::odbc {
+namespace enlistor::ado::odbc {
 
 // One record of SQLGetDiagRec.
 struct DiagRecord {
@@ -104,4 +104,4 @@ CString DriverAttribute(const CString& driver, const CString& key);
 // An attribute of a data source as odbc.ini (user, else system) gives it; "" when absent.
 CString DataSourceAttribute(const CString& dataSource, const CString& key);
 
-} // namespace ado::odbc
+} // namespace enlistor::ado::odbc

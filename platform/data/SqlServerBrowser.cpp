@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-namespace ado {
+namespace enlistor::ado {
 namespace {
 
 class Socket {
@@ -192,4 +192,4 @@ SqlServerInstance LookupSqlServerInstance(const CString& host, const CString& in
     }
 }
 
-} // namespace ado
+} // namespace enlistor::ado

@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-namespace ado {
+namespace enlistor::ado {
 
 inline constexpr unsigned short kSqlServerBrowserPort = 1434;
 
@@ -30,4 +30,4 @@ SqlServerInstance LookupSqlServerInstance(const CString& host, const CString& in
 // "ServerName;...;InstanceName;...;tcp;1433;..."), or 0 when there is none.
 unsigned short ParseBrowserResponse(const unsigned char* data, std::size_t size);
 
-} // namespace ado
+} // namespace enlistor::ado

@@ -111,29 +111,30 @@ protected:
 TEST_P(AdoDatabaseTest, OpenSelectReportsEofAndClosesForTheNextStatement) {
     // EOF is read right after Open; one Recordset object serves two statements in turn.
     RunSql(m_inspect, "INSERT INTO tblServers (ServerIP) VALUES ('10.0.0.7')");
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     ASSERT_EQ(connection.CreateInstance(), S_OK);
     connection.Open(m_good, "", "", 0);
-    EXPECT_EQ(connection.GetState(), ado::adStateOpen);
+    EXPECT_EQ(connection.GetState(), enlistor::ado::adStateOpen);
 
-    ado::Recordset recordset;
+    enlistor::ado::Recordset recordset;
     ASSERT_EQ(recordset.CreateInstance(), S_OK);
-    recordset.Open(kSelectRegistered, {"10.0.0.7"}, connection, ado::adOpenKeyset, ado::adLockOptimistic,
-                   ado::adCmdText);
+    recordset.Open(kSelectRegistered, {"10.0.0.7"}, connection, enlistor::ado::adOpenKeyset,
+                   enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
     EXPECT_TRUE(recordset.IsEOF());
     recordset.Close();
-    recordset.Open(kSelectServers, {"10.0.0.7"}, connection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdText);
+    recordset.Open(kSelectServers, {"10.0.0.7"}, connection, enlistor::ado::adOpenKeyset,
+                   enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
     EXPECT_FALSE(recordset.IsEOF());
     recordset.Close();
     recordset.Release();
 
     connection.Close();
-    EXPECT_EQ(connection.GetState(), ado::adStateClosed);
+    EXPECT_EQ(connection.GetState(), enlistor::ado::adStateClosed);
 }
 
 TEST_P(AdoDatabaseTest, ExecuteStoresBoundParametersExactly) {
     // Values travel as parameters: an apostrophe and SQL-looking text are stored as they stand, nothing else runs.
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     ASSERT_EQ(connection.CreateInstance(), S_OK);
     connection.Open(m_good, "", "", 0);
     connection.Execute(kInsert, {"O'Brien-PC", "10.0.0.8"}, 0);
@@ -149,15 +150,15 @@ TEST_P(AdoDatabaseTest, ExecuteStoresBoundParametersExactly) {
 
 TEST_P(AdoDatabaseTest, MissingTableRaisesTheDriversError) {
     // PostgreSQL reports 42P01 (0x80040E14); the SQLite driver reports every statement fault as HY000.
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     ASSERT_EQ(connection.CreateInstance(), S_OK);
     connection.Open(m_good, "", "", 0);
     RunSql(m_inspect, "DROP TABLE tblServers");
-    ado::Recordset recordset;
+    enlistor::ado::Recordset recordset;
     ASSERT_EQ(recordset.CreateInstance(), S_OK);
     _com_error e = expect_com_error([&] {
-        recordset.Open(kSelectServers, {"10.0.0.7"}, connection, ado::adOpenKeyset, ado::adLockOptimistic,
-                       ado::adCmdText);
+        recordset.Open(kSelectServers, {"10.0.0.7"}, connection, enlistor::ado::adOpenKeyset,
+                       enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
     });
     if (GetParam() == Backend::Postgres) {
         EXPECT_EQ(e.Error(), kSyntaxOrAccess);
@@ -176,7 +177,7 @@ TEST_P(AdoDatabaseTest, MissingTableRaisesTheDriversError) {
 }
 
 TEST_P(AdoDatabaseTest, UnknownDatabaseFailsToOpen) {
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     ASSERT_EQ(connection.CreateInstance(), S_OK);
     const std::string target = GetParam() == Backend::Sqlite ? connection_string("EnlistorMissing", "", "", "")
                                                              : connection_string("EnlistorSuite", "enlistor_no_such_db",
@@ -184,7 +185,7 @@ TEST_P(AdoDatabaseTest, UnknownDatabaseFailsToOpen) {
     _com_error e = expect_com_error([&] { connection.Open(target, "", "", 0); });
     EXPECT_EQ(e.Error(), E_FAIL);
     ExpectFromDriver(e);
-    EXPECT_EQ(connection.GetState(), ado::adStateClosed);
+    EXPECT_EQ(connection.GetState(), enlistor::ado::adStateClosed);
     EXPECT_EQ(e.Cause(), DataErrorCause::DatabaseMissing) << *e.Description();
     if (GetParam() == Backend::Sqlite) {
         EXPECT_NE(e.Description()->find("the database file " + (m_dir.path() / "none.db").string() + " does not exist"),
@@ -199,7 +200,7 @@ TEST_P(AdoDatabaseTest, WrongPasswordIsRefusedWithoutShowingIt) {
     // which here needs quoting, appears in no text.
     if (GetParam() == Backend::Sqlite)
         GTEST_SKIP() << "SQLite has no logins";
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     ASSERT_EQ(connection.CreateInstance(), S_OK);
     const std::string wrong = "wrong;pass}word";
     _com_error e = expect_com_error([&] {
@@ -219,7 +220,7 @@ TEST_P(AdoDatabaseTest, WrongPasswordIsRefusedWithoutShowingIt) {
 TEST_P(AdoDatabaseTest, StoppedServerRefusesTheConnection) {
     if (GetParam() == Backend::Sqlite)
         GTEST_SKIP() << "SQLite has no server";
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     ASSERT_EQ(connection.CreateInstance(), S_OK);
     _com_error e = expect_com_error([&] {
         connection.Open(connection_string("EnlistorStopped", m_database, m_server->user, m_server->password), "", "",
@@ -234,7 +235,7 @@ TEST_P(AdoDatabaseTest, StoppedServerRefusesTheConnection) {
 TEST_P(AdoDatabaseTest, SilentServerFailsWithinTheLoginLimit) {
     if (GetParam() == Backend::Sqlite)
         GTEST_SKIP() << "SQLite has no server";
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     ASSERT_EQ(connection.CreateInstance(), S_OK);
     const auto started = Clock::now();
     _com_error e = expect_com_error([&] {
@@ -244,27 +245,28 @@ TEST_P(AdoDatabaseTest, SilentServerFailsWithinTheLoginLimit) {
     std::printf("silent server: error after %.2f s\n", elapsed);
     EXPECT_EQ(e.Error(), E_FAIL);
     ExpectFromDriver(e);
-    EXPECT_LT(elapsed, ado::kLoginTimeoutSeconds + 3.0);
+    EXPECT_LT(elapsed, enlistor::ado::kLoginTimeoutSeconds + 3.0);
 }
 
 TEST_P(AdoDatabaseTest, CallsInTheWrongStateRaiseAdoErrors) {
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     ASSERT_EQ(connection.CreateInstance(), S_OK);
-    ado::Recordset recordset;
+    enlistor::ado::Recordset recordset;
     ASSERT_EQ(recordset.CreateInstance(), S_OK);
     EXPECT_EQ(expect_com_error([&] { connection.Close(); }).Error(), kObjectClosed);
     EXPECT_EQ(expect_com_error([&] { connection.Execute(kInsert, {"a", "b"}, 0); }).Error(), kObjectClosed);
     EXPECT_EQ(expect_com_error([&] {
-                  recordset.Open(kSelectServers, {"x"}, connection, ado::adOpenKeyset, ado::adLockOptimistic,
-                                 ado::adCmdText);
+                  recordset.Open(kSelectServers, {"x"}, connection, enlistor::ado::adOpenKeyset,
+                                 enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
               }).Error(),
               kConnectionUnusable);
     connection.Open(m_good, "", "", 0);
     EXPECT_EQ(expect_com_error([&] { connection.Open(m_good, "", "", 0); }).Error(), kObjectOpen);
-    recordset.Open(kSelectServers, {"x"}, connection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdText);
+    recordset.Open(kSelectServers, {"x"}, connection, enlistor::ado::adOpenKeyset, enlistor::ado::adLockOptimistic,
+                   enlistor::ado::adCmdText);
     EXPECT_EQ(expect_com_error([&] {
-                  recordset.Open(kSelectServers, {"x"}, connection, ado::adOpenKeyset, ado::adLockOptimistic,
-                                 ado::adCmdText);
+                  recordset.Open(kSelectServers, {"x"}, connection, enlistor::ado::adOpenKeyset,
+                                 enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
               }).Error(),
               kObjectOpen);
     // Closing the connection under an open recordset closes the recordset too.

@@ -15,9 +15,9 @@
 
 namespace {
 
-using ado::ConnectionOptions;
-using ado::MapToOdbc;
-using ado::OdbcCatalog;
+using enlistor::ado::ConnectionOptions;
+using enlistor::ado::MapToOdbc;
+using enlistor::ado::OdbcCatalog;
 
 _com_error expect_com_error(const std::function<void()>& call) {
     try {
@@ -69,19 +69,19 @@ const OdbcCatalog::Driver kFreeTds{"FreeTDS", "libtdsodbc.so"};
 const OdbcCatalog::Driver kSqlite{"SQLite3", "libsqlite3odbc.so"};
 const OdbcCatalog::Driver kPostgres{"PostgreSQL Unicode", "psqlodbcw.so"};
 
-ado::OdbcTarget map(const std::string& text, const OdbcCatalog& c) {
+enlistor::ado::OdbcTarget map(const std::string& text, const OdbcCatalog& c) {
     return MapToOdbc(ConnectionOptions::Parse(text), c);
 }
 
 TEST(MapToOdbcTest, ServerNamingADataSourceConnectsToIt) {
     // A file DSN keeps its own path and must not be created; a server DSN takes the Database; case does not matter.
     OdbcCatalog c = catalog({kSqlite, kPostgres, kFreeTds}, {{"Demo", "SQLite3"}, {"Suite", "PostgreSQL Unicode"}});
-    ado::OdbcTarget file = map("Provider=SQLOLEDB; Server=demo; Database=ignored; UID=; PWD=;", c);
+    enlistor::ado::OdbcTarget file = map("Provider=SQLOLEDB; Server=demo; Database=ignored; UID=; PWD=;", c);
     EXPECT_EQ(file.connectionString.Text(), "DSN=Demo;NoCreat=1;");
     EXPECT_TRUE(file.fileDatabase);
     EXPECT_EQ(file.driverName, "SQLite3");
 
-    ado::OdbcTarget server = map("Provider=SQLNCLI11; Server=Suite; Database=db; UID=u; PWD={p;w};", c);
+    enlistor::ado::OdbcTarget server = map("Provider=SQLNCLI11; Server=Suite; Database=db; UID=u; PWD={p;w};", c);
     EXPECT_EQ(server.connectionString.Text(), "DSN=Suite;UID=u;PWD={p;w};DATABASE=db;");
     EXPECT_EQ(server.displayString, "DSN=Suite;UID=u;PWD=***;DATABASE=db;");
     EXPECT_FALSE(server.fileDatabase);
@@ -96,7 +96,8 @@ TEST(MapToOdbcTest, FreeTdsGetsPortAndPinnedProtocolForEachServerForm) {
         "DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=14330;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=pw;");
     EXPECT_EQ(map("Provider=SQLOLEDB; Server=tcp:db,1500; Database=; UID=sa; PWD=pw;", c).displayString,
               "DRIVER=FreeTDS;SERVER=db;PORT=1500;TDS_Version=7.4;UID=sa;PWD=***;");
-    ado::OdbcTarget instance = map("Provider=SQLNCLI; Server=db\\SQLEXPRESS; Database=Suite; UID=sa; PWD=pw;", c);
+    enlistor::ado::OdbcTarget instance =
+        map("Provider=SQLNCLI; Server=db\\SQLEXPRESS; Database=Suite; UID=sa; PWD=pw;", c);
     ASSERT_TRUE(instance.browserHost);
     EXPECT_EQ(*instance.browserHost, "db");
     EXPECT_EQ(instance.browserInstance, "SQLEXPRESS");
@@ -110,7 +111,7 @@ TEST(MapToOdbcTest, PrefersTheProvidersOwnDriverThenTheNewestMicrosoftDriver) {
     const std::string text = "Provider=SQLNCLI11; Server=db\\inst; Database=d; UID=u; PWD=p;";
     EXPECT_EQ(map(text, catalog({kFreeTds, ms17, ms18, ncli11})).driverName, "SQL Server Native Client 11.0");
     EXPECT_EQ(map(text, catalog({kFreeTds, ms17, ms18})).driverName, "ODBC Driver 18 for SQL Server");
-    ado::OdbcTarget target = map(text, catalog({kFreeTds, ms17}));
+    enlistor::ado::OdbcTarget target = map(text, catalog({kFreeTds, ms17}));
     EXPECT_EQ(target.driverName, "ODBC Driver 17 for SQL Server");
     // Microsoft's drivers read host\instance and host,port themselves.
     EXPECT_EQ(target.connectionString.Text(),
@@ -159,7 +160,7 @@ TEST_P(FreeTdsUnsafeValueTest, IsRefusedNamingTheSetting) {
     EXPECT_EQ(description.find("admin"), CString::npos) << description;
 
     const OdbcCatalog::Driver ms18{"ODBC Driver 18 for SQL Server", "libmsodbcsql-18.so"};
-    const ado::OdbcTarget microsoft = map(row.connectionString, catalog({kFreeTds, ms18}));
+    const enlistor::ado::OdbcTarget microsoft = map(row.connectionString, catalog({kFreeTds, ms18}));
     EXPECT_NE(microsoft.connectionString.Text().find("}}"), CString::npos);
 }
 
@@ -196,7 +197,7 @@ TEST(MapToOdbcTest, DataSourcesRefuseOnlyForFreeTds) {
 // the driver's text; the most telling record wins whatever its position.
 struct CauseRow {
     const char* name;
-    std::vector<ado::odbc::DiagRecord> records;
+    std::vector<enlistor::ado::odbc::DiagRecord> records;
     const char* source;
     DataErrorCause cause;
 };
@@ -209,7 +210,7 @@ class ErrorCauseTest : public ::testing::TestWithParam<CauseRow> {};
 
 TEST_P(ErrorCauseTest, IsClassifiedWhenRaised) {
     const CauseRow& row = GetParam();
-    _com_error e = ado::odbc::MakeError(row.records, row.source, "Connecting");
+    _com_error e = enlistor::ado::odbc::MakeError(row.records, row.source, "Connecting");
     EXPECT_EQ(e.Cause(), row.cause);
 }
 
@@ -252,20 +253,21 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<CauseRow>& info) { return std::string(info.param.name); });
 
 TEST(OdbcErrorTest, SqlStateClassesMapToTheirHresults) {
-    EXPECT_EQ(ado::odbc::HresultFromSqlState("08001"), E_FAIL);
-    EXPECT_EQ(ado::odbc::HresultFromSqlState("28000"), static_cast<HRESULT>(0x80040E4Du));
-    EXPECT_EQ(ado::odbc::HresultFromSqlState("42S02"), static_cast<HRESULT>(0x80040E14u));
-    EXPECT_EQ(ado::odbc::HresultFromSqlState("23505"), static_cast<HRESULT>(0x80040E2Fu));
-    EXPECT_EQ(ado::odbc::HresultFromSqlState("HYT00"), E_FAIL);
-    EXPECT_EQ(ado::odbc::HresultFromSqlState(""), E_FAIL);
+    EXPECT_EQ(enlistor::ado::odbc::HresultFromSqlState("08001"), E_FAIL);
+    EXPECT_EQ(enlistor::ado::odbc::HresultFromSqlState("28000"), static_cast<HRESULT>(0x80040E4Du));
+    EXPECT_EQ(enlistor::ado::odbc::HresultFromSqlState("42S02"), static_cast<HRESULT>(0x80040E14u));
+    EXPECT_EQ(enlistor::ado::odbc::HresultFromSqlState("23505"), static_cast<HRESULT>(0x80040E2Fu));
+    EXPECT_EQ(enlistor::ado::odbc::HresultFromSqlState("HYT00"), E_FAIL);
+    EXPECT_EQ(enlistor::ado::odbc::HresultFromSqlState(""), E_FAIL);
 }
 
 TEST(OdbcErrorTest, AllRecordsAreScannedJoinedAndScrubbed) {
     // FreeTDS puts the login refusal after a generic record at times: the refusal decides wherever it stands.
-    std::vector<ado::odbc::DiagRecord> records{{"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
-                                               {"28000", 18456, "Login failed for user 'sa' (pw: hunter2)"},
-                                               {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"}};
-    _com_error e = ado::odbc::MakeError(records, "ODBC driver FreeTDS", "Connecting", "hunter2");
+    std::vector<enlistor::ado::odbc::DiagRecord> records{
+        {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"},
+        {"28000", 18456, "Login failed for user 'sa' (pw: hunter2)"},
+        {"08001", 0, "[FreeTDS][SQL Server]Unable to connect to data source"}};
+    _com_error e = enlistor::ado::odbc::MakeError(records, "ODBC driver FreeTDS", "Connecting", "hunter2");
     EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x80040E4Du));
     EXPECT_EQ(e.SqlState(), "28000");
     EXPECT_EQ(*e.Source(), "ODBC driver FreeTDS");
@@ -273,9 +275,9 @@ TEST(OdbcErrorTest, AllRecordsAreScannedJoinedAndScrubbed) {
               "Login failed for user 'sa' (pw: ***); [FreeTDS][SQL Server]Unable to connect to data source");
     // The same records in another order give the same error.
     std::swap(records[0], records[1]);
-    EXPECT_EQ(*ado::odbc::MakeError(records, "s", "c", "hunter2").Description(), *e.Description());
+    EXPECT_EQ(*enlistor::ado::odbc::MakeError(records, "s", "c", "hunter2").Description(), *e.Description());
 
-    _com_error empty = ado::odbc::MakeError({}, "ODBC driver X", "Connecting");
+    _com_error empty = enlistor::ado::odbc::MakeError({}, "ODBC driver X", "Connecting");
     EXPECT_EQ(empty.Error(), E_FAIL);
     EXPECT_EQ(*empty.Description(), "Connecting failed without diagnostic information");
 }
@@ -288,7 +290,7 @@ TEST(SqlServerBrowserTest, ReadsTheTcpPortOfTheAnswer) {
         return bytes + text;
     };
     auto parse = [](const std::string& bytes) {
-        return ado::ParseBrowserResponse(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+        return enlistor::ado::ParseBrowserResponse(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     };
     EXPECT_EQ(parse(answer("ServerName;DB;InstanceName;SQLEXPRESS;IsClustered;No;Version;15.0.2000.5;tcp;49172;;")),
               49172);
@@ -329,14 +331,17 @@ TEST(ComErrorTest, SystemMessageIsTrimmedOrFallsBack) {
 }
 
 TEST(MissingObjectTest, CallsThroughAMissingObjectRaiseEPointerWithoutErrorInfo) {
-    ado::Connection connection;
-    ado::Recordset recordset;
+    enlistor::ado::Connection connection;
+    enlistor::ado::Recordset recordset;
     const std::vector<std::function<void()>> calls{
         [&] { connection.Open("Provider=SQLOLEDB;", "", "", 0); },
         [&] { connection.Execute("x", {}, 0); },
         [&] { connection.GetState(); },
         [&] { connection.Close(); },
-        [&] { recordset.Open("x", {}, connection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdText); },
+        [&] {
+            recordset.Open("x", {}, connection, enlistor::ado::adOpenKeyset, enlistor::ado::adLockOptimistic,
+                           enlistor::ado::adCmdText);
+        },
         [&] { recordset.IsEOF(); },
         [&] { recordset.Close(); },
     };
@@ -355,7 +360,7 @@ TEST(MissingObjectTest, CallsThroughAMissingObjectRaiseEPointerWithoutErrorInfo)
 // The object cannot be created when its ODBC environment cannot be allocated: the HRESULT says so, no object is
 // left, and the next attempt (the fault gone) succeeds.
 TEST(ConnectionCreateTest, EnvironmentAllocationFailureInjected) {
-    ado::Connection connection;
+    enlistor::ado::Connection connection;
     {
         enlistor::test::ScopedOdbcFault fault({enlistor::test::OdbcCall::AllocEnvironment});
         EXPECT_EQ(connection.CreateInstance(), E_OUTOFMEMORY);
@@ -363,7 +368,7 @@ TEST(ConnectionCreateTest, EnvironmentAllocationFailureInjected) {
         EXPECT_EQ(fault.hits(), 1);
     }
     ASSERT_EQ(connection.CreateInstance(), S_OK);
-    EXPECT_EQ(connection.GetState(), ado::adStateClosed);
+    EXPECT_EQ(connection.GetState(), enlistor::ado::adStateClosed);
 }
 
 } // namespace

@@ -53,7 +53,7 @@ protected:
                         e.SqlState().c_str(), e.Description().value_or("(none)").c_str());
             EXPECT_EQ(e.Source().value_or(""), "ODBC driver FreeTDS");
             EXPECT_EQ(e.Description().value_or("").find("pw;x"), CString::npos);
-            EXPECT_EQ(m_connection.GetState(), ado::adStateClosed);
+            EXPECT_EQ(m_connection.GetState(), enlistor::ado::adStateClosed);
             return e;
         }
         ADD_FAILURE() << "Open succeeded";
@@ -68,7 +68,7 @@ protected:
     }
 
     TempDir m_dir;
-    ado::Connection m_connection;
+    enlistor::ado::Connection m_connection;
     double m_elapsed = 0;
 };
 
@@ -81,7 +81,7 @@ TEST_F(FreeTdsTest, HostAloneUsesPort1433AndReportsTheRefusal) {
     ExpectCauseThenDriverText(e,
                               "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unable to "
                               "connect: Adaptive Server is unavailable or does not exist");
-    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds);
+    EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds);
 }
 
 TEST_F(FreeTdsTest, HostCommaPortReachesThatPortAndASilentPeerTimesOutWithinTheLoginLimit) {
@@ -94,7 +94,7 @@ TEST_F(FreeTdsTest, HostCommaPortReachesThatPortAndASilentPeerTimesOutWithinTheL
     EXPECT_EQ(e.SqlState(), "08001");
     ExpectCauseThenDriverText(
         e, "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Timeout expired");
-    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds + 3.0);
+    EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds + 3.0);
 }
 
 TEST_F(FreeTdsTest, APeerSpeakingAnotherProtocolIsAnError) {
@@ -106,7 +106,7 @@ TEST_F(FreeTdsTest, APeerSpeakingAnotherProtocolIsAnError) {
     ExpectCauseThenDriverText(e,
                               "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unexpected "
                               "EOF from the server; [FreeTDS][SQL Server]Adaptive Server connection failed");
-    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds);
+    EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds);
 }
 
 TEST_F(FreeTdsTest, InstanceWithoutABrowserFailsAtOnce) {
@@ -126,7 +126,7 @@ TEST_F(FreeTdsTest, InstanceWithASilentBrowserFailsWithinTheLoginLimit) {
     EXPECT_EQ(e.Error(), E_FAIL);
     ExpectCauseThenDriverText(
         e, "No answer from the SQL Server Browser on 127.0.0.1 (UDP port 1434) for instance SQLEXPRESS within 5 s");
-    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds);
+    EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds);
 }
 
 TEST_F(FreeTdsTest, InstanceAnsweredByTheBrowserConnectsToItsPort) {
@@ -160,7 +160,7 @@ TEST_P(FreeTdsHostsTest, InstanceAnsweredByTheBrowserConnectsToItsPort) {
                   std::to_string(garbage.port()) + ";");
     EXPECT_GE(garbage.connections(), 1);
     EXPECT_EQ(e.Error(), E_FAIL);
-    EXPECT_LT(m_elapsed, ado::kLoginTimeoutSeconds);
+    EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(EtcHosts, FreeTdsHostsTest,
@@ -190,9 +190,9 @@ TEST_P(FreeTdsLoginTest, ServerReceivesExactlyTheTypedValuesOrNothing) {
     const LoginRow& row = GetParam();
     enlistor::test::TdsLoginServer server;
     const std::string text = "Provider=SQLOLEDB; Server=127.0.0.1," + std::to_string(server.port()) +
-                             "; Database=" + ado::QuoteConnectionStringValue(row.database) +
-                             "; UID=" + ado::QuoteConnectionStringValue(row.login) +
-                             "; PWD=" + ado::QuoteConnectionStringValue(row.password) + ";";
+                             "; Database=" + enlistor::ado::QuoteConnectionStringValue(row.database) +
+                             "; UID=" + enlistor::ado::QuoteConnectionStringValue(row.login) +
+                             "; PWD=" + enlistor::ado::QuoteConnectionStringValue(row.password) + ";";
     try {
         m_connection.Open(text, "", "", 0);
         FAIL() << "Open succeeded";

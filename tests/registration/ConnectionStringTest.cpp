@@ -22,13 +22,13 @@ using enlistor::test::TempDir;
 // braced with '}' doubled.
 TEST(QuoteConnectionStringValue, OrdinaryValuesStayAsTheyAre) {
     for (const std::string value : {"", "db01", "10.0.0.5,1433", "db01\\SQLEXPRESS", "sa", "p@ss w0rd", "x=y"})
-        EXPECT_EQ(ado::QuoteConnectionStringValue(value), value);
-    EXPECT_EQ(ado::QuoteConnectionStringValue("p;w"), "{p;w}");
-    EXPECT_EQ(ado::QuoteConnectionStringValue("{x}"), "{{x}}}");
-    EXPECT_EQ(ado::QuoteConnectionStringValue("\"q\""), "{\"q\"}");
-    EXPECT_EQ(ado::QuoteConnectionStringValue(" lead"), "{ lead}");
-    EXPECT_EQ(ado::QuoteConnectionStringValue("trail\t"), "{trail\t}");
-    EXPECT_EQ(ado::QuoteConnectionStringValue("a}b"), "{a}}b}");
+        EXPECT_EQ(enlistor::ado::QuoteConnectionStringValue(value), value);
+    EXPECT_EQ(enlistor::ado::QuoteConnectionStringValue("p;w"), "{p;w}");
+    EXPECT_EQ(enlistor::ado::QuoteConnectionStringValue("{x}"), "{{x}}}");
+    EXPECT_EQ(enlistor::ado::QuoteConnectionStringValue("\"q\""), "{\"q\"}");
+    EXPECT_EQ(enlistor::ado::QuoteConnectionStringValue(" lead"), "{ lead}");
+    EXPECT_EQ(enlistor::ado::QuoteConnectionStringValue("trail\t"), "{trail\t}");
+    EXPECT_EQ(enlistor::ado::QuoteConnectionStringValue("a}b"), "{a}}b}");
 }
 
 // Every value, in every position of the string, is read back exactly by the data objects' parser.
@@ -57,10 +57,10 @@ TEST(QuoteConnectionStringValue, ParserReadsEveryValueBack) {
     for (const std::string& value : values) {
         for (int position = 0; position < 5; ++position) {
             std::string parts[5] = {"SQLOLEDB", "db01", "Suite", "sa", "secret"};
-            parts[position] = ado::QuoteConnectionStringValue(value);
+            parts[position] = enlistor::ado::QuoteConnectionStringValue(value);
             const std::string text = "Provider=" + parts[0] + "; Server=" + parts[1] + "; Database=" + parts[2] +
                                      "; UID=" + parts[3] + "; PWD=" + parts[4] + ";";
-            const ado::ConnectionOptions options = ado::ConnectionOptions::Parse(text);
+            const enlistor::ado::ConnectionOptions options = enlistor::ado::ConnectionOptions::Parse(text);
             EXPECT_EQ(options.GetOr(keywords[position], "<absent>"), value) << text;
             EXPECT_EQ(options.GetOr("UID", "<absent>"), position == 3 ? value : "sa") << text;
         }
@@ -134,7 +134,7 @@ TEST_F(ConnectionStringTest, ValuesThatNeedQuotingAreBraced) {
     ASSERT_TRUE(SaveDatabaseSettings(" db01", "", "Suite", "sa", "pa;ss}word"));
     const std::string text = GetConnectionString().Text();
     EXPECT_EQ(text, "Provider=SQLOLEDB; Server={ db01}; Database=Suite; UID=sa; PWD={pa;ss}}word};");
-    const ado::ConnectionOptions options = ado::ConnectionOptions::Parse(text);
+    const enlistor::ado::ConnectionOptions options = enlistor::ado::ConnectionOptions::Parse(text);
     EXPECT_EQ(options.GetOr("PWD"), "pa;ss}word");
     EXPECT_EQ(options.GetOr("Server"), " db01");
     EXPECT_EQ(options.GetOr("Database"), "Suite");

@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace control_style;
+using namespace enlistor::control_style;
 
 // The dialog itself: size, title, font, no maximise box, fixed size.
 TEST(Template102, DialogProperties) {
@@ -117,13 +117,13 @@ TEST(Images, FilesMatchTheirDescriptions) {
 }
 
 TEST(VersionRecord, NinePointZeroNine) {
-    EXPECT_EQ(version_info::kFileVersion, (std::array<std::uint16_t, 4>{9, 0, 9, 0}));
-    EXPECT_EQ(version_info::kProductVersion, version_info::kFileVersion);
-    EXPECT_EQ(version_info::kFileVersionText, "9.0.9.0");
-    EXPECT_EQ(version_info::kCompanyName, "Velmora");
-    EXPECT_EQ(version_info::kProductName, "Velmora");
-    EXPECT_EQ(version_info::kFileDescription, "Enlistor Utility");
-    EXPECT_EQ(version_info::kOriginalFilename, "Enlistor.exe");
+    EXPECT_EQ(enlistor::version_info::kFileVersion, (std::array<std::uint16_t, 4>{9, 0, 9, 0}));
+    EXPECT_EQ(enlistor::version_info::kProductVersion, enlistor::version_info::kFileVersion);
+    EXPECT_EQ(enlistor::version_info::kFileVersionText, "9.0.9.0");
+    EXPECT_EQ(enlistor::version_info::kCompanyName, "Velmora");
+    EXPECT_EQ(enlistor::version_info::kProductName, "Velmora");
+    EXPECT_EQ(enlistor::version_info::kFileDescription, "Enlistor Utility");
+    EXPECT_EQ(enlistor::version_info::kOriginalFilename, "Enlistor.exe");
 }
 
 } // namespace

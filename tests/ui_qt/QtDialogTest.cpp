@@ -61,7 +61,7 @@ TEST_F(QtDialog, OpensCentredFixedSizeWithTemplateGeometry) {
         EXPECT_EQ(font.family(), "DejaVu Sans") << "install fonts-dejavu-core: without it text renders as boxes";
         EXPECT_TRUE(font.exactMatch() || font.family() == "DejaVu Sans");
 
-        const DialogBaseUnits base = qt_ui::BaseUnitsOf(d->font());
+        const DialogBaseUnits base = enlistor::qt_ui::BaseUnitsOf(d->font());
         EXPECT_GT(base.charWidth, 3);
         EXPECT_GT(base.charHeight, 8);
         EXPECT_EQ(d->size(), QSize(DialogUnitsToPixelsX(255, base), DialogUnitsToPixelsY(212, base)));

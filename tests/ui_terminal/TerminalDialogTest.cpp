@@ -21,7 +21,7 @@
 #include <sys/wait.h>
 #include <vector>
 
-using namespace ui_terminal_test;
+using namespace enlistor::test;
 
 namespace {
 

@@ -18,7 +18,6 @@
 #include <string>
 #include <thread>
 
-using namespace ui_terminal_test;
 using namespace enlistor::test;
 
 namespace {

@@ -8,26 +8,28 @@
 #include <clocale>
 #include <string>
 
-using namespace terminal_ui;
+using namespace enlistor::terminal_ui;
 
 namespace {
 
 // The rows of the registration dialog's template, as test data for the layout.
 constexpr std::array<ControlTemplate, 14> kControls = {{
     {ControlKind::Static, IDC_STATIC, "Database Server Name", 24, 81, 75, 8, 0, 0},
-    {ControlKind::Edit, 1000, "", 114, 81, 114, 14, control_style::TabStop, 0},
+    {ControlKind::Edit, 1000, "", 114, 81, 114, 14, enlistor::control_style::TabStop, 0},
     {ControlKind::Static, IDC_STATIC, "Database Server IP", 24, 101, 75, 8, 0, 0},
-    {ControlKind::Edit, 1001, "", 114, 101, 114, 14, control_style::TabStop, 0},
+    {ControlKind::Edit, 1001, "", 114, 101, 114, 14, enlistor::control_style::TabStop, 0},
     {ControlKind::Static, IDC_STATIC, "Database Name", 24, 121, 75, 8, 0, 0},
-    {ControlKind::Edit, 1002, "", 114, 121, 114, 14, control_style::TabStop, 0},
+    {ControlKind::Edit, 1002, "", 114, 121, 114, 14, enlistor::control_style::TabStop, 0},
     {ControlKind::Static, IDC_STATIC, "Database Login", 24, 141, 75, 8, 0, 0},
-    {ControlKind::Edit, 1003, "", 114, 141, 114, 14, control_style::TabStop, 0},
+    {ControlKind::Edit, 1003, "", 114, 141, 114, 14, enlistor::control_style::TabStop, 0},
     {ControlKind::Static, IDC_STATIC, "Database Password", 24, 160, 75, 8, 0, 0},
-    {ControlKind::Edit, 1004, "", 114, 160, 114, 14, control_style::TabStop | control_style::Password, 0},
-    {ControlKind::PushButton, 1005, "Register", 122, 189, 50, 16, control_style::TabStop, 0},
-    {ControlKind::PushButton, 2, "Cancel", 181, 189, 50, 16, control_style::TabStop, 0},
-    {ControlKind::Bitmap, IDC_STATIC, "", 54, 9, 187, 54, control_style::BitmapStyle, 130},
-    {ControlKind::GroupBox, IDC_STATIC, "Database Information", 14, 65, 227, 116, control_style::GroupBoxStyle, 0},
+    {ControlKind::Edit, 1004, "", 114, 160, 114, 14,
+     enlistor::control_style::TabStop | enlistor::control_style::Password, 0},
+    {ControlKind::PushButton, 1005, "Register", 122, 189, 50, 16, enlistor::control_style::TabStop, 0},
+    {ControlKind::PushButton, 2, "Cancel", 181, 189, 50, 16, enlistor::control_style::TabStop, 0},
+    {ControlKind::Bitmap, IDC_STATIC, "", 54, 9, 187, 54, enlistor::control_style::BitmapStyle, 130},
+    {ControlKind::GroupBox, IDC_STATIC, "Database Information", 14, 65, 227, 116,
+     enlistor::control_style::GroupBoxStyle, 0},
 }};
 
 const DialogTemplate kDialog{102, "Enlistor Utility", "MS Shell Dlg", 8, 0, 0, 255, 212, true, false, kControls};

@@ -17,7 +17,7 @@
 
 extern char** environ;
 
-namespace ui_terminal_test {
+namespace enlistor::test {
 namespace {
 
 class Fd {
@@ -319,4 +319,4 @@ std::string TmuxTerminal::SaveScreen(const std::string& name) const {
     return screen;
 }
 
-} // namespace ui_terminal_test
+} // namespace enlistor::test

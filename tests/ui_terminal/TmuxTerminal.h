@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ui_terminal_test {
+namespace enlistor::test {
 
 struct CommandResult {
     int exitCode = -1; // 128 + signal number when the command was killed
@@ -97,4 +97,4 @@ int ChildOf(int pid);
 // Where the tests leave their screens and figures.
 std::string ArtifactsDir();
 
-} // namespace ui_terminal_test
+} // namespace enlistor::test

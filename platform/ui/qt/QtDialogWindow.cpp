@@ -22,7 +22,7 @@
 #include <string_view>
 #include <thread>
 
-namespace qt_ui {
+namespace enlistor::qt_ui {
 
 namespace {
 
@@ -209,7 +209,7 @@ QtDialogWindow::QtDialogWindow(const DialogTemplate& tmpl) : m_template(tmpl), m
         }
         case ControlKind::Edit: {
             auto* edit = new QLineEdit(m_dialog);
-            if ((control.style & control_style::Password) != 0) {
+            if ((control.style & enlistor::control_style::Password) != 0) {
                 edit->setEchoMode(QLineEdit::Password);
             }
             widget = edit;
@@ -218,7 +218,7 @@ QtDialogWindow::QtDialogWindow(const DialogTemplate& tmpl) : m_template(tmpl), m
         case ControlKind::PushButton: {
             auto* button = new QPushButton(to_qt(control.text), m_dialog);
             button->setAutoDefault(false);
-            button->setDefault((control.style & control_style::DefPushButton) != 0);
+            button->setDefault((control.style & enlistor::control_style::DefPushButton) != 0);
             QObject::connect(button, &QPushButton::clicked, m_dialog, [this, id = control.id] {
                 if (m_events != nullptr) {
                     m_events->OnButtonClicked(id);
@@ -249,7 +249,7 @@ QtDialogWindow::QtDialogWindow(const DialogTemplate& tmpl) : m_template(tmpl), m
             widget->setObjectName(QString::number(control.id));
             m_controls.emplace(control.id, widget);
         }
-        if ((control.style & control_style::TabStop) != 0) {
+        if ((control.style & enlistor::control_style::TabStop) != 0) {
             widget->setFocusPolicy(Qt::StrongFocus);
             if (previousTabStop != nullptr) {
                 QWidget::setTabOrder(previousTabStop, widget);
@@ -315,7 +315,7 @@ int QtDialogWindow::RunModal(IDialogEvents& events) {
         return m_result;
     }
     for (const ControlTemplate& control : m_template.controls) {
-        if ((control.style & control_style::TabStop) != 0 && control.id != IDC_STATIC) {
+        if ((control.style & enlistor::control_style::TabStop) != 0 && control.id != IDC_STATIC) {
             Control(control.id)->setFocus(Qt::OtherFocusReason);
             break;
         }
@@ -416,4 +416,4 @@ QWidget* QtDialogWindow::Control(int id) const {
     return it != m_controls.end() ? it->second : nullptr;
 }
 
-} // namespace qt_ui
+} // namespace enlistor::qt_ui

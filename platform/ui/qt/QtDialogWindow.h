@@ -12,7 +12,7 @@
 
 class QWidget;
 
-namespace qt_ui {
+namespace enlistor::qt_ui {
 
 // The font a template names, as this platform has it: "MS Shell Dlg" (and other Windows dialog fonts) become
 // DejaVu Sans, at the template's point size.
@@ -57,4 +57,4 @@ private:
     QPointer<QWidget> m_focusBeforeBusy;
 };
 
-} // namespace qt_ui
+} // namespace enlistor::qt_ui

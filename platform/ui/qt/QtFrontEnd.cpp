@@ -16,7 +16,7 @@ public:
         if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
             throw std::runtime_error("the window front end has no Qt application object");
         }
-        return std::make_unique<qt_ui::QtDialogWindow>(tmpl);
+        return std::make_unique<enlistor::qt_ui::QtDialogWindow>(tmpl);
     }
 };
 
@@ -36,7 +36,7 @@ QtApplicationSession::QtApplicationSession(int& argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("enlistor"));
     QGuiApplication::setDesktopFileName(QStringLiteral("enlistor"));
     m_impl = std::make_unique<Impl>(argc, argv);
-    QApplication::setWindowIcon(QIcon(qt_ui::ImagePath(IDR_MAINFRAME)));
+    QApplication::setWindowIcon(QIcon(enlistor::qt_ui::ImagePath(IDR_MAINFRAME)));
 }
 
 QtApplicationSession::~QtApplicationSession() = default;

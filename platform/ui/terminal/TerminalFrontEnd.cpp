@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-namespace terminal_ui {
+namespace enlistor::terminal_ui {
 namespace {
 
 constexpr int kCtrlC = 3; // the terminal's interrupt key; newt's raw mode delivers it as a key
@@ -297,7 +297,7 @@ private:
                 break;
             case ControlKind::Edit: {
                 int flags = NEWT_FLAG_SCROLL | NEWT_FLAG_RETURNEXIT;
-                if ((control.style & control_style::Password) != 0) {
+                if ((control.style & enlistor::control_style::Password) != 0) {
                     flags |= NEWT_FLAG_PASSWORD;
                 }
                 focusable = add(form, newtEntry(r.left, r.top, texts_[control.id].c_str(), r.width, nullptr, flags));
@@ -399,9 +399,9 @@ public:
 };
 
 } // namespace
-} // namespace terminal_ui
+} // namespace enlistor::terminal_ui
 
 IFrontEnd& TerminalFrontEnd() {
-    static terminal_ui::TerminalFrontEndImpl frontEnd;
+    static enlistor::terminal_ui::TerminalFrontEndImpl frontEnd;
     return frontEnd;
 }

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cwchar>
 
-namespace terminal_ui {
+namespace enlistor::terminal_ui {
 namespace {
 
 // Columns of one code point, or -1 when the terminal cannot show it as text.
@@ -221,4 +221,4 @@ MessageBoxLayout LayoutMessageBox(std::string_view text, std::string_view captio
     return box;
 }
 
-} // namespace terminal_ui
+} // namespace enlistor::terminal_ui

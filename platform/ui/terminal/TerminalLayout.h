@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace terminal_ui {
+namespace enlistor::terminal_ui {
 
 // A rectangle in character cells.
 struct CellRect {
@@ -70,4 +70,4 @@ inline constexpr std::string_view kOkButtonText = "OK";
 MessageBoxLayout LayoutMessageBox(std::string_view text, std::string_view caption, int screenColumns, int screenRows,
                                   bool utf8);
 
-} // namespace terminal_ui
+} // namespace enlistor::terminal_ui

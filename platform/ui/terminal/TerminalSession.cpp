@@ -16,7 +16,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace terminal_ui {
+namespace enlistor::terminal_ui {
 namespace {
 
 constexpr std::array<int, 4> kTerminatingSignals = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
@@ -207,7 +207,7 @@ void SessionLease::DiscardInput() {
     }
 }
 
-} // namespace terminal_ui
+} // namespace enlistor::terminal_ui
 
 bool TerminalAvailable(std::string* whyNot) {
     auto fail = [whyNot](std::string reason) {
@@ -233,10 +233,11 @@ bool TerminalAvailable(std::string* whyNot) {
     std::string termName(term);
     const int status = SLtt_initialize(termName.data());
     if (status == -1) {
-        return fail("the terminal type \"" + terminal_ui::printable(term) + "\" is not in the terminal database");
+        return fail("the terminal type \"" + enlistor::terminal_ui::printable(term) +
+                    "\" is not in the terminal database");
     }
     if (status != 0) {
-        return fail("the terminal type \"" + terminal_ui::printable(term) +
+        return fail("the terminal type \"" + enlistor::terminal_ui::printable(term) +
                     "\" cannot clear the screen or position the cursor");
     }
     return true;

@@ -1,7 +1,7 @@
 // The newt session of the process: the terminal in full-screen mode, and the way back to the operator's shell.
 #pragma once
 
-namespace terminal_ui {
+namespace enlistor::terminal_ui {
 
 // How often a waiting form looks for a terminating signal or a terminal that went away. (A form could watch a self-pipe
 // instead, but newt never frees a form's list of watched descriptors.)
@@ -38,4 +38,4 @@ public:
     void DiscardInput();
 };
 
-} // namespace terminal_ui
+} // namespace enlistor::terminal_ui
