@@ -42,6 +42,18 @@ void replace_all(CString& text, std::string_view needle, std::string_view replac
         text.replace(at, needle.size(), replacement);
 }
 
+// The next data source the driver manager lists (SQL_FETCH_FIRST starts over); none after the last or on an error.
+std::optional<DataSourceInfo> next_data_source(const EnvHandle& env, SQLUSMALLINT direction) {
+    std::vector<SQLCHAR> name(SQL_MAX_DSN_LENGTH + 1), driver(1024);
+    SQLSMALLINT nameLength = 0, driverLength = 0;
+    const SQLRETURN rc =
+        SQLDataSources(env.get(), direction, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
+                       driver.data(), static_cast<SQLSMALLINT>(driver.size()), &driverLength);
+    if (!SQL_SUCCEEDED(rc))
+        return std::nullopt;
+    return DataSourceInfo{reinterpret_cast<const char*>(name.data()), reinterpret_cast<const char*>(driver.data())};
+}
+
 } // namespace
 
 std::vector<DiagRecord> ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
@@ -178,19 +190,8 @@ std::vector<DriverInfo> ListDrivers(const EnvHandle& env) {
 
 std::vector<DataSourceInfo> ListDataSources(const EnvHandle& env) {
     std::vector<DataSourceInfo> sources;
-    SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    for (;;) {
-        std::vector<SQLCHAR> name(SQL_MAX_DSN_LENGTH + 1), driver(1024);
-        SQLSMALLINT nameLength = 0, driverLength = 0;
-        SQLRETURN rc =
-            SQLDataSources(env.get(), direction, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
-                           driver.data(), static_cast<SQLSMALLINT>(driver.size()), &driverLength);
-        if (!SQL_SUCCEEDED(rc))
-            break;
-        direction = SQL_FETCH_NEXT;
-        sources.push_back(
-            DataSourceInfo{reinterpret_cast<const char*>(name.data()), reinterpret_cast<const char*>(driver.data())});
-    }
+    for (auto source = next_data_source(env, SQL_FETCH_FIRST); source; source = next_data_source(env, SQL_FETCH_NEXT))
+        sources.push_back(std::move(*source));
     return sources;
 }
 
@@ -204,20 +205,11 @@ CString DataSourceAttribute(const CString& dataSource, const CString& key) {
 std::optional<DataSourceInfo> FindDataSource(const EnvHandle& env, std::string_view wanted) {
     if (wanted.empty())
         return std::nullopt;
-    SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    for (;;) {
-        std::vector<SQLCHAR> name(SQL_MAX_DSN_LENGTH + 1), driver(1024);
-        SQLSMALLINT nameLength = 0, driverLength = 0;
-        SQLRETURN rc =
-            SQLDataSources(env.get(), direction, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength,
-                           driver.data(), static_cast<SQLSMALLINT>(driver.size()), &driverLength);
-        if (!SQL_SUCCEEDED(rc))
-            return std::nullopt;
-        direction = SQL_FETCH_NEXT;
-        const char* found = reinterpret_cast<const char*>(name.data());
-        if (std::strlen(found) == wanted.size() && strncasecmp(found, wanted.data(), wanted.size()) == 0)
-            return DataSourceInfo{found, reinterpret_cast<const char*>(driver.data())};
-    }
+    for (auto source = next_data_source(env, SQL_FETCH_FIRST); source; source = next_data_source(env, SQL_FETCH_NEXT))
+        if (source->name.size() == wanted.size() &&
+            strncasecmp(source->name.c_str(), wanted.data(), wanted.size()) == 0)
+            return source;
+    return std::nullopt;
 }
 
 CString DriverAttribute(const CString& driver, const CString& key) {

@@ -85,37 +85,6 @@ int make_parent_directories(const std::string& path) {
     }
 }
 
-// Scans a key's directory for a subkey entry whose decoded name equals name case-insensitively. A directory wins;
-// a match of another kind is EUCLEAN; none is ENOENT.
-int scan_for_subkey(int directory, std::string_view name, std::string& entry) {
-    unique_fd readable(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!readable.valid())
-        return errno;
-    dir_stream dir(::fdopendir(readable.get()));
-    if (dir.get() == nullptr)
-        return errno;
-    readable.release(); // owned by dir from here
-    int result = ENOENT;
-    for (;;) {
-        errno = 0;
-        const dirent* item = ::readdir(dir.get());
-        if (item == nullptr)
-            return errno != 0 ? errno : result;
-        const auto decoded = decode_key_entry_name(item->d_name);
-        if (!decoded || !names_equal(*decoded, name))
-            continue;
-        struct stat st {};
-        if (::fstatat(directory, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue; // removed meanwhile
-        if (!S_ISDIR(st.st_mode)) {
-            result = EUCLEAN;
-            continue;
-        }
-        entry = item->d_name;
-        return 0;
-    }
-}
-
 } // namespace
 
 int unique_fd::close() noexcept {
@@ -176,20 +145,57 @@ int open_local_machine(bool for_writing, unique_fd& local_machine) {
     return ensure_private_directory(root_fd.get(), local_machine_name.c_str(), local_machine, created);
 }
 
-int find_subkey(int directory, std::string_view name, std::string& entry) {
-    const auto stored = encode_name(name);
+int for_each_entry(int directory, const std::function<bool(const dirent&)>& visit) {
+    unique_fd readable(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!readable.valid())
+        return errno;
+    dir_stream dir(::fdopendir(readable.get()));
+    if (dir.get() == nullptr)
+        return errno;
+    readable.release(); // owned by dir from here
+    for (;;) {
+        errno = 0;
+        const dirent* item = ::readdir(dir.get());
+        if (item == nullptr)
+            return errno;
+        if (!visit(*item))
+            return 0;
+    }
+}
+
+int find_entry(int directory, std::string_view name, const std::optional<std::string>& stored,
+               std::optional<std::string> (*decode)(std::string_view), mode_t kind, std::string& entry) {
     if (!stored)
         return ENOENT;
     struct stat st {};
     if (::fstatat(directory, stored->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISDIR(st.st_mode))
+        if ((st.st_mode & S_IFMT) != kind)
             return EUCLEAN;
         entry = *stored;
         return 0;
     }
     if (errno != ENOENT)
         return errno;
-    return scan_for_subkey(directory, name, entry);
+    int result = ENOENT;
+    const int error = for_each_entry(directory, [&](const dirent& item) {
+        const auto decoded = decode(item.d_name);
+        if (!decoded || !names_equal(*decoded, name))
+            return true;
+        if (::fstatat(directory, item.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return true; // removed meanwhile
+        if ((st.st_mode & S_IFMT) != kind) {
+            result = EUCLEAN;
+            return true;
+        }
+        entry = item.d_name;
+        result = 0;
+        return false;
+    });
+    return error != 0 ? error : result;
+}
+
+int find_subkey(int directory, std::string_view name, std::string& entry) {
+    return find_entry(directory, name, encode_name(name), decode_key_entry_name, S_IFDIR, entry);
 }
 
 int open_subkey(int directory, const std::string& entry, unique_fd& subkey) {

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <dirent.h>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -63,6 +65,17 @@ public:
 private:
     DIR* m_dir;
 };
+
+// Calls visit with each entry of the directory open at directory (O_PATH or readable), "." and ".." among them, until
+// it returns false. 0 when the directory was read to its end or visit stopped, else the errno of opening or reading.
+[[nodiscard]] int for_each_entry(int directory, const std::function<bool(const dirent&)>& visit);
+
+// Finds the entry of a key's directory that holds name: its stored form (stored, when the name has one) first, then
+// any entry whose decoded name (decode) equals name case-insensitively. The entry must be of the kind given (S_IFDIR
+// for subkeys, S_IFREG for values): 0 and its entry, ENOENT, EUCLEAN when the match is of another kind, or the
+// errno of the search.
+[[nodiscard]] int find_entry(int directory, std::string_view name, const std::optional<std::string>& stored,
+                             std::optional<std::string> (*decode)(std::string_view), mode_t kind, std::string& entry);
 
 // Opens the directory of HKEY_LOCAL_MACHINE: for reading an O_PATH descriptor (ENOENT when the hive does not
 // exist); for writing a readable one, after creating whatever is missing (the root's parents 0755 as ordinary

@@ -35,44 +35,29 @@ int open_regular_file(int directory, const char* name, unique_fd& out) {
 // Goes through a key's directory under its lock: removes temporaries (left by crashed writers, as only the lock's
 // holder writes one) and narrows the key's files to their owner. Entries that vanish meanwhile are skipped.
 int tidy_key_directory(int directory) {
-    unique_fd readable(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!readable.valid())
-        return errno;
-    dir_stream dir(::fdopendir(readable.get()));
-    if (dir.get() == nullptr)
-        return errno;
-    readable.release(); // owned by dir from here
     int result = 0;
-    for (;;) {
-        errno = 0;
-        const dirent* item = ::readdir(dir.get());
-        if (item == nullptr) {
-            result = errno;
-            break;
-        }
-        const std::string_view name(item->d_name);
-        if (item->d_type == DT_DIR || name == "." || name == "..")
-            continue;
+    const int error = for_each_entry(directory, [&](const dirent& item) {
+        const std::string_view name(item.d_name);
+        if (item.d_type == DT_DIR || name == "." || name == "..")
+            return true;
         if (name.starts_with(temp_file_prefix)) {
-            if (::unlinkat(directory, item->d_name, 0) != 0 && errno != ENOENT && errno != EISDIR) {
+            if (::unlinkat(directory, item.d_name, 0) != 0 && errno != ENOENT && errno != EISDIR) {
                 result = errno;
-                break;
+                return false;
             }
-            continue;
+            return true;
         }
         struct stat st {};
-        if (::fstatat(directory, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        if (::fstatat(directory, item.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
             (st.st_mode & 077) == 0)
-            continue;
+            return true;
         unique_fd file;
-        if (open_regular_file(directory, item->d_name, file) != 0)
-            continue;
-        if (const int error = make_private(file.get()); error != 0) {
-            result = error;
-            break;
-        }
-    }
-    return result;
+        if (open_regular_file(directory, item.d_name, file) != 0)
+            return true;
+        result = make_private(file.get());
+        return result == 0;
+    });
+    return error != 0 ? error : result;
 }
 
 // A name no other temporary has: ".tmp-" and 16 random hex digits.
@@ -132,49 +117,7 @@ int write_temporary(int directory, const std::vector<std::uint8_t>& contents, st
 } // namespace
 
 int find_value_file(int directory, std::string_view name, std::string& entry) {
-    const auto stored = value_file_name(name);
-    if (!stored)
-        return ENOENT;
-    struct stat st {};
-    if (::fstatat(directory, stored->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISREG(st.st_mode))
-            return EUCLEAN;
-        entry = *stored;
-        return 0;
-    }
-    if (errno != ENOENT)
-        return errno;
-
-    unique_fd readable(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!readable.valid())
-        return errno;
-    dir_stream dir(::fdopendir(readable.get()));
-    if (dir.get() == nullptr)
-        return errno;
-    readable.release(); // owned by dir from here
-    int result = ENOENT;
-    for (;;) {
-        errno = 0;
-        const dirent* item = ::readdir(dir.get());
-        if (item == nullptr) {
-            if (errno != 0)
-                result = errno;
-            break;
-        }
-        const auto decoded = decode_value_file_name(item->d_name);
-        if (!decoded || !names_equal(*decoded, name))
-            continue;
-        if (::fstatat(directory, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue; // removed meanwhile
-        if (!S_ISREG(st.st_mode)) {
-            result = EUCLEAN;
-            continue;
-        }
-        entry = item->d_name;
-        result = 0;
-        break;
-    }
-    return result;
+    return find_entry(directory, name, value_file_name(name), decode_value_file_name, S_IFREG, entry);
 }
 
 int open_value(int directory, std::string_view name, value_file& value) {
