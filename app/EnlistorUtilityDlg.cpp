@@ -111,21 +111,12 @@ void CEnlistorUtilityDlg::OnRegister() {
 }
 
 DatabaseSettingsValue CEnlistorUtilityDlg::MembersValue() const {
-    DatabaseSettingsValue value;
-    value.server = m_strDatabaseServer;
-    value.serverIP = m_strDBServerIP;
-    value.database = m_strDatabaseName;
-    value.login = m_strDBUserID;
-    value.password.Assign(m_strDBUserPassword);
-    return value;
+    return DatabaseSettingsValue::FromTexts(m_strDatabaseServer, m_strDBServerIP, m_strDatabaseName, m_strDBUserID,
+                                            m_strDBUserPassword);
 }
 
 void CEnlistorUtilityDlg::SetMembers(const DatabaseSettingsValue& value) {
-    m_strDatabaseServer = value.server;
-    m_strDBServerIP = value.serverIP;
-    m_strDatabaseName = value.database;
-    m_strDBUserID = value.login;
-    m_strDBUserPassword = value.password.Text();
+    value.CopyTo(m_strDatabaseServer, m_strDBServerIP, m_strDatabaseName, m_strDBUserID, m_strDBUserPassword);
 }
 
 bool CEnlistorUtilityDlg::LoadSettings() {

@@ -58,14 +58,29 @@ CString SettingsKeyPath() {
     return FormatString("%s\\%s", settings_key_parent, settings_key_name);
 }
 
+DatabaseSettingsValue DatabaseSettingsValue::FromTexts(const CString& server, const CString& serverIP,
+                                                       const CString& database, const CString& login,
+                                                       const CString& password) {
+    DatabaseSettingsValue value;
+    value.server = server;
+    value.serverIP = serverIP;
+    value.database = database;
+    value.login = login;
+    value.password.Assign(password);
+    return value;
+}
+
+void DatabaseSettingsValue::CopyTo(CString& toServer, CString& toServerIP, CString& toDatabase, CString& toLogin,
+                                   CString& toPassword) const {
+    toServer = server;
+    toServerIP = serverIP;
+    toDatabase = database;
+    toLogin = login;
+    toPassword = password.Text();
+}
+
 DatabaseSettingsValue DatabaseSettingsValue::Copy() const {
-    DatabaseSettingsValue copy;
-    copy.server = server;
-    copy.serverIP = serverIP;
-    copy.database = database;
-    copy.login = login;
-    copy.password = password.Copy();
-    return copy;
+    return FromTexts(server, serverIP, database, login, password.Text());
 }
 
 bool LoadDatabaseSettingsValue(DatabaseSettingsValue& value, SettingsStoreError* error) {
@@ -119,22 +134,14 @@ bool LoadDatabaseSettings(CString& databaseServer, CString& dbServerIP, CString&
                           CString& dbUserPassword) {
     DatabaseSettingsValue value;
     (void)LoadDatabaseSettingsValue(value);
-    databaseServer = value.server;
-    dbServerIP = value.serverIP;
-    databaseName = value.database;
-    dbUserID = value.login;
-    dbUserPassword = value.password.Text();
+    value.CopyTo(databaseServer, dbServerIP, databaseName, dbUserID, dbUserPassword);
     return true;
 }
 
 bool SaveDatabaseSettingsChecked(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
                                  const CString& dbUserID, const CString& dbUserPassword, CString* firstError) {
-    DatabaseSettingsValue value;
-    value.server = databaseServer;
-    value.serverIP = dbServerIP;
-    value.database = databaseName;
-    value.login = dbUserID;
-    value.password.Assign(dbUserPassword);
+    const auto value =
+        DatabaseSettingsValue::FromTexts(databaseServer, dbServerIP, databaseName, dbUserID, dbUserPassword);
     SettingsStoreError error;
     const bool written = SaveDatabaseSettingsValue(value, &error);
     if (!written && firstError != nullptr)

@@ -19,6 +19,12 @@ struct DatabaseSettingsValue {
     CString login;       // DBUserID: Database Login
     SecretText password; // DBUserPassword: Database Password
 
+    // The value holding five texts (the password copied into its secret).
+    [[nodiscard]] static DatabaseSettingsValue FromTexts(const CString& server, const CString& serverIP,
+                                                         const CString& database, const CString& login,
+                                                         const CString& password);
+    // Copies the five texts out (the password as plain text, for holders that keep it so).
+    void CopyTo(CString& server, CString& serverIP, CString& database, CString& login, CString& password) const;
     [[nodiscard]] DatabaseSettingsValue Copy() const;
     friend bool operator==(const DatabaseSettingsValue&, const DatabaseSettingsValue&) = default;
 };
