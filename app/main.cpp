@@ -3,6 +3,7 @@
 #include "cli/CommandLine.h"
 #include "common/Secret.h"
 #include "platform/ui/Dialog.h"
+#include "platform/ui/terminal/TerminalFrontEnd.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,14 +13,11 @@
 #ifdef ENLISTOR_HAVE_QT
 #include "platform/ui/qt/QtFrontEnd.h"
 #endif
-#ifdef ENLISTOR_HAVE_TERMINAL
-#include "platform/ui/terminal/TerminalFrontEnd.h"
-#endif
 
 namespace {
 
 // Runs the application on the given front end for the span of the call.
-[[maybe_unused]] int run_on(IFrontEnd& frontEnd) {
+int run_on(IFrontEnd& frontEnd) {
     SetFrontEnd(&frontEnd);
     const int status = AfxWinMain();
     SetFrontEnd(nullptr);
@@ -34,9 +32,7 @@ int run_dialog(int& argc, char** argv) {
 #else
     env.windowBuilt = false;
 #endif
-#ifdef ENLISTOR_HAVE_TERMINAL
     env.terminalAvailable = [](std::string* why) { return TerminalAvailable(why); };
-#endif
     std::string why;
     switch (ChooseFrontEnd(env, &why)) {
     case FrontEndKind::Window: {
@@ -47,13 +43,8 @@ int run_dialog(int& argc, char** argv) {
         break;
 #endif
     }
-    case FrontEndKind::Terminal: {
-#ifdef ENLISTOR_HAVE_TERMINAL
+    case FrontEndKind::Terminal:
         return run_on(TerminalFrontEnd());
-#else
-        break;
-#endif
-    }
     case FrontEndKind::None:
         break;
     }
