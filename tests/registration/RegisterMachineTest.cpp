@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -314,9 +315,9 @@ TEST_P(RegisterMachineTest, SilentServerFailsWithinTheLoginTimeLimit) {
     std::printf("silent server: error after %.1f s: %s\n", seconds, outcome.errorText.c_str());
 }
 
-// Runs a registration in a child process whose UTS namespace has the given host name (the machine's own name is
-// untouched). Returns 'y' when the outcome passed check, 'n' when not, 'u' when no UTS namespace could be had.
-char register_with_host_name(const std::string& name, bool (*check)(const RegistrationOutcome&)) {
+// Runs body in a child process and returns the status character it reports: 'y' passed, 'n' failed, 'u' the child
+// could not set itself up (no namespace here); 'n' when the child reported nothing.
+char in_child(const std::function<char()>& body) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         return 'u';
@@ -325,9 +326,7 @@ char register_with_host_name(const std::string& name, bool (*check)(const Regist
         return 'u';
     if (child == 0) {
         close(pipeFds[0]);
-        char status = 'u';
-        if (unshare(CLONE_NEWUTS) == 0 && sethostname(name.data(), name.size()) == 0)
-            status = check(RegisterMachineDetailed()) ? 'y' : 'n';
+        const char status = body();
         (void)!write(pipeFds[1], &status, 1);
         _exit(0);
     }
@@ -338,6 +337,16 @@ char register_with_host_name(const std::string& name, bool (*check)(const Regist
     int wstatus = 0;
     waitpid(child, &wstatus, 0);
     return got == 1 ? status : 'n';
+}
+
+// Runs a registration in a child process whose UTS namespace has the given host name (the machine's own name is
+// untouched). Returns 'y' when the outcome passed check, 'n' when not, 'u' when no UTS namespace could be had.
+char register_with_host_name(const std::string& name, bool (*check)(const RegistrationOutcome&)) {
+    return in_child([&] {
+        if (unshare(CLONE_NEWUTS) != 0 || sethostname(name.data(), name.size()) != 0)
+            return 'u';
+        return check(RegisterMachineDetailed()) ? 'y' : 'n';
+    });
 }
 
 // A computer name with an apostrophe is stored exactly (it is a bound value, not SQL text) and nothing else changes.
@@ -388,30 +397,13 @@ TEST_P(RegisterMachineTest, GivenAddressIsRegisteredInsteadOfTheAdapters) {
 TEST_P(RegisterMachineTest, NoUsableAddressRegistersNothing) {
     if (m_backend->HasLogin())
         GTEST_SKIP() << "the server is not reachable from a loopback-only namespace; the file database is";
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(pipeFds[0]);
-        std::string why;
-        char status = 'u';
-        if (test::EnterLoopbackOnlyNetwork(&why)) {
-            char area[kErrorTextSize];
-            const int result = RegisterMachine(area);
-            status =
-                result == 0 && std::string(area) == NoUsableAddressText().substr(0, kErrorTextSize - 1) ? 'y' : 'n';
-        }
-        (void)!write(pipeFds[1], &status, 1);
-        _exit(0);
-    }
-    close(pipeFds[1]);
-    char status = 0;
-    const ssize_t got = read(pipeFds[0], &status, 1);
-    close(pipeFds[0]);
-    int wstatus = 0;
-    waitpid(child, &wstatus, 0);
-    ASSERT_EQ(got, 1);
+    const char status = in_child([] {
+        if (!test::EnterLoopbackOnlyNetwork())
+            return 'u';
+        char area[kErrorTextSize];
+        const int result = RegisterMachine(area);
+        return result == 0 && std::string(area) == NoUsableAddressText().substr(0, kErrorTextSize - 1) ? 'y' : 'n';
+    });
     if (status == 'u')
         GTEST_SKIP() << "no network namespace here";
     EXPECT_EQ(status, 'y');
