@@ -5,6 +5,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string.h> // explicit_bzero
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <vector>
@@ -116,6 +117,34 @@ int write_temporary(int directory, const std::vector<std::uint8_t>& contents, st
 
 } // namespace
 
+namespace {
+
+// True when the value file already holds exactly these contents (type and bytes): rewriting it would change nothing
+// a reader can see, so the write is skipped (a settings save that changes nothing then costs no fsync).
+bool holds_contents(int directory, const std::string& entry, const std::vector<std::uint8_t>& contents) {
+    unique_fd file;
+    if (open_regular_file(directory, entry.c_str(), file) != 0)
+        return false;
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0 || static_cast<std::uint64_t>(st.st_size) != contents.size())
+        return false;
+    std::vector<std::uint8_t> stored(contents.size());
+    std::size_t got = 0;
+    while (got < stored.size()) {
+        const ssize_t n = ::pread(file.get(), stored.data() + got, stored.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    const bool same = stored == contents;
+    ::explicit_bzero(stored.data(), stored.size()); // it may be the password's stored form
+    return same;
+}
+
+} // namespace
+
 int find_value_file(int directory, std::string_view name, std::string& entry) {
     return find_entry(directory, name, value_file_name(name), decode_value_file_name, S_IFREG, entry);
 }
@@ -185,6 +214,8 @@ int write_value(int directory, std::string_view name, DWORD type, std::span<cons
         entry = *new_entry;
     else if (error != 0)
         return error;
+    else if (holds_contents(directory, entry, contents))
+        return 0;
 
     std::string temp;
     if (const int error = write_temporary(directory, contents, temp); error != 0)

@@ -302,6 +302,29 @@ TEST_F(RegistryTest, ValueFileIsTheDocumentedFormatAndNoTemporaryRemains) {
     EXPECT_EQ(entries(m_hive.localMachine() / "K"), std::vector<std::string>({".lock", "@Name"}));
 }
 
+TEST_F(RegistryTest, RewritingTheStoredBytesLeavesTheValueFileAndAnyChangeReplacesIt) {
+    // A write of the type and bytes already stored keeps the very file (nothing to sync); other bytes, another
+    // length or another type replace it.
+    const fs::path file = m_hive.localMachine() / "K" / "@Name";
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(file.c_str(), &st) == 0 ? st.st_ino : ino_t{0};
+    };
+    ASSERT_EQ(SetText("K", "Name", REG_SZ, "abc"), ERROR_SUCCESS);
+    const ino_t first = inode();
+    ASSERT_EQ(SetText("K", "Name", REG_SZ, "abc"), ERROR_SUCCESS);
+    EXPECT_EQ(inode(), first);
+    const std::pair<DWORD, std::string> changes[] = {{REG_SZ, "abd"}, {REG_SZ, "abcd"}, {REG_EXPAND_SZ, "abcd"}};
+    for (const auto& [type, text] : changes) {
+        const ino_t before = inode();
+        ASSERT_EQ(SetText("K", "Name", type, text.c_str()), ERROR_SUCCESS);
+        EXPECT_NE(inode(), before) << text;
+        const StoredValue stored = GetValue("K", "Name");
+        EXPECT_EQ(stored.type, type);
+        EXPECT_EQ(std::string(stored.data.begin(), stored.data.end()), text);
+    }
+}
+
 TEST_F(RegistryTest, CorruptValueFileIsBadKeyAndWritesNothing) {
     // A value file that is not in the stored form reads as ERROR_BADKEY, outputs untouched; a rewrite mends it.
     ASSERT_EQ(SetText("K", "V", REG_SZ, "abc"), ERROR_SUCCESS);
