@@ -129,6 +129,27 @@ TEST_F(TerminalEnlistor, NoWindowAndNoTerminalIsAClearError) {
     }
 }
 
+// A terminal too small for every field and button (40x12) gets no partial dialog: one line says so, with the size
+// it needs, the terminal is restored, and the program ends with status 1.
+TEST_F(TerminalEnlistor, TooSmallTerminalSaysSo) {
+    term_ = std::make_unique<TmuxTerminal>("enlistor-small", 40, 12);
+    const std::string after = (dir_.path() / "after.txt").string();
+    const std::string errors = (dir_.path() / "stderr.txt").string();
+    term_->Start(
+        "exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM LANG=C.UTF-8 TERM=screen ENLISTOR_REGISTRY=" +
+        ShellQuote(registry_.string()) + " sh -c " +
+        ShellQuote(kEnlistor + " 2> " + ShellQuote(errors) + "; echo \"status $?\" > " + ShellQuote(after) +
+                   "; stty -a >> " + ShellQuote(after) + "; echo done >> " + ShellQuote(after)));
+    ASSERT_TRUE(PollUntil([&] { return ReadFile(after).find("done") != std::string::npos; }, kScreenTimeout))
+        << term_->Screen();
+    const std::string text = ReadFile(after);
+    EXPECT_NE(text.find("status 1\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("-icanon"), std::string::npos) << text;
+    EXPECT_THAT(ReadFile(errors), ::testing::MatchesRegex("enlistor: the terminal \\(40x12\\) is too small for the "
+                                                          "dialog, which needs [0-9]+x[0-9]+; enlarge it, or see "
+                                                          "\"enlistor --help\" for the command line\n"));
+}
+
 // The stored settings appear (the password masked); Register enters this machine into the demo database once and
 // says so under "Success"; a second press finds it known.
 TEST_F(TerminalEnlistor, RegisterThroughTheTerminalInsertsTheRow) {
