@@ -3,7 +3,7 @@
 #   enlistor      the program (command line and terminal dialog; no Qt), its manual page enlistor(1), bash
 #                 completion, the first-boot unit enlistor-register.service (disabled), the registry directory
 #                 /var/lib/enlistor/registry (root's alone, 0700);
-#   enlistor-gui  the window module the program loads where a display is set (lib/enlistor/enlistor-window.so,
+#   enlistor-gui  the window module the program loads where a display is set (lib/enlistor/window/enlistor-window.so,
 #                 see platform/ui/WindowModule.h), its desktop entry and icon; it needs the same version of enlistor.
 # Each Debian package carries what Debian asks of every package: a copyright file, a changelog and lintian
 # overrides with their reasons. Included at the end of the top-level CMakeLists.txt, after every target exists.
@@ -14,8 +14,10 @@ if(TARGET enlistor)
     install(TARGETS enlistor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT enlistor)
 endif()
 if(TARGET enlistor_window)
-    # The program finds its window at <bindir>/../lib/enlistor: the path is fixed, not GNUInstallDirs' libdir.
-    install(TARGETS enlistor_window LIBRARY DESTINATION lib/enlistor COMPONENT gui)
+    # The program finds its window at <bindir>/../lib/enlistor/window: the path is fixed, not GNUInstallDirs' libdir.
+    # Two levels below /usr/lib, since for a library one level below CPack adds ldconfig calls (this module is no
+    # library ldconfig should know).
+    install(TARGETS enlistor_window LIBRARY DESTINATION lib/enlistor/window COMPONENT gui)
 endif()
 
 # The manual page, compressed as Debian installs manual pages.
@@ -91,7 +93,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME enlistor)
 set(CPACK_PACKAGE_VENDOR "Enlistor")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "enters this machine into the control-panel suite's server list")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL enlistor)
@@ -101,9 +102,14 @@ endif()
 set(CPACK_COMPONENT_ENLISTOR_DISPLAY_NAME enlistor)
 set(CPACK_COMPONENT_GUI_DISPLAY_NAME enlistor-gui)
 set(CPACK_COMPONENT_GUI_DEPENDS enlistor)
-# Lines of at most 80 columns, as Debian's policy (and lintian) ask; CPack indents each line of the control field.
+# Each package's summary and description. The one package-wide summary is left at CPack's own default (its value
+# written out here, since project(DESCRIPTION) would replace it): CPack puts any other summary before both Debian
+# descriptions, the window's too. Lines of at most 80 columns, as Debian's policy (and lintian) ask; CPack indents
+# each line of the control field.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_NAME} built using CMake")
+set(enlistor_summary_enlistor "enters this machine into the control-panel suite's server list")
+set(enlistor_summary_gui "desktop window for enlistor")
 string(CONCAT CPACK_COMPONENT_ENLISTOR_DESCRIPTION
-    "enters this machine into the control-panel suite's server list\n"
     "Enlistor stores the control-panel suite's five database settings (the\n"
     "password encrypted), connects to the suite's database over ODBC and adds\n"
     "this machine to its registered servers unless its address is already known.\n"
@@ -114,10 +120,14 @@ string(CONCAT CPACK_COMPONENT_ENLISTOR_DESCRIPTION
     "machines and exit codes that name the cause of a failure. The package\n"
     "enlistor-gui adds the dialog as a desktop window.")
 string(CONCAT CPACK_COMPONENT_GUI_DESCRIPTION
-    "desktop window for enlistor\n"
     "The registration dialog of enlistor as a Qt window, with its desktop entry\n"
     "and icon. enlistor opens it when a display is available, and shows the\n"
     "dialog in the terminal otherwise.")
+set(CPACK_DEBIAN_ENLISTOR_DESCRIPTION "${enlistor_summary_enlistor}\n${CPACK_COMPONENT_ENLISTOR_DESCRIPTION}")
+set(CPACK_DEBIAN_GUI_DESCRIPTION "${enlistor_summary_gui}\n${CPACK_COMPONENT_GUI_DESCRIPTION}")
+# RPM summaries begin with a capital letter, Debian's with a small one.
+set(CPACK_RPM_ENLISTOR_PACKAGE_SUMMARY "Enters this machine into the control-panel suite's server list")
+set(CPACK_RPM_GUI_PACKAGE_SUMMARY "Desktop window for enlistor")
 
 # Debian: one package per component.
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -153,6 +163,13 @@ set(CPACK_RPM_PACKAGE_LICENSE "Proprietary")
 set(CPACK_RPM_PACKAGE_URL "https://enlistor.example/")
 set(CPACK_RPM_ENLISTOR_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_GUI_PACKAGE_GROUP "Applications/System")
+# No /usr/lib/.build-id links: the packages would own that tree's directories.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager Enlistor maintainers <maintainers@enlistor.example>
+%define _build_id_links none")
+# Directories the packages make are 0755 whatever the umask of the build; the registry keeps its own 0700 (in the
+# file list below).
+set(CPACK_RPM_DEFAULT_DIR_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+                                      WORLD_EXECUTE)
 set(CPACK_RPM_PACKAGE_AUTOREQ ON)
 set(CPACK_RPM_PACKAGE_AUTOPROV OFF)
 set(CPACK_RPM_ENLISTOR_PACKAGE_SUGGESTS "enlistor-gui")
@@ -166,7 +183,8 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/share/icons/hicolor /usr/share/icons/hicolor/32x32 /usr/share/icons/hicolor/32x32/apps /usr/share/lintian
     /usr/share/lintian/overrides)
 # Debian's own files (the changelog in Debian's format, lintian's overrides) stay out of the RPMs.
-set(CPACK_RPM_ENLISTOR_USER_FILELIST "%exclude /usr/share/lintian/overrides/enlistor"
+set(CPACK_RPM_ENLISTOR_USER_FILELIST "%dir %attr(0700,root,root) /var/lib/enlistor/registry"
+                                     "%exclude /usr/share/lintian/overrides/enlistor"
                                      "%exclude /usr/share/doc/enlistor/changelog.Debian.gz")
 set(CPACK_RPM_GUI_USER_FILELIST "%exclude /usr/share/lintian/overrides/enlistor-gui"
                                 "%exclude /usr/share/doc/enlistor-gui/changelog.Debian.gz")

@@ -39,7 +39,7 @@ std::string WindowModulePath() {
         return {};
     }
     path.resize(slash);
-    return path + "/../lib/enlistor/enlistor-window.so";
+    return path + "/../lib/enlistor/window/enlistor-window.so";
 }
 
 std::unique_ptr<WindowModuleSession> OpenWindowModule(const std::string& modulePath, int& argc, char** argv,

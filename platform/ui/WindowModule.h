@@ -1,8 +1,8 @@
 // The window front end lives in a module of its own (enlistor-window.so, the only part that links Qt), loaded
 // only when a display is set: the command line and the terminal dialog start without binding Qt, and a server
 // without a desktop installs the program without Qt at all. The module is found beside the executable, at
-// <directory of the executable>/../lib/enlistor/enlistor-window.so (so /usr/bin/enlistor loads
-// /usr/lib/enlistor/enlistor-window.so, and a build tree's app/enlistor its lib/enlistor/).
+// <directory of the executable>/../lib/enlistor/window/enlistor-window.so (so /usr/bin/enlistor loads
+// /usr/lib/enlistor/window/enlistor-window.so, and a build tree's app/enlistor its lib/enlistor/window/).
 #pragma once
 
 #include "platform/ui/DialogWindow.h"

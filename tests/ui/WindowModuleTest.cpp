@@ -79,8 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A module that is not installed is named with the package that brings it.
 TEST_F(WindowModule, MissingModuleNamesThePackage) {
     std::string why;
-    EXPECT_EQ(Open("/nonexistent/lib/enlistor/enlistor-window.so", &why), nullptr);
-    EXPECT_EQ(why, "the window is not installed (/nonexistent/lib/enlistor/enlistor-window.so: No such file or "
+    EXPECT_EQ(Open("/nonexistent/lib/enlistor/window/enlistor-window.so", &why), nullptr);
+    EXPECT_EQ(why, "the window is not installed (/nonexistent/lib/enlistor/window/enlistor-window.so: No such file or "
                    "directory; the package enlistor-gui provides it)");
 }
 

@@ -122,7 +122,7 @@ TEST_F(TerminalEnlistor, NoWindowAndNoTerminalIsAClearError) {
     EXPECT_EQ(withoutWindow.exitCode, 2);
     EXPECT_THAT(withoutWindow.err,
                 ::testing::StartsWith("enlistor: the window is not installed (" + alone.parent_path().string() +
-                                      "/../lib/enlistor/enlistor-window.so: No such file or directory; the package "
+                                      "/../lib/enlistor/window/enlistor-window.so: No such file or directory; the package "
                                       "enlistor-gui provides it) and no usable terminal ("));
     for (const CommandResult* run : {&stale, &withoutWindow}) {
         EXPECT_EQ(std::count(run->err.begin(), run->err.end(), '\n'), 1) << run->err;
