@@ -144,9 +144,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries each package's binaries link (newt, unixODBC, libmnl...; Qt for the window) as dpkg-shlibdeps finds
 # them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The ODBC drivers the connection maps to: SQL Server through FreeTDS, PostgreSQL, SQLite (the demo database).
-set(CPACK_DEBIAN_ENLISTOR_PACKAGE_RECOMMENDS "tdsodbc, odbc-postgresql, libsqliteodbc")
-set(CPACK_DEBIAN_ENLISTOR_PACKAGE_SUGGESTS "enlistor-gui")
+# The ODBC driver the suite's providers map to (SQL Server through FreeTDS) is recommended. The drivers for data
+# sources an operator sets up (PostgreSQL, SQLite for the demo database) are suggested, with the window: on a
+# minimal system the PostgreSQL driver alone would bring Kerberos, LDAP and SASL libraries (more than a dozen
+# packages) to servers that never use it.
+set(CPACK_DEBIAN_ENLISTOR_PACKAGE_RECOMMENDS "tdsodbc")
+set(CPACK_DEBIAN_ENLISTOR_PACKAGE_SUGGESTS "enlistor-gui, odbc-postgresql, libsqliteodbc")
 # The window module is built for exactly this program: the same version, not a newer one.
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "enlistor (= ${ENLISTOR_DEBIAN_VERSION})")
 set(CPACK_DEBIAN_ENLISTOR_PACKAGE_CONTROL_EXTRA ${enlistor_scripts_dir}/deb/postinst ${enlistor_scripts_dir}/deb/postrm)

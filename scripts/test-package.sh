@@ -56,10 +56,9 @@ echo "$control"
 version=$(dpkg-deb --field "$deb" Version)
 grep -q '^Depends:.*libodbc' <<<"$control" || fail "Depends does not name the ODBC driver manager library"
 ! dpkg-deb --field "$deb" Depends | grep -qi 'qt' || fail "enlistor depends on Qt: $(dpkg-deb --field "$deb" Depends)"
-for driver in tdsodbc odbc-postgresql libsqliteodbc; do
-    grep -q "^Recommends:.*$driver" <<<"$control" || fail "Recommends lacks $driver"
-done
-[ "$(dpkg-deb --field "$deb" Suggests)" = enlistor-gui ] || fail "enlistor does not suggest enlistor-gui"
+[ "$(dpkg-deb --field "$deb" Recommends)" = tdsodbc ] || fail "Recommends is not the SQL Server driver alone"
+[ "$(dpkg-deb --field "$deb" Suggests)" = "enlistor-gui, odbc-postgresql, libsqliteodbc" ] ||
+    fail "enlistor does not suggest the window and the other drivers"
 gui_control=$(dpkg-deb --field "$gui_deb")
 echo "$gui_control"
 grep -q "^Depends:.*enlistor (= $version)" <<<"$gui_control" || fail "enlistor-gui does not depend on enlistor $version"
