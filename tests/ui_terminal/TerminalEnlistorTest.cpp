@@ -120,10 +120,11 @@ TEST_F(TerminalEnlistor, NoWindowAndNoTerminalIsAClearError) {
     EXPECT_EQ(stale.exitCode, 2);
     EXPECT_THAT(stale.err, ::testing::StartsWith("enlistor: cannot open display \":99\" and no usable terminal ("));
     EXPECT_EQ(withoutWindow.exitCode, 2);
-    EXPECT_THAT(withoutWindow.err,
-                ::testing::StartsWith("enlistor: the window is not installed (" + alone.parent_path().string() +
-                                      "/../lib/enlistor/window/enlistor-window.so: No such file or directory; the package "
-                                      "enlistor-gui provides it) and no usable terminal ("));
+    EXPECT_THAT(
+        withoutWindow.err,
+        ::testing::StartsWith("enlistor: the window is not installed (" + alone.parent_path().string() +
+                              "/../lib/enlistor/window/enlistor-window.so: No such file or directory; the package "
+                              "enlistor-gui provides it) and no usable terminal ("));
     for (const CommandResult* run : {&stale, &withoutWindow}) {
         EXPECT_EQ(std::count(run->err.begin(), run->err.end(), '\n'), 1) << run->err;
     }
