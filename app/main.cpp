@@ -1,18 +1,17 @@
-// The process entry: the command line when arguments are given, else the dialog in the front end that fits.
+// The process entry: the command line when arguments are given, else the dialog in the front end that fits. The
+// window is a module loaded only when a display is set (platform/ui/WindowModule.h); this program links no Qt.
 #include "app/FrontEndChoice.h"
 #include "cli/CommandLine.h"
 #include "common/Secret.h"
 #include "platform/ui/Dialog.h"
+#include "platform/ui/WindowModule.h"
 #include "platform/ui/terminal/TerminalFrontEnd.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
-
-#ifdef ENLISTOR_HAVE_QT
-#include "platform/ui/qt/QtFrontEnd.h"
-#endif
 
 namespace {
 
@@ -25,25 +24,22 @@ int run_on(IFrontEnd& frontEnd) {
 }
 
 int run_dialog(int& argc, char** argv) {
+    std::unique_ptr<WindowModuleSession> window;
     FrontEndEnvironment env;
     env.getEnv = [](const char* name) -> const char* { return std::getenv(name); };
-#ifdef ENLISTOR_HAVE_QT
-    env.windowBuilt = true;
-#else
-    env.windowBuilt = false;
-#endif
+    env.openWindow = [&](std::string* why) {
+        window = OpenWindowModule(WindowModulePath(), argc, argv, why);
+        return window != nullptr;
+    };
     env.terminalAvailable = [](std::string* why) { return TerminalAvailable(why); };
     std::string why;
     switch (ChooseFrontEnd(env, &why)) {
-    case FrontEndKind::Window: {
-#ifdef ENLISTOR_HAVE_QT
-        QtApplicationSession session(argc, argv);
-        return run_on(session.FrontEnd());
-#else
-        break;
-#endif
-    }
+    case FrontEndKind::Window:
+        return run_on(window->FrontEnd());
     case FrontEndKind::Terminal:
+        if (!why.empty()) {
+            std::fprintf(stderr, "enlistor: %s\n", why.c_str());
+        }
         return run_on(TerminalFrontEnd());
     case FrontEndKind::None:
         break;

@@ -19,8 +19,12 @@ packages=(
     postgresql iproute2 util-linux procps tmux xvfb xauth python3 hostname
     # the package's checks (scripts/test-package.sh) and the shell completion it ships
     lintian bash-completion
+    # the RPM packages' build and checks (cpack -G RPM, rpmlint), the window module's display probe
+    rpm rpmlint libxcb1-dev
     # the first-boot unit (systemd-analyze verify), the Ansible module's playbook test
     systemd ansible
+    # the collection's sanity checks offline (contrib/ansible/tests/sanity.sh)
+    yamllint pycodestyle python3-voluptuous
 )
 
 sudo_cmd=()

@@ -7,7 +7,7 @@
 set -euo pipefail
 build=${1:?usage: $0 BUILD_DIR [RUNS]}
 runs=${2:-20}
-probe="$build/bench/app/enlistor_startup_probe"
+probe="$build/app/enlistor_startup_probe"
 registry=$(mktemp -d /tmp/enlistor-startup.XXXXXX)
 trap 'rm -rf -- "$registry"' EXIT
 

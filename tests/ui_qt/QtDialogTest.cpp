@@ -283,4 +283,29 @@ TEST_F(QtDialog, NonAsciiTextsRoundTrip) {
     EXPECT_EQ(dlg.Members(), store);
 }
 
+// Stored bytes the locale cannot decode and values longer than Qt's default edit limit come back exactly from
+// fields the operator did not touch; a field the operator edits gives its new text.
+TEST_F(QtDialog, UntouchedFieldsKeepTheirStoredBytes) {
+    const std::string login(40000, 'L');
+    store = {"caf\xE9", "10.0.0.5", std::string("\xFF\xFE db", 5), login, "pa\x80ss"};
+    WhenDialogShown([&](QDialog* d) {
+        EXPECT_EQ(Edit(d, IDC_DB_USER_ID)->text().size(), 40000);
+        QTest::keyClick(Edit(d, IDC_DATABASE_SERVER), Qt::Key_Return);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.Members(), store);
+
+    const Settings stored = store;
+    WhenDialogShown([](QDialog* d) {
+        QLineEdit* server = Edit(d, IDC_DATABASE_SERVER);
+        server->selectAll();
+        QTest::keyClicks(server, "db2");
+        QTest::keyClick(server, Qt::Key_Return);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    Settings expected = stored;
+    expected[0] = "db2";
+    EXPECT_EQ(dlg.Members(), expected);
+}
+
 } // namespace

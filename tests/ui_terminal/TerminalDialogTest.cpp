@@ -182,6 +182,43 @@ protected:
     std::unique_ptr<TmuxTerminal> term_;
 };
 
+// Whether an SGR sequence of the screen sets a colour (30-37, 40-47, 90-97, 100-107, or 38/48 extended).
+bool sets_a_colour(const std::string& screen) {
+    for (std::size_t at = screen.find("\x1b["); at != std::string::npos; at = screen.find("\x1b[", at + 2)) {
+        const std::size_t end = screen.find('m', at);
+        if (end == std::string::npos) {
+            break;
+        }
+        std::istringstream parameters(screen.substr(at + 2, end - at - 2));
+        for (std::string p; std::getline(parameters, p, ';');) {
+            const int n = p.empty() ? 0 : std::atoi(p.c_str());
+            if ((n >= 30 && n <= 38) || (n >= 40 && n <= 48) || (n >= 90 && n <= 97) || (n >= 100 && n <= 107)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// NO_COLOR set (and not empty) draws the dialog without colours, the focused button in reverse video; empty, in
+// colour.
+TEST_F(TerminalDialog, NoColorDrawsMonochrome) {
+    term_->Start("exec sleep 600");
+    for (const auto& [setting, coloured] : {std::pair{"NO_COLOR=1", false}, std::pair{"NO_COLOR=", true}}) {
+        SCOPED_TRACE(setting);
+        term_->Respawn("exec " + kTerminalEnv + " " + setting + " sh -c " + ShellQuote(DemoCommand()));
+        ASSERT_TRUE(term_->WaitForScreen(dialog_drawn)) << term_->Screen();
+        term_->Keys({"Tab", "Tab", "Tab", "Tab", "Tab"}); // the focus on Register
+        std::string screen;
+        const bool focusShown = term_->WaitForScreen([&](const std::string&) {
+            screen = term_->ScreenWithAttributes();
+            return coloured || screen.find("\x1b[7m") != std::string::npos;
+        });
+        EXPECT_TRUE(focusShown) << "no reverse video for the focused button: " << screen;
+        EXPECT_EQ(sets_a_colour(screen), coloured) << screen;
+    }
+}
+
 // The dialog as drawn: the title on the frame, every label and button text exactly once, the whole window within
 // the 80x24 terminal.
 TEST_F(TerminalDialog, ShowsTheTemplateWithinEightyByTwentyFour) {

@@ -6,6 +6,7 @@
 #include "settings/DatabaseSettings.h"
 #include "tests/support/TestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -53,12 +54,15 @@ protected:
         ::unsetenv("ENLISTOR_REGISTRY");
     }
 
-    // Starts enlistor with no display, the test's registry and ODBC configuration, through a shell that runs
-    // `before` first; afterwards the shell records its exit status and the terminal's modes.
+    // Starts enlistor (its standard error going to stderr.txt) with no display, the test's registry and ODBC
+    // configuration, through a shell that runs `before` first; afterwards the shell records its exit status and the
+    // terminal's modes.
     void StartEnlistor(const std::string& before = "") {
         const std::string after = (dir_.path() / "after.txt").string();
-        const std::string script = before + kEnlistor + "; echo \"status $?\" > " + ShellQuote(after) +
-                                   "; stty -a >> " + ShellQuote(after) + "; echo done >> " + ShellQuote(after);
+        const std::string errors = (dir_.path() / "stderr.txt").string();
+        const std::string script = before + kEnlistor + " 2> " + ShellQuote(errors) + "; echo \"status $?\" > " +
+                                   ShellQuote(after) + "; stty -a >> " + ShellQuote(after) + "; echo done >> " +
+                                   ShellQuote(after);
         std::string environment = "env -u LC_ALL -u LC_CTYPE -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
                                   "LANG=C.UTF-8 TERM=screen";
         for (const char* name : {"ENLISTOR_REGISTRY", "ODBCSYSINI", "ODBCINI"}) {
@@ -90,6 +94,62 @@ protected:
     std::string connection_;
     std::unique_ptr<TmuxTerminal> term_;
 };
+
+// With a display set that cannot be opened (a stale "ssh -X" forward or tmux session), the dialog opens in the
+// terminal, and one line on standard error says why.
+TEST_F(TerminalEnlistor, UnreachableDisplayFallsBackToTheTerminal) {
+    ASSERT_FALSE(fs::exists("/tmp/.X11-unix/X99"));
+    StartEnlistor("DISPLAY=:99 ");
+    CancelAndExpectCleanExit();
+    EXPECT_EQ(ReadFile(dir_.path() / "stderr.txt"),
+              "enlistor: cannot open display \":99\"; showing the dialog in the terminal\n");
+}
+
+// Without a terminal, a display that cannot be opened, or a program installed without its window, ends with the
+// clear error and status 2 (never Qt's abort).
+TEST_F(TerminalEnlistor, NoWindowAndNoTerminalIsAClearError) {
+    const fs::path alone = dir_.path() / "bin" / "enlistor";
+    fs::create_directories(alone.parent_path());
+    fs::copy_file(kEnlistor, alone);
+    ASSERT_EQ(::setenv("DISPLAY", ":99", 1), 0);
+    ::unsetenv("QT_QPA_PLATFORM");
+    ::unsetenv("WAYLAND_DISPLAY");
+    const CommandResult stale = RunCommand({kEnlistor});
+    const CommandResult withoutWindow = RunCommand({alone.string()});
+    ::unsetenv("DISPLAY");
+    EXPECT_EQ(stale.exitCode, 2);
+    EXPECT_THAT(stale.err, ::testing::StartsWith("enlistor: cannot open display \":99\" and no usable terminal ("));
+    EXPECT_EQ(withoutWindow.exitCode, 2);
+    EXPECT_THAT(
+        withoutWindow.err,
+        ::testing::StartsWith("enlistor: the window is not installed (" + alone.parent_path().string() +
+                              "/../lib/enlistor/window/enlistor-window.so: No such file or directory; the package "
+                              "enlistor-gui provides it) and no usable terminal ("));
+    for (const CommandResult* run : {&stale, &withoutWindow}) {
+        EXPECT_EQ(std::count(run->err.begin(), run->err.end(), '\n'), 1) << run->err;
+    }
+}
+
+// A terminal too small for every field and button (40x12) gets no partial dialog: one line says so, with the size
+// it needs, the terminal is restored, and the program ends with status 1.
+TEST_F(TerminalEnlistor, TooSmallTerminalSaysSo) {
+    term_ = std::make_unique<TmuxTerminal>("enlistor-small", 40, 12);
+    const std::string after = (dir_.path() / "after.txt").string();
+    const std::string errors = (dir_.path() / "stderr.txt").string();
+    term_->Start(
+        "exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM LANG=C.UTF-8 TERM=screen ENLISTOR_REGISTRY=" +
+        ShellQuote(registry_.string()) + " sh -c " +
+        ShellQuote(kEnlistor + " 2> " + ShellQuote(errors) + "; echo \"status $?\" > " + ShellQuote(after) +
+                   "; stty -a >> " + ShellQuote(after) + "; echo done >> " + ShellQuote(after)));
+    ASSERT_TRUE(PollUntil([&] { return ReadFile(after).find("done") != std::string::npos; }, kScreenTimeout))
+        << term_->Screen();
+    const std::string text = ReadFile(after);
+    EXPECT_NE(text.find("status 1\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("-icanon"), std::string::npos) << text;
+    EXPECT_THAT(ReadFile(errors), ::testing::MatchesRegex("enlistor: the terminal \\(40x12\\) is too small for the "
+                                                          "dialog, which needs [0-9]+x[0-9]+; enlarge it, or see "
+                                                          "\"enlistor --help\" for the command line\n"));
+}
 
 // The stored settings appear (the password masked); Register enters this machine into the demo database once and
 // says so under "Success"; a second press finds it known.

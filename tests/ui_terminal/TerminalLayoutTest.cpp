@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <array>
 #include <clocale>
 #include <string>
@@ -105,6 +107,43 @@ TEST(TerminalDialogLayout, ShrinksIntoSmallTerminals) {
     for (const ControlCells& placed : layout.controls) {
         EXPECT_TRUE(inside(placed.cells, client)) << placed.control->text;
     }
+}
+
+// Whether every label, field and button keeps cells of its own: terminals the dialog fits, and ones so small that
+// controls would be drawn over each other (then the dialog is refused, not shown in part).
+struct SizeCase {
+    const char* name;
+    int columns;
+    int rows;
+    bool complete;
+};
+
+void PrintTo(const SizeCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class TerminalDialogCompleteness : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(TerminalDialogCompleteness, ReportsWhetherEveryControlIsShown) {
+    const SizeCase& c = GetParam();
+    EXPECT_EQ(LayoutDialog(kDialog, c.columns, c.rows).complete, c.complete);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, TerminalDialogCompleteness,
+                         ::testing::Values(SizeCase{"Standard80x24", 80, 24, true},
+                                           SizeCase{"Large132x43", 132, 43, true},
+                                           SizeCase{"Small40x12", 40, 12, false}, SizeCase{"Short80x11", 80, 11, false},
+                                           SizeCase{"Narrow40x24", 40, 24, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The size the refusal names is complete, and one column or one row fewer is not.
+TEST(TerminalDialogLayout, SmallestCompleteScreenIsTheEdge) {
+    const ScreenSize smallest = SmallestCompleteScreen(kDialog);
+    EXPECT_LE(smallest.columns, 80);
+    EXPECT_LE(smallest.rows, 24);
+    EXPECT_TRUE(LayoutDialog(kDialog, smallest.columns, smallest.rows).complete);
+    EXPECT_FALSE(LayoutDialog(kDialog, smallest.columns - 1, smallest.rows).complete);
+    EXPECT_FALSE(LayoutDialog(kDialog, smallest.columns, smallest.rows - 1).complete);
 }
 
 // Line ends of every platform become one line break; tabs become spaces; escape sequences and other control bytes

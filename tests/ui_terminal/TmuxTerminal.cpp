@@ -259,6 +259,10 @@ std::string TmuxTerminal::Screen() const {
     return tmux({"capture-pane", "-p", "-t", "main"}).out;
 }
 
+std::string TmuxTerminal::ScreenWithAttributes() const {
+    return tmux({"capture-pane", "-p", "-e", "-t", "main"}).out;
+}
+
 std::vector<std::string> TmuxTerminal::ScreenLines() const {
     std::vector<std::string> lines;
     std::istringstream in(Screen());

@@ -46,6 +46,8 @@ public:
     void Respawn(const std::string& shellCommand);
 
     [[nodiscard]] std::string Screen() const;
+    // The screen with its colours and attributes as escape sequences (capture-pane -e).
+    [[nodiscard]] std::string ScreenWithAttributes() const;
     [[nodiscard]] std::vector<std::string> ScreenLines() const;
     bool WaitForScreen(const std::function<bool(const std::string&)>& predicate,
                        std::chrono::milliseconds timeout = kScreenTimeout,

@@ -34,3 +34,28 @@ for secret in "$password" "$wrong"; do
     fi
 done
 echo "no password in $(wc -l <"$work/output.txt") lines of -vvv output"
+
+# The example playbook and its role, with the inventory's group_vars: they reach the program over the role's
+# defaults (the play sets none of its own). Run as the user running the test (no become).
+status=0
+FAKE_ENLISTOR_LOG="$work/role-calls.jsonl" \
+    FAKE_ENLISTOR_REPLY='{"outcome":"registered","exit_code":0,"address":"198.18.0.9","computer_name":"web1","error":"","row_inserted":true,"settings_changed":true}' \
+    ansible-playbook -i "$here/role-inventory" "$here/../ansible_collections/enlistor/enlistor/playbooks/register.yml" \
+    -e ansible_become=false -e "enlistor_executable=$here/fake-enlistor.py" >"$work/role-output.txt" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+    cat "$work/role-output.txt" >&2
+    echo "the example playbook failed ($status)" >&2
+    exit 1
+fi
+python3 - "$work/role-calls.jsonl" <<'PY'
+import json, sys
+calls = [json.loads(line) for line in open(sys.argv[1])]
+assert len(calls) == 1, calls
+argv = calls[0]["argv"]
+assert argv[0] == "register", argv
+options = dict(zip(argv[1::2], argv[2::2]))
+assert options.get("--server") == "from-group-vars", argv
+assert options.get("--login") == "group-login", argv
+assert "--password-file" not in argv and "--database" not in argv, argv
+print("role: group_vars reached the program:", " ".join(argv))
+PY

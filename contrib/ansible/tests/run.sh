@@ -49,11 +49,13 @@ cp "$source_dir/tests/support/odbcinst.ini" "$work/odbc/odbcinst.ini"
 printf '[pgsuite]\nDriver=PostgreSQL Unicode\nServername=%s\nPort=%s\n' "$PG_HOST" "$PG_PORT" >"$work/odbc/odbc.ini"
 : >"$work/odbc/user-odbc.ini"
 
+# The module finds the program on PATH, as it finds /usr/bin/enlistor on a managed machine.
+export PATH="$(dirname "$ENLISTOR_BINARY"):$PATH"
 export ANSIBLE_COLLECTIONS_PATH="$here/.." ANSIBLE_LOCAL_TEMP="$work/ansible-tmp" ANSIBLE_REMOTE_TEMP="$work/ansible-remote-tmp"
 export ANSIBLE_HOME="$work/ansible-home" ANSIBLE_NO_TARGET_SYSLOG=1
 export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_INVENTORY_UNPARSED_WARNING=0
 status=0
-ansible-playbook -vvv -i localhost, "$here/postgres.yml" -e "enlistor=$ENLISTOR_BINARY" -e "secret_file=$work/secret.yml" \
+ansible-playbook -vvv -i localhost, "$here/postgres.yml" -e "secret_file=$work/secret.yml" \
     -e "registry=$work/registry" -e "odbc_dir=$work/odbc" -e "pgpass=$work/pgpass" -e "pg_host=$PG_HOST" \
     -e "pg_port=$PG_PORT" -e "pg_user=$PG_USER" -e "pg_database=$database" >"$work/output.txt" 2>&1 || status=$?
 leaked=0

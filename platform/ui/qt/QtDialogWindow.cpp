@@ -19,6 +19,7 @@
 #include <QScreen>
 
 #include <exception>
+#include <limits>
 #include <string_view>
 #include <thread>
 
@@ -209,6 +210,8 @@ QtDialogWindow::QtDialogWindow(const DialogTemplate& tmpl) : m_template(tmpl), m
         }
         case ControlKind::Edit: {
             auto* edit = new QLineEdit(m_dialog);
+            // Qt's default limit (32,767 characters) would cut a longer stored value; the stored texts have none.
+            edit->setMaxLength(std::numeric_limits<int>::max());
             if ((control.style & enlistor::control_style::Password) != 0) {
                 edit->setEchoMode(QLineEdit::Password);
             }
@@ -276,6 +279,12 @@ QtDialogWindow::~QtDialogWindow() {
 CString QtDialogWindow::GetItemText(int id) {
     QWidget* widget = Control(id);
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        // An edit the operator left as it was set gives back the bytes it was given: a stored value that is not
+        // valid in the locale's character set survives the round trip through the window's Unicode text.
+        const auto kept = m_editBytes.find(id);
+        if (kept != m_editBytes.end() && kept->second.shown == edit->text()) {
+            return kept->second.bytes;
+        }
         return from_qt(edit->text());
     }
     if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -295,6 +304,7 @@ void QtDialogWindow::SetItemText(int id, const CString& text) {
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         edit->setText(to_qt(text));
         edit->setCursorPosition(0);
+        m_editBytes[id] = EditBytes{text, edit->text()};
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(to_qt(text));
     } else if (auto* button = qobject_cast<QPushButton*>(widget)) {

@@ -48,6 +48,12 @@ private:
     const DialogTemplate& m_template;
     DialogWidget* m_dialog; // owned; deleted in the destructor
     std::map<int, QWidget*> m_controls;
+    // What SetItemText gave each edit, and the text it showed for it.
+    struct EditBytes {
+        CString bytes;
+        QString shown;
+    };
+    std::map<int, EditBytes> m_editBytes;
     DialogBaseUnits m_baseUnits;
     QFont m_font;
     IDialogEvents* m_events = nullptr;

@@ -1,5 +1,6 @@
 #include "platform/ui/terminal/TerminalFrontEnd.h"
 
+#include "common/FormatString.h"
 #include "platform/ui/terminal/TerminalLayout.h"
 #include "platform/ui/terminal/TerminalSession.h"
 
@@ -161,6 +162,14 @@ public:
         SessionLease session;
         const auto [columns, rows] = screen_size();
         const DialogLayout layout = LayoutDialog(tmpl_, columns, rows);
+        if (!layout.complete) {
+            // Squeezed, some fields and buttons would hide others: say so rather than show part of the dialog.
+            const ScreenSize needed = SmallestCompleteScreen(tmpl_);
+            throw std::runtime_error(
+                FormatString("the terminal (%dx%d) is too small for the dialog, which needs %dx%d; "
+                             "enlarge it, or see \"enlistor --help\" for the command line",
+                             columns, rows, needed.columns, needed.rows));
+        }
         const bool utf8 = session.Utf8();
         std::string title = SanitizeText(tmpl_.title, utf8);
         std::replace(title.begin(), title.end(), '\n', ' ');

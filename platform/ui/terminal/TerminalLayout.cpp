@@ -157,6 +157,67 @@ std::vector<std::string> WrapText(std::string_view text, int columns, bool utf8)
     return lines;
 }
 
+namespace {
+
+bool is_text_control(const ControlTemplate& control) {
+    return control.kind == ControlKind::Static || control.kind == ControlKind::Edit ||
+           control.kind == ControlKind::PushButton;
+}
+
+bool overlap(const CellRect& a, const CellRect& b) {
+    return a.left < b.left + b.width && b.left < a.left + a.width && a.top < b.top + b.height &&
+           b.top < a.top + a.height;
+}
+
+// The cells a control covers when drawn: a label shows its whole text, past its own cells if need be.
+CellRect drawn_cells(const ControlCells& placed) {
+    CellRect r = placed.cells;
+    if (placed.control->kind == ControlKind::Static) {
+        r.width = std::max(r.width, static_cast<int>(placed.control->text.size()));
+    }
+    return r;
+}
+
+bool every_control_shown(const DialogLayout& layout) {
+    for (std::size_t i = 0; i < layout.controls.size(); ++i) {
+        const ControlCells& a = layout.controls[i];
+        if (!is_text_control(*a.control)) {
+            continue;
+        }
+        const CellRect drawn = drawn_cells(a);
+        if (drawn.left + drawn.width > layout.client.width) {
+            return false;
+        }
+        for (std::size_t j = i + 1; j < layout.controls.size(); ++j) {
+            const ControlCells& b = layout.controls[j];
+            if (is_text_control(*b.control) && overlap(drawn, drawn_cells(b))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+ScreenSize SmallestCompleteScreen(const DialogTemplate& tmpl) {
+    constexpr int kAmple = 1000;
+    ScreenSize size{kAmple, kAmple};
+    for (int columns = kFrameColumns + 1; columns < kAmple; ++columns) {
+        if (LayoutDialog(tmpl, columns, kAmple).complete) {
+            size.columns = columns;
+            break;
+        }
+    }
+    for (int rows = kFrameRows + 1; rows < kAmple; ++rows) {
+        if (LayoutDialog(tmpl, kAmple, rows).complete) {
+            size.rows = rows;
+            break;
+        }
+    }
+    return size;
+}
+
 DialogLayout LayoutDialog(const DialogTemplate& tmpl, int screenColumns, int screenRows) {
     const int cx = std::max(tmpl.cx, 1);
     const int cy = std::max(tmpl.cy, 1);
@@ -186,6 +247,7 @@ DialogLayout LayoutDialog(const DialogTemplate& tmpl, int screenColumns, int scr
         r.height = std::min(r.height, layout.client.height - r.top);
         layout.controls.push_back({&control, r});
     }
+    layout.complete = every_control_shown(layout);
     return layout;
 }
 

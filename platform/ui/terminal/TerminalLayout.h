@@ -27,6 +27,9 @@ struct DialogLayout {
     CellRect client;                    // the client area on the screen; the frame, title and shadow lie around it
     std::vector<ControlCells> controls; // template order
     int statusRow = 0;                  // the client row used for the busy notice
+    // Every label, field and button has cells of its own and every label's text fits its cells. A screen too small
+    // for that squeezes controls onto each other (some would be hidden): the dialog is not shown then.
+    bool complete = true;
 };
 
 // Cells the window decoration adds around the client area: one border row above and below, one border column on
@@ -37,6 +40,14 @@ inline constexpr int kFrameColumns = 4;
 // Scales dialog units into cells: a quarter of a column and an eighth of a row per unit (the font's average
 // character cell), shrunk where needed so the whole window with its frame fits the screen.
 DialogLayout LayoutDialog(const DialogTemplate& tmpl, int screenColumns, int screenRows);
+
+// The fewest columns and rows on which LayoutDialog gives a complete layout (each looked for with the other
+// dimension ample).
+struct ScreenSize {
+    int columns = 0;
+    int rows = 0;
+};
+ScreenSize SmallestCompleteScreen(const DialogTemplate& tmpl);
 
 // Text as the terminal can show it: the plain-text rule for outside text (common/PlainText.h: line ends become
 // "\n", a tab a space, other control characters "?", and in UTF-8 mode each byte of a malformed sequence U+FFFD), so

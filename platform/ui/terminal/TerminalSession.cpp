@@ -117,6 +117,13 @@ void start_session() {
     install_signal_handlers();
     const char* locale = std::setlocale(LC_ALL, nullptr);
     g_state.savedLocale = locale != nullptr ? locale : "C";
+    // NO_COLOR set and not empty (no-color.org): newt's monochrome palette, which newtInit takes when NEWT_MONO is
+    // set; the focused button in reverse video and titles in bold, so the focus stays visible without colour.
+    const char* noColor = std::getenv("NO_COLOR");
+    const bool monochrome = noColor != nullptr && *noColor != '\0';
+    if (monochrome) {
+        ::setenv("NEWT_MONO", "1", 1);
+    }
     // newtInit takes the whole locale from the environment; keep its character set (newt measures text with
     // it) but give every other category back to the program.
     if (newtInit() < 0) {
@@ -131,6 +138,13 @@ void start_session() {
     restore_locale();
     std::setlocale(LC_CTYPE, sessionCtype.c_str());
     g_state.utf8 = SLutf8_is_utf8_mode() != 0;
+    if (monochrome) {
+        for (const int focused : {NEWT_COLORSET_ACTBUTTON, NEWT_COLORSET_ACTCHECKBOX, NEWT_COLORSET_ACTLISTBOX,
+                                  NEWT_COLORSET_ACTSELLISTBOX, NEWT_COLORSET_ACTTEXTBOX}) {
+            SLtt_set_mono(focused, nullptr, SLTT_REV_MASK);
+        }
+        SLtt_set_mono(NEWT_COLORSET_TITLE, nullptr, SLTT_BOLD_MASK);
+    }
     g_state.previousTerminate = std::set_terminate(on_terminate);
     newtCls();
 }

@@ -10,20 +10,22 @@ DOCUMENTATION = r"""
 ---
 module: enlistor
 short_description: Enter a machine into the control-panel suite's server list, or take it out
-version_added: "9.0.9"
+version_added: "9.0.0"
 description:
   - Runs the C(enlistor) program installed on the managed machine with C(--json) and reports what it did.
-  - With O(state=present) it stores the given database settings and registers the machine (C(enlistor register));
+  - With C(state=present) it stores the given database settings and registers the machine (C(enlistor register));
     C(changed) is true only when a row was inserted or a stored setting changed.
-  - With O(state=absent) it removes the machine's pending row (C(enlistor unregister)); C(changed) is true only
+  - With C(state=absent) it removes the machine's pending row (C(enlistor unregister)); C(changed) is true only
     when a row was removed. A machine already in the suite's own server list must be removed in the suite.
   - In check mode it runs C(enlistor check), which connects with the given values but stores and inserts nothing,
     and reports the change the real run would make.
+  - In diff mode it shows the stored settings before and after, the password masked (C(********) when one is
+    stored or given, and C(******** (new)) when one is given).
   - The password goes to the program on its standard input (C(--password-file -)), never on its command line, and
     is never part of the result.
 options:
   state:
-    description: Whether the machine should be registered (V(present)) or its pending row removed (V(absent)).
+    description: Whether the machine should be registered (C(present)) or its pending row removed (C(absent)).
     type: str
     choices: [present, absent]
     default: present
@@ -48,18 +50,21 @@ options:
         statically configured adapters. Needed where every address comes from DHCP, as on most cloud machines.
     type: str
   executable:
-    description: Path of the enlistor program on the managed machine.
+    description:
+      - Path of the enlistor program on the managed machine. When omitted, C(enlistor) is looked for in the
+        directories of C(PATH) (and C(/usr/bin), C(/usr/local/bin)).
     type: path
-    default: /usr/bin/enlistor
 requirements:
   - the enlistor package on the managed machine (run as root, which owns its settings)
 attributes:
   check_mode:
+    description: Runs C(enlistor check), which stores and inserts nothing, and reports the change a real run would make.
     support: full
   diff_mode:
-    support: none
+    description: Shows the stored settings before and after, the password masked.
+    support: full
 author:
-  - Enlistor maintainers
+  - Enlistor maintainers (@enlistor)
 """
 
 EXAMPLES = r"""
@@ -103,11 +108,25 @@ enlistor:
   description: The program's whole JSON result (the password masked in it).
   type: dict
   returned: when the program printed its result
+diff:
+  description: The stored settings before and after (as YAML-like text lines), the password masked.
+  type: dict
+  returned: in diff mode
 """
 
 import json
 
 from ansible.module_utils.basic import AnsibleModule
+
+MASK = "********"
+
+# The module's options for the five settings, and the names the program's JSON result gives them.
+SETTING_NAMES = (
+    ("server", "database_server"),
+    ("server_ip", "database_server_ip"),
+    ("database", "database_name"),
+    ("login", "database_login"),
+)
 
 SETTING_OPTIONS = (
     ("server", "--server"),
@@ -118,8 +137,8 @@ SETTING_OPTIONS = (
 )
 
 
-def build_command(params, command):
-    argv = [params["executable"], command]
+def build_command(executable, params, command):
+    argv = [executable, command]
     for option, flag in SETTING_OPTIONS:
         if params[option] is not None:
             argv += [flag, params[option]]
@@ -143,6 +162,37 @@ def decide_changed(state, check_mode, result):
     return outcome == "already-registered" and result.get("would_insert") is None
 
 
+def settings_text(settings):
+    names = [name for _, name in SETTING_NAMES] + ["database_password"]
+    return "".join("%s: %s\n" % (name, json.dumps(settings.get(name, ""))) for name in names)
+
+
+def diff_settings(stored, params):
+    """The stored settings before and after the run, as the diff callback shows them; never the password."""
+    before = dict((name, stored.get(name, "")) for _, name in SETTING_NAMES)
+    before["database_password"] = MASK if stored.get("database_password") else ""
+    after = dict(before)
+    for option, name in SETTING_NAMES:
+        if params[option] is not None:
+            after[name] = params[option]
+    if params["password"] is not None:
+        after["database_password"] = MASK + " (new)" if params["password"] else ""
+    return dict(before=settings_text(before), after=settings_text(after), before_header="stored settings",
+                after_header="stored settings")
+
+
+def stored_settings(module, executable):
+    """The settings stored on the machine, as "enlistor check --json" without options reports them (masked)."""
+    rc, stdout, stderr = module.run_command([executable, "check", "--json"], check_rc=False,
+                                            expand_user_and_vars=False)
+    try:
+        result = json.loads(stdout)
+    except ValueError:
+        return {}
+    settings = result.get("settings") if isinstance(result, dict) else None
+    return settings if isinstance(settings, dict) else {}
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -153,7 +203,7 @@ def main():
             login=dict(type="str"),
             password=dict(type="str", no_log=True),
             address=dict(type="str"),
-            executable=dict(type="path", default="/usr/bin/enlistor"),
+            executable=dict(type="path"),
         ),
         supports_check_mode=True,
     )
@@ -164,7 +214,12 @@ def main():
     else:
         command = "register" if state == "present" else "unregister"
 
-    argv = build_command(params, command)
+    # Where the program is: the option, else the first enlistor on PATH (fails with a clear message when none).
+    executable = params["executable"] or module.get_bin_path("enlistor", required=True,
+                                                             opt_dirs=["/usr/bin", "/usr/local/bin"])
+    diff = diff_settings(stored_settings(module, executable), params) if module._diff else None
+
+    argv = build_command(executable, params, command)
     # run_command adds one line break to data, which the program strips again: the password arrives exactly.
     password = params["password"]
     rc, stdout, stderr = module.run_command(argv, data=password, check_rc=False, expand_user_and_vars=False)
@@ -176,7 +231,7 @@ def main():
     except ValueError:
         module.fail_json(
             msg="%s %s printed no JSON result (exit status %d): %s"
-            % (params["executable"], command, rc, (stderr or stdout).strip()),
+            % (executable, command, rc, (stderr or stdout).strip()),
             exit_code=rc,
             command=command,
         )
@@ -188,7 +243,11 @@ def main():
         computer_name=result.get("computer_name", ""),
         enlistor=result,
     )
-    if rc != 0 or result.get("outcome") == "failed":
+    failed = rc != 0 or result.get("outcome") == "failed"
+    if diff is not None:
+        # A failed registration rolls the settings back: nothing changed.
+        summary["diff"] = dict(diff, after=diff["before"]) if failed else diff
+    if failed:
         error = result.get("error") or (stderr.strip() or "enlistor %s failed" % command)
         module.fail_json(msg=error, cause=result.get("cause"), hresult=result.get("hresult"), **summary)
 
