@@ -195,13 +195,13 @@ TEST_P(FreeTdsLoginTest, ServerReceivesExactlyTheTypedValuesOrNothing) {
                              "; PWD=" + enlistor::ado::QuoteConnectionStringValue(row.password) + ";";
     try {
         m_connection.Open(text, "", "", 0);
-        FAIL() << "Open succeeded";
+        EXPECT_FALSE(row.refused) << "Open succeeded";
+        m_connection.Close();
     } catch (const _com_error& e) {
         const CString description = e.Description().value_or("");
+        EXPECT_TRUE(row.refused) << description;
         EXPECT_EQ(description.find(row.password), CString::npos) << description;
-        if (row.refused) {
-            EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable) << description;
-        }
+        EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable) << description;
     }
     if (row.refused) {
         EXPECT_EQ(server.connections(), 0);
@@ -210,6 +210,32 @@ TEST_P(FreeTdsLoginTest, ServerReceivesExactlyTheTypedValuesOrNothing) {
     }
     ASSERT_EQ(server.logins().size(), 1u);
     EXPECT_EQ(server.logins()[0], (enlistor::test::TdsLoginServer::Login{row.login, row.password, row.database}));
+}
+
+// The three statements through the driver: the values arrive as bound parameters, the rows come back.
+TEST_F(FreeTdsTest, StatementsRunAgainstTheStandIn) {
+    enlistor::test::TdsLoginServer server;
+    server.AddServer("198.18.0.9");
+    m_connection.Open("Provider=SQLOLEDB; Server=127.0.0.1," + std::to_string(server.port()) +
+                          "; Database=Suite; UID=sa; PWD=pw;",
+                      "", "", 0);
+    enlistor::ado::Recordset recordset;
+    ASSERT_EQ(recordset.CreateInstance(), S_OK);
+    recordset.Open("Select ServerIP from tblServers where ServerIP = ?", {"198.18.0.9"}, m_connection,
+                   enlistor::ado::adOpenKeyset, enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
+    EXPECT_FALSE(recordset.IsEOF());
+    recordset.Close();
+    recordset.Open("Select ServerIP from tblRegisteredServers where ServerIP = ?", {"198.18.0.7"}, m_connection,
+                   enlistor::ado::adOpenKeyset, enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
+    EXPECT_TRUE(recordset.IsEOF());
+    recordset.Close();
+    long rows = 0;
+    m_connection.Execute("Insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values (?, ?, 'Windows')",
+                         {"host", "198.18.0.7"}, 0, &rows);
+    EXPECT_EQ(rows, 1);
+    m_connection.Close();
+    EXPECT_EQ(server.Registered(),
+              (std::vector<enlistor::test::TdsLoginServer::Row>{{"host", "198.18.0.7", "Windows"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, FreeTdsLoginTest,
