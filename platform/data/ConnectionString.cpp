@@ -52,15 +52,29 @@ constexpr std::array<SqlServerProvider, 4> kSqlServerProviders{{
     {"SQLOLEDB", "SQL Server"},
 }};
 
+// FreeTDS's quoting: it reads a braced value up to the first "};" (or the closing '}' at the end) and takes "}}"
+// literally, so a value is braced as it stands, its '}' not doubled. Only a value with "};" (refused before this)
+// could not be written so.
+CString quote_for_freetds(std::string_view value) {
+    const CString standard = QuoteConnectionStringValue(value);
+    return standard.size() == value.size() ? standard : "{" + CString(value) + "}";
+}
+
 class OdbcStringBuilder {
 public:
+    // FreeTDS reads braced values its own way (quote_for_freetds).
+    void UseFreeTdsQuoting() { m_freeTds = true; }
     void Add(std::string_view keyword, std::string_view value, bool secret = false) {
         m_parts.emplace_back(CString(keyword), CString(value), secret);
     }
     CString Render(bool showSecrets) const {
         CString text;
         for (const auto& [keyword, value, secret] : m_parts)
-            text += keyword + "=" + (secret && !showSecrets ? CString("***") : QuoteConnectionStringValue(value)) + ";";
+            text += keyword + "=" +
+                    (secret && !showSecrets ? CString("***")
+                     : m_freeTds            ? quote_for_freetds(value)
+                                            : QuoteConnectionStringValue(value)) +
+                    ";";
         return text;
     }
     ~OdbcStringBuilder() {
@@ -70,6 +84,7 @@ public:
 
 private:
     std::vector<std::tuple<CString, CString, bool>> m_parts;
+    bool m_freeTds = false;
 };
 
 void add_credentials(OdbcStringBuilder& builder, const ConnectionOptions& options) {
@@ -92,9 +107,10 @@ void refuse_what_freetds_misreads(std::initializer_list<std::string_view> settin
     auto setting = settings.begin();
     for (const CString* value : values) {
         const std::string_view name = *setting++;
-        if (value->find_first_of(std::string_view("}\0", 2)) == CString::npos)
+        const bool nul = value->find('\0') != CString::npos;
+        if (!nul && value->find("};") == CString::npos)
             continue;
-        const char* what = value->find('}') != CString::npos ? "'}'" : "a NUL character";
+        const char* what = nul ? "a NUL character" : "'}' followed by ';'";
         throw _com_error(kBadInitString, kAdoSource,
                          CString(name) + " contains " + what +
                              ", which the FreeTDS ODBC driver cannot be given safely; nothing was sent to the server. "
@@ -224,6 +240,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
             const SecretText password(options.GetOr("PWD"));
             refuse_what_freetds_misreads({"Database Name", "Database Login", "Database Password"},
                                          {&database, &user, &password.Text()});
+            builder.UseFreeTdsQuoting();
         }
         builder.Add("DSN", dsn->name);
         add_credentials(builder, options);
@@ -272,6 +289,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         const SecretText password(options.GetOr("PWD"));
         refuse_what_freetds_misreads({"Database Server Name", "Database Name", "Database Login", "Database Password"},
                                      {&server, &database, &user, &password.Text()});
+        builder.UseFreeTdsQuoting();
     }
     if (!freeTds) {
         builder.Add("SERVER", server);
