@@ -115,6 +115,20 @@ struct Session {
     }
 };
 
+// A statement's error on a connection the driver has found dead (the server dropped it after the login) is a lost
+// connection, whatever the driver called it: FreeTDS reports the first statement on it as HY000 "Unknown error".
+_com_error with_lost_connection(const _com_error& e, const Session& session) {
+    if (e.Cause() != DataErrorCause::Other || !session.dbc)
+        return e;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (!SQL_SUCCEEDED(SQLGetConnectAttr(session.dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) ||
+        dead != SQL_CD_TRUE)
+        return e;
+    return _com_error(e.Error(), e.Source().value_or(session.source),
+                      e.Description().value_or("") + "; the connection to the database server was lost", e.SqlState(),
+                      e.NativeError(), DataErrorCause::ServerUnreachable);
+}
+
 class ConnectionImpl {
 public:
     std::shared_ptr<odbc::EnvHandle> env; // allocated when the object is created
@@ -300,7 +314,7 @@ void Connection::Execute(const CString& commandText, const std::vector<CString>&
             *recordsAffected = static_cast<long>(std::max<SQLLEN>(rows, 0));
         }
     } catch (const _com_error& e) {
-        throw with_cause(e, m_impl->session->context);
+        throw with_cause(with_lost_connection(e, *m_impl->session), m_impl->session->context);
     }
 }
 
@@ -322,7 +336,7 @@ void Connection::Close() {
         odbc::Check(SQLDisconnect(session->dbc.get()), SQL_HANDLE_DBC, session->dbc.get(), session->source,
                     "Disconnecting");
     } catch (const _com_error& e) {
-        throw with_cause(e, session->context);
+        throw with_cause(with_lost_connection(e, *session), session->context);
     }
 }
 
@@ -373,7 +387,7 @@ void Recordset::Open(const CString& source, const std::vector<CString>& paramete
             eof = odbc::Check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), session->source, "Fetching a row", {},
                               true) == SQL_NO_DATA;
     } catch (const _com_error& e) {
-        throw with_cause(e, session->context);
+        throw with_cause(with_lost_connection(e, *session), session->context);
     }
     auto owned = std::make_shared<odbc::StmtHandle>(std::move(stmt));
     session->statements.erase(std::remove_if(session->statements.begin(), session->statements.end(),
