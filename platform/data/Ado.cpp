@@ -4,6 +4,7 @@
 #include "platform/data/ConnectionString.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
+#include "platform/data/TcpProbe.h"
 #include "platform/data/WideText.h"
 
 #include "common/Secret.h"
@@ -26,6 +27,8 @@ const CString kRecordsetSource = "ADODB.Recordset";
 
 // The instance lookup gets at most this share of the login limit.
 constexpr std::chrono::seconds kBrowserBudget{5};
+// The second try that names why a server could not be reached.
+constexpr std::chrono::seconds kProbeBudget{1};
 
 constexpr HRESULT kBadInitString = static_cast<HRESULT>(0x80040E73u);
 
@@ -195,6 +198,8 @@ void resolve_instance(OdbcTarget& target, CString& mapped, const CString& source
         "SERVER=" + QuoteConnectionStringValue(instance.address) + ";PORT=" + std::to_string(instance.port) + ";";
     target.connectionString.Append(server);
     mapped += server;
+    target.tcpHost = instance.address;
+    target.tcpPort = instance.port;
 }
 
 // The login limit, less what the instance lookup already used.
@@ -222,6 +227,15 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     }
     _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session.dbc.get()), session.source,
                                        "Connecting", secret.Text());
+    if (error.Cause() == DataErrorCause::ServerUnreachable && target.tcpPort != 0) {
+        // FreeTDS words a refused port like a missing server: one more try names what happened.
+        const CString reason = ProbeTcpRefusal(target.tcpHost, target.tcpPort, kProbeBudget);
+        if (!reason.empty())
+            error = _com_error(error.Error(), *error.Source(),
+                               *error.Description() + "; connecting to " + target.tcpHost + " port " +
+                                   std::to_string(target.tcpPort) + " again: " + reason,
+                               error.SqlState(), error.NativeError(), error.Cause());
+    }
     if (target.fileDatabase) {
         const CString file = odbc::DataSourceAttribute(target.dataSource, "Database");
         std::error_code ignored;

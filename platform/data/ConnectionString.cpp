@@ -120,6 +120,16 @@ void refuse_what_freetds_misreads(std::initializer_list<std::string_view> settin
     }
 }
 
+// A port number as the Server value gives it after "host,"; 0 when it is none.
+unsigned short parse_port(std::string_view text) {
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || (value = value * 10 + static_cast<unsigned long>(c - '0')) > 65535)
+            return 0;
+    }
+    return static_cast<unsigned short>(value);
+}
+
 } // namespace
 
 ConnectionOptions ConnectionOptions::Parse(std::string_view text) {
@@ -305,9 +315,13 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         } else if (std::size_t comma = host.find(','); comma != std::string_view::npos) {
             builder.Add("SERVER", trim(host.substr(0, comma)));
             builder.Add("PORT", trim(host.substr(comma + 1)));
+            target.tcpHost = CString(trim(host.substr(0, comma)));
+            target.tcpPort = parse_port(trim(host.substr(comma + 1)));
         } else {
             builder.Add("SERVER", host);
             builder.Add("PORT", "1433");
+            target.tcpHost = CString(host);
+            target.tcpPort = 1433;
         }
         builder.Add("TDS_Version", "7.4");
     }

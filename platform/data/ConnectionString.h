@@ -70,6 +70,9 @@ struct OdbcTarget {
     // "SERVER=<host>;PORT=<port>;" to connectionString.
     std::optional<CString> browserHost;
     CString browserInstance;
+    // FreeTDS's host path: the host and TCP port it connects to (0: not known here, a data source or another driver).
+    CString tcpHost;
+    unsigned short tcpPort = 0;
 };
 
 // Maps the parsed connection string onto the catalog:
