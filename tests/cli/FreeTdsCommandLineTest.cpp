@@ -151,7 +151,10 @@ INSTANTIATE_TEST_SUITE_P(
                     TextRow{"LongPassword", "sa", std::string(128, 'p'), "Suite", 0},
                     TextRow{"Base64LookingPassword", "sa", "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWY=", "Suite", 0},
                     TextRow{"BraceEndingTheValue", "sa", "a};b", "Suite", 2},
-                    TextRow{"LoginNotText", "s\xff" "a", "S3cret!", "Suite", 2},
+                    TextRow{"LoginNotText",
+                            "s\xff"
+                            "a",
+                            "S3cret!", "Suite", 2},
                     TextRow{"PasswordNotText", "sa", "pw\xc3(", "Suite", 2}),
     [](const testing::TestParamInfo<TextRow>& info) { return std::string(info.param.name); });
 
@@ -245,5 +248,64 @@ INSTANTIATE_TEST_SUITE_P(
                     CauseRow{"DroppedOnUnregister", Step::CheckServers, kDropped, "unregister", 3,
                              "enlistor: Cannot reach the database server"}),
     [](const testing::TestParamInfo<CauseRow>& info) { return std::string(info.param.name); });
+
+// A duplicate check that fails does not stop the insert, and is not hidden: --json lists it under warnings, the text
+// output says "registered, but ...", and the audit line carries a warning.
+TEST_F(FreeTdsCommandLineTest, FailedDuplicateCheckIsAWarningOfASuccessfulRegister) {
+    m_server->SetAnswer(Step::CheckServers,
+                        {{{229, 5, 14, "The SELECT permission was denied on the object 'tblServers'."}}});
+    std::vector<std::string> args = register_args("sa", "S3cret!");
+    args.push_back("--json");
+    const ProcessResult json = run(args);
+    EXPECT_EQ(json.exitCode, 0) << json.errors;
+    ProcessOptions input;
+    input.input = json.output;
+    const ProcessResult members = RunProcess(
+        {"python3", "-c",
+         "import json, sys\nd = json.load(sys.stdin)\nprint(d['outcome'], d['error'] == '', len(d['warnings']))\n"
+         "print(d['warnings'][0])"},
+        input);
+    EXPECT_EQ(first_line(members.output), "registered True 1") << json.output;
+    EXPECT_NE(members.output.find("SELECT permission was denied"), std::string::npos) << members.output;
+    ASSERT_EQ(m_server->Registered().size(), 1u);
+
+    m_server->AddRegistered({"other", "198.18.0.6", "Windows"}); // a second address, registered anew
+    const ProcessResult text = run({"register", "--address", "198.18.0.7"});
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_EQ(text.output, "Server registered successfully\n");
+    EXPECT_EQ(first_line(text.errors).rfind("enlistor: registered, but a duplicate check failed: ", 0), 0u)
+        << text.errors;
+
+    const SyslogCapture capture = RunWithSyslogCapture({kBinary, "register", "--address", "198.18.0.8"});
+    if (!capture.available)
+        GTEST_SKIP() << capture.process.errors;
+    ASSERT_EQ(capture.datagrams.size(), 1u) << capture.process.errors;
+    const auto message = ParseSyslogDatagram(capture.datagrams[0]);
+    ASSERT_TRUE(message);
+    const auto fields = ParseAuditFields(message->message);
+    ASSERT_TRUE(fields) << message->message;
+    EXPECT_EQ(fields->at("outcome"), "registered");
+    EXPECT_EQ(fields->at("warning").rfind("a duplicate check failed", 0), 0u) << message->message;
+}
+
+// The program's own refusals say what happened on their first line; a refused port says so.
+TEST_F(FreeTdsCommandLineTest, OwnRefusalsAndARefusedPortSayWhatHappened) {
+    ASSERT_EQ(run(register_args("sa", "S3cret!")).exitCode, 0);
+    m_server->AddServer(kAddress);
+    const ProcessResult suiteOwn = run({"unregister", "--address", kAddress});
+    EXPECT_EQ(suiteOwn.exitCode, 1);
+    EXPECT_EQ(first_line(suiteOwn.errors).rfind("enlistor: The address 198.18.0.5 is in the suite's server list", 0),
+              0u)
+        << suiteOwn.errors;
+    const ProcessResult noAddress = run({"check"}); // only loopback here: no address qualifies
+    EXPECT_EQ(noAddress.exitCode, 1);
+    EXPECT_EQ(first_line(noAddress.errors).rfind("enlistor: No usable network address was found", 0), 0u)
+        << noAddress.errors;
+
+    const ProcessResult refused =
+        run({"check", "--address", kAddress, "--server", "127.0.0.1," + std::to_string(ClosedTcpPort())});
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_NE(first_line(refused.errors).find(": connection refused."), std::string::npos) << refused.errors;
+}
 
 } // namespace
