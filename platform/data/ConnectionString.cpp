@@ -60,10 +60,20 @@ CString quote_for_freetds(std::string_view value) {
     return standard.size() == value.size() ? standard : "{" + CString(value) + "}";
 }
 
+// psqlODBC reads a bare value as URL-encoded ("+" is a blank, "%41" is "A") and a braced one as it stands (with "}}"
+// for '}'): a value with '+' or '%' is braced.
+CString quote_for_psqlodbc(std::string_view value) {
+    const CString standard = QuoteConnectionStringValue(value);
+    if (standard.size() != value.size() || value.find_first_of("+%") == std::string_view::npos)
+        return standard;
+    return "{" + CString(value) + "}";
+}
+
 class OdbcStringBuilder {
 public:
-    // FreeTDS reads braced values its own way (quote_for_freetds).
-    void UseFreeTdsQuoting() { m_freeTds = true; }
+    // FreeTDS and psqlODBC read values their own way (quote_for_freetds, quote_for_psqlodbc).
+    void UseFreeTdsQuoting() { m_quoting = Quoting::FreeTds; }
+    void UsePsqlOdbcQuoting() { m_quoting = Quoting::PsqlOdbc; }
     void Add(std::string_view keyword, std::string_view value, bool secret = false) {
         m_parts.emplace_back(CString(keyword), CString(value), secret);
     }
@@ -71,9 +81,10 @@ public:
         CString text;
         for (const auto& [keyword, value, secret] : m_parts)
             text += keyword + "=" +
-                    (secret && !showSecrets ? CString("***")
-                     : m_freeTds            ? quote_for_freetds(value)
-                                            : QuoteConnectionStringValue(value)) +
+                    (secret && !showSecrets           ? CString("***")
+                     : m_quoting == Quoting::FreeTds  ? quote_for_freetds(value)
+                     : m_quoting == Quoting::PsqlOdbc ? quote_for_psqlodbc(value)
+                                                      : QuoteConnectionStringValue(value)) +
                     ";";
         return text;
     }
@@ -83,8 +94,9 @@ public:
     }
 
 private:
+    enum class Quoting { Standard, FreeTds, PsqlOdbc };
     std::vector<std::tuple<CString, CString, bool>> m_parts;
-    bool m_freeTds = false;
+    Quoting m_quoting = Quoting::Standard;
 };
 
 void add_credentials(OdbcStringBuilder& builder, const ConnectionOptions& options) {
@@ -251,6 +263,9 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
             refuse_what_freetds_misreads({"Database Name", "Database Login", "Database Password"},
                                          {&database, &user, &password.Text()});
             builder.UseFreeTdsQuoting();
+        } else if (contains_nocase(dsn->driver, "postgres") ||
+                   (driver != catalog.drivers.end() && contains_nocase(driver->library, "psqlodbc"))) {
+            builder.UsePsqlOdbcQuoting();
         }
         builder.Add("DSN", dsn->name);
         add_credentials(builder, options);
