@@ -353,6 +353,48 @@ protected:
     std::string m_connection;
 };
 
+// Runs SQL as the test server's superuser (its socket directory trusts local connections); the text goes on stdin.
+void run_as_postgres_admin(const PostgresServer& server, const std::string& database, const std::string& sql) {
+    std::ifstream env(PostgresEnvFile());
+    std::string dataRoot;
+    for (std::string line; std::getline(env, line);)
+        if (line.rfind("PG_DATA_ROOT=", 0) == 0)
+            dataRoot = line.substr(13);
+    ProcessOptions options;
+    options.input = sql;
+    const ProcessResult result = RunProcess({"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", dataRoot, "-p",
+                                             std::to_string(server.port), "-U", "postgres", "-d", database},
+                                            options);
+    ASSERT_EQ(result.exitCode, 0) << result.errors;
+}
+
+// Passwords as operators generate them (openssl rand -base64 32), and a long one, reach the server exactly on
+// register: the server takes them as its role's password. A role that does not exist is a refused login.
+TEST_F(PostgresCommandLineTest, GeneratedPasswordsArriveExactlyAndAMissingRoleIsRefused) {
+    const std::string role = "gen_" + m_database;
+    run_as_postgres_admin(m_server, m_database,
+                          "create role " + role +
+                              " login;\ngrant select, insert on tblServers, tblRegisteredServers to " + role + ";\n");
+    std::vector<std::string> passwords = {std::string(128, 'p')};
+    for (int i = 0; i < 20; ++i) {
+        const ProcessResult generated = RunProcess({"openssl", "rand", "-base64", "32"});
+        ASSERT_EQ(generated.exitCode, 0) << generated.errors;
+        passwords.push_back(generated.output.substr(0, generated.output.find('\n')));
+    }
+    for (const std::string& password : passwords) {
+        run_as_postgres_admin(m_server, m_database,
+                              "set password_encryption = 'scram-sha-256';\nalter role " + role + " password '" +
+                                  password + "';\n");
+        const ProcessResult registered = run({"register", "--server", "pgsuite", "--database", m_database, "--login",
+                                              role, "--password-file", password_file(password)});
+        EXPECT_EQ(registered.exitCode, 0) << registered.errors;
+    }
+    EXPECT_EQ(count_rows(m_connection), 1);
+    const ProcessResult missing = run({"register", "--login", "no_such_role_" + m_database});
+    EXPECT_EQ(missing.exitCode, 4) << missing.errors;
+    run_as_postgres_admin(m_server, m_database, "drop owned by " + role + ";\ndrop role " + role + ";\n");
+}
+
 // Register inserts one row, check then reports it known; a second register inserts nothing.
 TEST_F(PostgresCommandLineTest, RegisterAndCheck) {
     const ProcessResult first = register_with(m_server.password);

@@ -201,6 +201,9 @@ TEST(MapToOdbcTest, DataSourcesRefuseOnlyForFreeTds) {
               "DSN=Pg;UID=sa;PWD={a}};b};DATABASE=d;");
     EXPECT_EQ(map("Provider=SQLOLEDB; Server=Tds; Database=d; UID=sa; PWD={a}}b};", c).connectionString.Text(),
               "DSN=Tds;UID=sa;PWD={a}b};DATABASE=d;");
+    // psqlODBC reads bare values URL-encoded: '+' and '%' go braced (a generated Base64 password has '+').
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Pg; Database=d%41; UID=sa; PWD=a+b/c=;", c).connectionString.Text(),
+              "DSN=Pg;UID=sa;PWD={a+b/c=};DATABASE={d%41};");
     // Values FreeTDS reads right are passed: braced where they need it.
     EXPECT_EQ(map("Provider=SQLOLEDB; Server=Tds; Database=d; UID={ sa}; PWD={p;w};", c).connectionString.Text(),
               "DSN=Tds;UID={ sa};PWD={p;w};DATABASE=d;");
