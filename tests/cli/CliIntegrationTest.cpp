@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sched.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -786,6 +787,25 @@ TEST_F(PostgresCommandLineTest, ServerTextReachesTheTerminalAsPlainText) {
     EXPECT_EQ(failed.errors.find("\xc2\x9b"), std::string::npos) << failed.errors;
     EXPECT_NE(failed.errors.find("?[31mServer registered successfully"), std::string::npos) << failed.errors;
     EXPECT_EQ(failed.output, "");
+}
+
+// A computer name that is not ASCII is stored exactly through a driver without wide calls too (the SQLite driver,
+// which unixODBC serves in 8-bit text); a UTS namespace of this test gives the name.
+TEST_F(SqliteCommandLineTest, NonAsciiComputerNameIsStoredExactly) {
+    const std::string name = "z\u00fcrich-\u20ac";
+    if (unshare(CLONE_NEWUTS) != 0 || sethostname(name.data(), name.size()) != 0)
+        GTEST_SKIP() << "no UTS namespace here";
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        RunSql(m_connection, "delete from tblRegisteredServers");
+        ProcessOptions options;
+        options.environment = {{"LC_ALL", locale}};
+        const ProcessResult registered =
+            RunProcess({kBinary, "register", "--server", "suite", "--database", "suite", "--login", "sa",
+                        "--password-file", password_file("Sqlite-pw-71").string(), "--address", "198.18.0.5"},
+                       options);
+        EXPECT_EQ(registered.exitCode, 0) << locale << ": " << registered.errors;
+        EXPECT_EQ(QueryRows(m_connection, "select ServerName from tblRegisteredServers"), (Rows{{name}})) << locale;
+    }
 }
 
 // No database server at all is a configuration error (2) that stores nothing; a password file others can read is
