@@ -6,6 +6,7 @@
 #include "platform/data/ErrorAdvice.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
+#include "platform/data/WideText.h"
 #include "tests/support/OdbcFaults.h"
 
 #include <gtest/gtest.h>
@@ -265,6 +266,28 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"HY000", 8, "attempt to write"}},
                  "ODBC driver SQLite3",
                  DataErrorCause::PermissionDenied},
+        CauseRow{"FreeTdsWrongDatabaseBeforeTheLoginFailure",
+                 {{"28000", 18456, "Login failed for user 'sa'."},
+                  {"28000", 4060, "Cannot open database \"x\" requested by the login. The login failed."}},
+                 "ODBC driver FreeTDS",
+                 DataErrorCause::DatabaseMissing},
+        CauseRow{"FreeTdsWrongDatabaseAfterTheLoginFailure",
+                 {{"28000", 4060, "Cannot open database \"x\" requested by the login. The login failed."},
+                  {"28000", 18456, "Login failed for user 'sa'."}},
+                 "ODBC driver FreeTDS",
+                 DataErrorCause::DatabaseMissing},
+        CauseRow{"SqlServerNetworkNumberOverAGenericState",
+                 {{"HY000", 10061, "No connection could be made because the target machine actively refused it."}},
+                 "ODBC driver ODBC Driver 18 for SQL Server",
+                 DataErrorCause::ServerUnreachable},
+        CauseRow{"PostgresMissingRoleIsARefusedLogin",
+                 {{"08001", 101, "FATAL:  role \"nobody\" does not exist"}},
+                 "ODBC driver PostgreSQL Unicode",
+                 DataErrorCause::LoginRefused},
+        CauseRow{"PostgresHbaRejectionIsARefusedLogin",
+                 {{"08001", 101, "FATAL:  pg_hba.conf rejects connection for host \"127.0.0.1\", user \"sa\""}},
+                 "ODBC driver PostgreSQL Unicode",
+                 DataErrorCause::LoginRefused},
         CauseRow{"NothingKnown", {{"HY000", 1, "something odd"}}, "ODBC driver X", DataErrorCause::Other}),
     [](const ::testing::TestParamInfo<CauseRow>& info) { return std::string(info.param.name); });
 
@@ -388,3 +411,22 @@ TEST(ConnectionCreateTest, EnvironmentAllocationFailureInjected) {
 }
 
 } // namespace
+
+// Texts cross into the wide calls as UTF-16 from the process's character set (UTF-8 in the "C" locale these tests
+// run in) and come back the same way; a byte sequence that is not text there is refused, not guessed at.
+TEST(WideTextTest, ConvertsRoundTripAndRefusesWhatIsNotText) {
+    using namespace enlistor::ado::wide;
+    EXPECT_EQ(ProcessCharset(), "UTF-8");
+    for (const CString& text : {CString(), CString("plain"), CString("Z\u00fcrich"), CString("Pa\u00df-\u20ac"),
+                                CString("\U0001F600 beyond the BMP"), CString(300, 'p')}) {
+        const std::optional<WideText> wide = ToWide(text);
+        ASSERT_TRUE(wide) << text;
+        EXPECT_EQ(FromWide(wide->data(), wide->size()), text);
+    }
+    EXPECT_EQ(ToWide("\u20ac")->size(), 1u);
+    EXPECT_EQ(ToWide("\U0001F600")->size(), 2u); // a surrogate pair
+    for (const char* broken : {"\xff", "pw\xc3(", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80"})
+        EXPECT_FALSE(ToWide(broken)) << broken;
+    const SQLWCHAR lone[] = {'a', 0xD800, 'b'};
+    EXPECT_EQ(FromWide(lone, 3), "a?b");
+}
