@@ -7,6 +7,7 @@
 #include "platform/ui/WindowModule.h"
 #include "platform/ui/terminal/TerminalFrontEnd.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -52,6 +53,9 @@ int run_dialog(int& argc, char** argv) {
 
 int main(int argc, char** argv) {
     KeepSecretsOutOfDumps();
+    // Texts typed, read from files or given as arguments are in the locale's character set; the data objects
+    // convert from it (LC_CTYPE only: messages and number formats stay as they are).
+    std::setlocale(LC_CTYPE, "");
     try {
         if (IsCommandLineRun(argc, argv)) {
             return RunCommandLine(argc, argv);

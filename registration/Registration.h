@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // Size of the error-text area the Register command hands to RegisterMachine.
 inline constexpr std::size_t kErrorTextSize = 512;
@@ -73,7 +74,14 @@ struct RegistrationOutcome {
     CString computerName;      // the computer name used; set when the insert step is reached
     CString driverName;        // the ODBC driver the connection used; set once connected
     CString connectionTarget;  // the ODBC connection string it mapped to, password shown as "***"
+    // What went wrong although the result is 1: a duplicate check that failed before a successful insert (its error
+    // also stays in errorText, as the transaction keeps it). Each is a sentence, "a duplicate check failed: ...".
+    std::vector<CString> warnings;
 };
+
+// True when the error is one the registration raises itself (no usable address, an address in tblServers): its
+// description is the whole sentence of what happened, not a database's error.
+[[nodiscard]] bool IsRegistrationRefusal(const _com_error& error);
 
 // The text (in the "%s Error %ld%s%s" form) of a registration that found no usable address.
 CString NoUsableAddressText();

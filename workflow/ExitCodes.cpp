@@ -13,8 +13,9 @@ int ExitCodeForCause(DataErrorCause cause) noexcept {
         return kExitMissing;
     case DataErrorCause::PermissionDenied:
         return kExitNotAllowed;
-    case DataErrorCause::DriverMissing:
     case DataErrorCause::SettingUnusable:
+        return kExitUsage; // a setting the driver cannot be given: nothing was sent
+    case DataErrorCause::DriverMissing:
     case DataErrorCause::Other:
         break;
     }

@@ -4,6 +4,8 @@
 #include "platform/data/ConnectionString.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
+#include "platform/data/TcpProbe.h"
+#include "platform/data/WideText.h"
 
 #include "common/Secret.h"
 
@@ -25,16 +27,36 @@ const CString kRecordsetSource = "ADODB.Recordset";
 
 // The instance lookup gets at most this share of the login limit.
 constexpr std::chrono::seconds kBrowserBudget{5};
+// The second try that names why a server could not be reached.
+constexpr std::chrono::seconds kProbeBudget{1};
 
-// Binds each text as one character input parameter; the texts must outlive the execution.
-void bind_parameters(const odbc::StmtHandle& stmt, const std::vector<CString>& parameters, std::vector<SQLLEN>& lengths,
-                     const CString& source) {
+constexpr HRESULT kBadInitString = static_cast<HRESULT>(0x80040E73u);
+
+// The refusal of a text that is not valid in the process's character set; nothing is sent. advice ends it.
+[[noreturn]] void refuse_not_text(const CString& what, const CString& source, const CString& advice = {}) {
+    throw _com_error(kBadInitString, source,
+                     what + " is not valid text in this system's character set (" + wide::ProcessCharset() +
+                         "); nothing was sent to the database server." + advice,
+                     {}, 0, DataErrorCause::SettingUnusable);
+}
+
+// The text as UTF-16 for a wide call, or the refusal naming what is not valid text.
+wide::WideText to_wide_or_refuse(std::string_view text, const CString& what, const CString& source) {
+    std::optional<wide::WideText> converted = wide::ToWide(text);
+    if (!converted)
+        refuse_not_text(what, source);
+    return std::move(*converted);
+}
+
+// Binds each text as one wide character input parameter (SQL_C_WCHAR); the buffers must outlive the execution.
+void bind_parameters(const odbc::StmtHandle& stmt, const std::vector<wide::WideText>& parameters,
+                     std::vector<SQLLEN>& lengths, const CString& source) {
     lengths.resize(parameters.size());
     for (std::size_t i = 0; i < parameters.size(); ++i) {
-        lengths[i] = static_cast<SQLLEN>(parameters[i].size());
-        odbc::Check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
-                                     SQL_VARCHAR, std::max<SQLULEN>(parameters[i].size(), 1), 0,
-                                     const_cast<char*>(parameters[i].data()), lengths[i], &lengths[i]),
+        lengths[i] = static_cast<SQLLEN>(parameters[i].size() * sizeof(SQLWCHAR));
+        odbc::Check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                     SQL_WVARCHAR, std::max<SQLULEN>(parameters[i].size(), 1), 0,
+                                     const_cast<SQLWCHAR*>(parameters[i].data()), lengths[i], &lengths[i]),
                     SQL_HANDLE_STMT, stmt.get(), source, "Binding a parameter");
     }
 }
@@ -42,11 +64,16 @@ void bind_parameters(const odbc::StmtHandle& stmt, const std::vector<CString>& p
 // Runs the statement; SQL_NO_DATA (a statement that touched no row) is a success.
 void execute(const odbc::StmtHandle& stmt, const CString& text, const std::vector<CString>& parameters,
              const CString& source) {
+    wide::WideText statement = to_wide_or_refuse(text, "The statement", source);
+    std::vector<wide::WideText> values;
+    for (const CString& parameter : parameters)
+        values.push_back(
+            to_wide_or_refuse(parameter, "A value of the statement (the address or the computer name)", source));
     // Not every driver offers a statement time limit (HYC00): it is applied where it is supported.
     SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(kCommandTimeoutSeconds), 0);
     std::vector<SQLLEN> lengths;
-    bind_parameters(stmt, parameters, lengths, source);
-    odbc::Check(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS),
+    bind_parameters(stmt, values, lengths, source);
+    odbc::Check(SQLExecDirectW(stmt.get(), statement.data(), static_cast<SQLINTEGER>(statement.size())),
                 SQL_HANDLE_STMT, stmt.get(), source, "Running the statement", {}, true);
 }
 
@@ -96,6 +123,20 @@ struct Session {
             SQLDisconnect(dbc.get());
     }
 };
+
+// A statement's error on a connection the driver has found dead (the server dropped it after the login) is a lost
+// connection, whatever the driver called it: FreeTDS reports the first statement on it as HY000 "Unknown error".
+_com_error with_lost_connection(const _com_error& e, const Session& session) {
+    if (e.Cause() != DataErrorCause::Other || !session.dbc)
+        return e;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (!SQL_SUCCEEDED(SQLGetConnectAttr(session.dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) ||
+        dead != SQL_CD_TRUE)
+        return e;
+    return _com_error(e.Error(), e.Source().value_or(session.source),
+                      e.Description().value_or("") + "; the connection to the database server was lost", e.SqlState(),
+                      e.NativeError(), DataErrorCause::ServerUnreachable);
+}
 
 class ConnectionImpl {
 public:
@@ -163,6 +204,8 @@ void resolve_instance(OdbcTarget& target, CString& mapped, const CString& source
         "SERVER=" + QuoteConnectionStringValue(instance.address) + ";PORT=" + std::to_string(instance.port) + ";";
     target.connectionString.Append(server);
     mapped += server;
+    target.tcpHost = instance.address;
+    target.tcpPort = instance.port;
 }
 
 // The login limit, less what the instance lookup already used.
@@ -174,16 +217,29 @@ void apply_login_limit(const odbc::DbcHandle& dbc, std::chrono::steady_clock::ti
 
 // Connects; the driver's error names a missing SQLite file, which the driver itself reports as "connect failed".
 void connect(Session& session, const OdbcTarget& target, const SecretText& secret) {
+    // The settings were checked to be valid text (check_settings_text): the string made of them converts.
+    std::optional<wide::WideText> text = wide::ToWide(target.connectionString.Text());
+    if (!text)
+        refuse_not_text("The connection string", session.source);
     const SQLRETURN rc =
-        SQLDriverConnect(session.dbc.get(), nullptr,
-                         reinterpret_cast<SQLCHAR*>(const_cast<char*>(target.connectionString.Text().c_str())), SQL_NTS,
-                         nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+        SQLDriverConnectW(session.dbc.get(), nullptr, text->data(), static_cast<SQLSMALLINT>(text->size()), nullptr, 0,
+                          nullptr, SQL_DRIVER_NOPROMPT);
+    wide::Wipe(*text);
     if (SQL_SUCCEEDED(rc)) {
         session.connected = true;
         return;
     }
     _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session.dbc.get()), session.source,
                                        "Connecting", secret.Text());
+    if (error.Cause() == DataErrorCause::ServerUnreachable && target.tcpPort != 0) {
+        // FreeTDS words a refused port like a missing server: one more try names what happened.
+        const CString reason = ProbeTcpRefusal(target.tcpHost, target.tcpPort, kProbeBudget);
+        if (!reason.empty())
+            error = _com_error(error.Error(), *error.Source(),
+                               *error.Description() + "; connecting to " + target.tcpHost + " port " +
+                                   std::to_string(target.tcpPort) + " again: " + reason,
+                               error.SqlState(), error.NativeError(), error.Cause());
+    }
     if (target.fileDatabase) {
         const CString file = odbc::DataSourceAttribute(target.dataSource, "Database");
         std::error_code ignored;
@@ -195,11 +251,27 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     throw error;
 }
 
+// Refuses, before anything is sent, a setting that is not valid text in the process's character set, naming it.
+void check_settings_text(const ConnectionOptions& options) {
+    static constexpr std::pair<const char*, const char*> kSettings[] = {{"Server", "Database Server Name"},
+                                                                        {"Database", "Database Name"},
+                                                                        {"UID", "Database Login"},
+                                                                        {"PWD", "Database Password"}};
+    for (const auto& [keyword, setting] : kSettings) {
+        const SecretText value(options.GetOr(keyword)); // the password among them
+        std::optional<wide::WideText> text = wide::ToWide(value.Text());
+        if (!text)
+            refuse_not_text(setting, kConnectionSource, " Check " + CString(setting) + ".");
+        wide::Wipe(*text);
+    }
+}
+
 void open_session(ConnectionImpl& impl, ConnectionOptions& options, const SecretText& secret,
                   const ConnectionContext& context, std::chrono::steady_clock::time_point started) {
     auto session = std::make_shared<Session>();
     session->context = context;
     session->env = impl.env;
+    check_settings_text(options);
     OdbcTarget target = MapToOdbc(options, read_catalog(*impl.env, context.server));
     options.Wipe();
     session->source = "ODBC driver " + target.driverName;
@@ -255,7 +327,7 @@ void Connection::Execute(const CString& commandText, const std::vector<CString>&
             *recordsAffected = static_cast<long>(std::max<SQLLEN>(rows, 0));
         }
     } catch (const _com_error& e) {
-        throw with_cause(e, m_impl->session->context);
+        throw with_cause(with_lost_connection(e, *m_impl->session), m_impl->session->context);
     }
 }
 
@@ -277,7 +349,7 @@ void Connection::Close() {
         odbc::Check(SQLDisconnect(session->dbc.get()), SQL_HANDLE_DBC, session->dbc.get(), session->source,
                     "Disconnecting");
     } catch (const _com_error& e) {
-        throw with_cause(e, session->context);
+        throw with_cause(with_lost_connection(e, *session), session->context);
     }
 }
 
@@ -328,7 +400,7 @@ void Recordset::Open(const CString& source, const std::vector<CString>& paramete
             eof = odbc::Check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), session->source, "Fetching a row", {},
                               true) == SQL_NO_DATA;
     } catch (const _com_error& e) {
-        throw with_cause(e, session->context);
+        throw with_cause(with_lost_connection(e, *session), session->context);
     }
     auto owned = std::make_shared<odbc::StmtHandle>(std::move(stmt));
     session->statements.erase(std::remove_if(session->statements.begin(), session->statements.end(),

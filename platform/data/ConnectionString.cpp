@@ -52,15 +52,40 @@ constexpr std::array<SqlServerProvider, 4> kSqlServerProviders{{
     {"SQLOLEDB", "SQL Server"},
 }};
 
+// FreeTDS's quoting: it reads a braced value up to the first "};" (or the closing '}' at the end) and takes "}}"
+// literally, so a value is braced as it stands, its '}' not doubled. Only a value with "};" (refused before this)
+// could not be written so.
+CString quote_for_freetds(std::string_view value) {
+    const CString standard = QuoteConnectionStringValue(value);
+    return standard.size() == value.size() ? standard : "{" + CString(value) + "}";
+}
+
+// psqlODBC reads a bare value as URL-encoded ("+" is a blank, "%41" is "A") and a braced one as it stands (with "}}"
+// for '}'): a value with '+' or '%' is braced.
+CString quote_for_psqlodbc(std::string_view value) {
+    const CString standard = QuoteConnectionStringValue(value);
+    if (standard.size() != value.size() || value.find_first_of("+%") == std::string_view::npos)
+        return standard;
+    return "{" + CString(value) + "}";
+}
+
 class OdbcStringBuilder {
 public:
+    // FreeTDS and psqlODBC read values their own way (quote_for_freetds, quote_for_psqlodbc).
+    void UseFreeTdsQuoting() { m_quoting = Quoting::FreeTds; }
+    void UsePsqlOdbcQuoting() { m_quoting = Quoting::PsqlOdbc; }
     void Add(std::string_view keyword, std::string_view value, bool secret = false) {
         m_parts.emplace_back(CString(keyword), CString(value), secret);
     }
     CString Render(bool showSecrets) const {
         CString text;
         for (const auto& [keyword, value, secret] : m_parts)
-            text += keyword + "=" + (secret && !showSecrets ? CString("***") : QuoteConnectionStringValue(value)) + ";";
+            text += keyword + "=" +
+                    (secret && !showSecrets           ? CString("***")
+                     : m_quoting == Quoting::FreeTds  ? quote_for_freetds(value)
+                     : m_quoting == Quoting::PsqlOdbc ? quote_for_psqlodbc(value)
+                                                      : QuoteConnectionStringValue(value)) +
+                    ";";
         return text;
     }
     ~OdbcStringBuilder() {
@@ -69,7 +94,9 @@ public:
     }
 
 private:
+    enum class Quoting { Standard, FreeTds, PsqlOdbc };
     std::vector<std::tuple<CString, CString, bool>> m_parts;
+    Quoting m_quoting = Quoting::Standard;
 };
 
 void add_credentials(OdbcStringBuilder& builder, const ConnectionOptions& options) {
@@ -92,9 +119,10 @@ void refuse_what_freetds_misreads(std::initializer_list<std::string_view> settin
     auto setting = settings.begin();
     for (const CString* value : values) {
         const std::string_view name = *setting++;
-        if (value->find_first_of(std::string_view("}\0", 2)) == CString::npos)
+        const bool nul = value->find('\0') != CString::npos;
+        if (!nul && value->find("};") == CString::npos)
             continue;
-        const char* what = value->find('}') != CString::npos ? "'}'" : "a NUL character";
+        const char* what = nul ? "a NUL character" : "'}' followed by ';'";
         throw _com_error(kBadInitString, kAdoSource,
                          CString(name) + " contains " + what +
                              ", which the FreeTDS ODBC driver cannot be given safely; nothing was sent to the server. "
@@ -102,6 +130,16 @@ void refuse_what_freetds_misreads(std::initializer_list<std::string_view> settin
                              CString(name) + ".",
                          {}, 0, DataErrorCause::SettingUnusable);
     }
+}
+
+// A port number as the Server value gives it after "host,"; 0 when it is none.
+unsigned short parse_port(std::string_view text) {
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || (value = value * 10 + static_cast<unsigned long>(c - '0')) > 65535)
+            return 0;
+    }
+    return static_cast<unsigned short>(value);
 }
 
 } // namespace
@@ -224,6 +262,10 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
             const SecretText password(options.GetOr("PWD"));
             refuse_what_freetds_misreads({"Database Name", "Database Login", "Database Password"},
                                          {&database, &user, &password.Text()});
+            builder.UseFreeTdsQuoting();
+        } else if (contains_nocase(dsn->driver, "postgres") ||
+                   (driver != catalog.drivers.end() && contains_nocase(driver->library, "psqlodbc"))) {
+            builder.UsePsqlOdbcQuoting();
         }
         builder.Add("DSN", dsn->name);
         add_credentials(builder, options);
@@ -272,6 +314,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         const SecretText password(options.GetOr("PWD"));
         refuse_what_freetds_misreads({"Database Server Name", "Database Name", "Database Login", "Database Password"},
                                      {&server, &database, &user, &password.Text()});
+        builder.UseFreeTdsQuoting();
     }
     if (!freeTds) {
         builder.Add("SERVER", server);
@@ -287,9 +330,13 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         } else if (std::size_t comma = host.find(','); comma != std::string_view::npos) {
             builder.Add("SERVER", trim(host.substr(0, comma)));
             builder.Add("PORT", trim(host.substr(comma + 1)));
+            target.tcpHost = CString(trim(host.substr(0, comma)));
+            target.tcpPort = parse_port(trim(host.substr(comma + 1)));
         } else {
             builder.Add("SERVER", host);
             builder.Add("PORT", "1433");
+            target.tcpHost = CString(host);
+            target.tcpPort = 1433;
         }
         builder.Add("TDS_Version", "7.4");
     }

@@ -6,6 +6,7 @@
 #include "platform/data/ErrorAdvice.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
+#include "platform/data/WideText.h"
 #include "tests/support/OdbcFaults.h"
 
 #include <gtest/gtest.h>
@@ -133,23 +134,29 @@ TEST(MapToOdbcTest, MissingDriverNamesTheProviderAndThePackage) {
     EXPECT_NE(unknown.Description()->find("MSDASQL"), CString::npos);
 }
 
-// A value FreeTDS would misread (it takes "}}" literally and ends a braced value at the first "};") is refused before
-// anything is sent, naming the setting and never the value; Microsoft's drivers, which read "}}", get it braced.
-struct UnsafeValueRow {
+// FreeTDS ends a braced value at the first "};" and takes "}}" literally: every other value is braced as it stands
+// and reaches it exactly; a value with "};" (which would add keywords of its own) or a NUL is refused before anything
+// is sent, naming the setting and never the value. Microsoft's drivers, which read "}}", get '}' doubled.
+struct FreeTdsValueRow {
     const char* name;
     const char* connectionString;
-    const char* setting;
+    const char* freeTdsPart; // what FreeTDS is given for the value; nullptr: refused
+    const char* setting;     // the setting a refusal names
 };
 
-void PrintTo(const UnsafeValueRow& row, std::ostream* out) {
+void PrintTo(const FreeTdsValueRow& row, std::ostream* out) {
     *out << row.name;
 }
 
-class FreeTdsUnsafeValueTest : public ::testing::TestWithParam<UnsafeValueRow> {};
+class FreeTdsValueTest : public ::testing::TestWithParam<FreeTdsValueRow> {};
 
-TEST_P(FreeTdsUnsafeValueTest, IsRefusedNamingTheSetting) {
-    const UnsafeValueRow& row = GetParam();
+TEST_P(FreeTdsValueTest, IsBracedAsItStandsOrRefusedNamingTheSetting) {
+    const FreeTdsValueRow& row = GetParam();
     const OdbcCatalog freeTds = catalog({kFreeTds});
+    if (row.freeTdsPart != nullptr) {
+        EXPECT_NE(map(row.connectionString, freeTds).connectionString.Text().find(row.freeTdsPart), CString::npos);
+        return;
+    }
     _com_error e = expect_com_error([&] { map(row.connectionString, freeTds); });
     EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x80040E73u));
     EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable);
@@ -165,29 +172,39 @@ TEST_P(FreeTdsUnsafeValueTest, IsRefusedNamingTheSetting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Values, FreeTdsUnsafeValueTest,
+    Values, FreeTdsValueTest,
     ::testing::Values(
-        UnsafeValueRow{"PasswordWithBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}et};",
-                       "Database Password"},
-        UnsafeValueRow{"LoginAddingAKeyword",
-                       "Provider=SQLOLEDB; Server=db; Database=d; UID={sa}}}};UID=admin;X={}; PWD=p;",
-                       "Database Login"},
-        UnsafeValueRow{"DatabaseAddingAPort",
-                       "Provider=SQLOLEDB; Server=db; Database={db}}}};PORT=7;A={}; UID=sa; PWD=p;", "Database Name"},
-        UnsafeValueRow{"ServerWithBrace", "Provider=SQLOLEDB; Server={db}}x}; Database=d; UID=sa; PWD=p;",
-                       "Database Server Name"},
-        UnsafeValueRow{"PasswordEndingInBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}};",
-                       "Database Password"}),
-    [](const ::testing::TestParamInfo<UnsafeValueRow>& info) { return std::string(info.param.name); });
+        FreeTdsValueRow{"PasswordWithBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}et};",
+                        "PWD={S3cr}et};", nullptr},
+        FreeTdsValueRow{"PasswordEndingInBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}};",
+                        "PWD={S3cr}};", nullptr},
+        FreeTdsValueRow{"PasswordOfBracesAlone", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={}}}}};",
+                        "PWD={}}};", nullptr},
+        FreeTdsValueRow{"ServerWithBrace", "Provider=SQLOLEDB; Server={db}}x}; Database=d; UID=sa; PWD=p;",
+                        "SERVER={db}x};", nullptr},
+        FreeTdsValueRow{"PasswordEndingTheValue", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}};x};",
+                        nullptr, "Database Password"},
+        FreeTdsValueRow{"LoginAddingAKeyword",
+                        "Provider=SQLOLEDB; Server=db; Database=d; UID={sa}};UID=admin;X={}; PWD=p;", nullptr,
+                        "Database Login"},
+        FreeTdsValueRow{"DatabaseAddingAPort",
+                        "Provider=SQLOLEDB; Server=db; Database={db}};PORT=7;A={}; UID=sa; PWD=p;", nullptr,
+                        "Database Name"}),
+    [](const ::testing::TestParamInfo<FreeTdsValueRow>& info) { return std::string(info.param.name); });
 
 // A FreeTDS data source gets the same refusal; a data source of another driver keeps its braces.
 TEST(MapToOdbcTest, DataSourcesRefuseOnlyForFreeTds) {
     const OdbcCatalog c = catalog({kFreeTds, kPostgres}, {{"Tds", "FreeTDS"}, {"Pg", "PostgreSQL Unicode"}});
     EXPECT_EQ(
-        expect_com_error([&] { map("Provider=SQLOLEDB; Server=Tds; Database=d; UID=sa; PWD={a}}b};", c); }).Cause(),
+        expect_com_error([&] { map("Provider=SQLOLEDB; Server=Tds; Database=d; UID=sa; PWD={a}};b};", c); }).Cause(),
         DataErrorCause::SettingUnusable);
-    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Pg; Database=d; UID=sa; PWD={a}}b};", c).connectionString.Text(),
-              "DSN=Pg;UID=sa;PWD={a}}b};DATABASE=d;");
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Pg; Database=d; UID=sa; PWD={a}};b};", c).connectionString.Text(),
+              "DSN=Pg;UID=sa;PWD={a}};b};DATABASE=d;");
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Tds; Database=d; UID=sa; PWD={a}}b};", c).connectionString.Text(),
+              "DSN=Tds;UID=sa;PWD={a}b};DATABASE=d;");
+    // psqlODBC reads bare values URL-encoded: '+' and '%' go braced (a generated Base64 password has '+').
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Pg; Database=d%41; UID=sa; PWD=a+b/c=;", c).connectionString.Text(),
+              "DSN=Pg;UID=sa;PWD={a+b/c=};DATABASE={d%41};");
     // Values FreeTDS reads right are passed: braced where they need it.
     EXPECT_EQ(map("Provider=SQLOLEDB; Server=Tds; Database=d; UID={ sa}; PWD={p;w};", c).connectionString.Text(),
               "DSN=Tds;UID={ sa};PWD={p;w};DATABASE=d;");
@@ -249,6 +266,28 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"HY000", 8, "attempt to write"}},
                  "ODBC driver SQLite3",
                  DataErrorCause::PermissionDenied},
+        CauseRow{"FreeTdsWrongDatabaseBeforeTheLoginFailure",
+                 {{"28000", 18456, "Login failed for user 'sa'."},
+                  {"28000", 4060, "Cannot open database \"x\" requested by the login. The login failed."}},
+                 "ODBC driver FreeTDS",
+                 DataErrorCause::DatabaseMissing},
+        CauseRow{"FreeTdsWrongDatabaseAfterTheLoginFailure",
+                 {{"28000", 4060, "Cannot open database \"x\" requested by the login. The login failed."},
+                  {"28000", 18456, "Login failed for user 'sa'."}},
+                 "ODBC driver FreeTDS",
+                 DataErrorCause::DatabaseMissing},
+        CauseRow{"SqlServerNetworkNumberOverAGenericState",
+                 {{"HY000", 10061, "No connection could be made because the target machine actively refused it."}},
+                 "ODBC driver ODBC Driver 18 for SQL Server",
+                 DataErrorCause::ServerUnreachable},
+        CauseRow{"PostgresMissingRoleIsARefusedLogin",
+                 {{"08001", 101, "FATAL:  role \"nobody\" does not exist"}},
+                 "ODBC driver PostgreSQL Unicode",
+                 DataErrorCause::LoginRefused},
+        CauseRow{"PostgresHbaRejectionIsARefusedLogin",
+                 {{"08001", 101, "FATAL:  pg_hba.conf rejects connection for host \"127.0.0.1\", user \"sa\""}},
+                 "ODBC driver PostgreSQL Unicode",
+                 DataErrorCause::LoginRefused},
         CauseRow{"NothingKnown", {{"HY000", 1, "something odd"}}, "ODBC driver X", DataErrorCause::Other}),
     [](const ::testing::TestParamInfo<CauseRow>& info) { return std::string(info.param.name); });
 
@@ -372,3 +411,22 @@ TEST(ConnectionCreateTest, EnvironmentAllocationFailureInjected) {
 }
 
 } // namespace
+
+// Texts cross into the wide calls as UTF-16 from the process's character set (UTF-8 in the "C" locale these tests
+// run in) and come back the same way; a byte sequence that is not text there is refused, not guessed at.
+TEST(WideTextTest, ConvertsRoundTripAndRefusesWhatIsNotText) {
+    using namespace enlistor::ado::wide;
+    EXPECT_EQ(ProcessCharset(), "UTF-8");
+    for (const CString& text : {CString(), CString("plain"), CString("Z\u00fcrich"), CString("Pa\u00df-\u20ac"),
+                                CString("\U0001F600 beyond the BMP"), CString(300, 'p')}) {
+        const std::optional<WideText> wide = ToWide(text);
+        ASSERT_TRUE(wide) << text;
+        EXPECT_EQ(FromWide(wide->data(), wide->size()), text);
+    }
+    EXPECT_EQ(ToWide("\u20ac")->size(), 1u);
+    EXPECT_EQ(ToWide("\U0001F600")->size(), 2u); // a surrogate pair
+    for (const char* broken : {"\xff", "pw\xc3(", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80"})
+        EXPECT_FALSE(ToWide(broken)) << broken;
+    const SQLWCHAR lone[] = {'a', 0xD800, 'b'};
+    EXPECT_EQ(FromWide(lone, 3), "a?b");
+}

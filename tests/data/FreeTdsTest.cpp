@@ -3,6 +3,7 @@
 // runs in a network namespace of its own with only loopback, so host names never leave the machine.
 #include "platform/data/Ado.h"
 #include "platform/data/ConnectionString.h"
+#include "platform/data/Odbc.h"
 #include "tests/data/TdsLoginServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -80,7 +81,9 @@ TEST_F(FreeTdsTest, HostAloneUsesPort1433AndReportsTheRefusal) {
     EXPECT_EQ(e.SqlState(), "08001");
     ExpectCauseThenDriverText(e,
                               "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unable to "
-                              "connect: Adaptive Server is unavailable or does not exist");
+                              "connect: Adaptive Server is unavailable or does not exist; connecting to localhost "
+                              "port 1433 again: connection refused");
+    EXPECT_NE(e.Description()->find("'localhost': connection refused."), CString::npos);
     EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds);
 }
 
@@ -171,7 +174,8 @@ INSTANTIATE_TEST_SUITE_P(EtcHosts, FreeTdsHostsTest,
                          });
 
 // What FreeTDS really sends: a server that decodes the login packet receives exactly the typed login, password and
-// database for values FreeTDS can carry (quoted where they need it), and nothing at all for values it would misread.
+// database for values FreeTDS can carry (braced where they need it, non-ASCII text included), and nothing at all for
+// values it would misread or that are not text.
 struct LoginRow {
     const char* name;
     const char* login;
@@ -195,13 +199,13 @@ TEST_P(FreeTdsLoginTest, ServerReceivesExactlyTheTypedValuesOrNothing) {
                              "; PWD=" + enlistor::ado::QuoteConnectionStringValue(row.password) + ";";
     try {
         m_connection.Open(text, "", "", 0);
-        FAIL() << "Open succeeded";
+        EXPECT_FALSE(row.refused) << "Open succeeded";
+        m_connection.Close();
     } catch (const _com_error& e) {
         const CString description = e.Description().value_or("");
+        EXPECT_TRUE(row.refused) << description;
         EXPECT_EQ(description.find(row.password), CString::npos) << description;
-        if (row.refused) {
-            EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable) << description;
-        }
+        EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable) << description;
     }
     if (row.refused) {
         EXPECT_EQ(server.connections(), 0);
@@ -212,15 +216,80 @@ TEST_P(FreeTdsLoginTest, ServerReceivesExactlyTheTypedValuesOrNothing) {
     EXPECT_EQ(server.logins()[0], (enlistor::test::TdsLoginServer::Login{row.login, row.password, row.database}));
 }
 
+// The three statements through the driver: the values arrive as bound parameters, the rows come back.
+TEST_F(FreeTdsTest, StatementsRunAgainstTheStandIn) {
+    enlistor::test::TdsLoginServer server;
+    server.AddServer("198.18.0.9");
+    m_connection.Open("Provider=SQLOLEDB; Server=127.0.0.1," + std::to_string(server.port()) +
+                          "; Database=Suite; UID=sa; PWD=pw;",
+                      "", "", 0);
+    enlistor::ado::Recordset recordset;
+    ASSERT_EQ(recordset.CreateInstance(), S_OK);
+    recordset.Open("Select ServerIP from tblServers where ServerIP = ?", {"198.18.0.9"}, m_connection,
+                   enlistor::ado::adOpenKeyset, enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
+    EXPECT_FALSE(recordset.IsEOF());
+    recordset.Close();
+    recordset.Open("Select ServerIP from tblRegisteredServers where ServerIP = ?", {"198.18.0.7"}, m_connection,
+                   enlistor::ado::adOpenKeyset, enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
+    EXPECT_TRUE(recordset.IsEOF());
+    recordset.Close();
+    long rows = 0;
+    m_connection.Execute("Insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values (?, ?, 'Windows')",
+                         {"host", "198.18.0.7"}, 0, &rows);
+    EXPECT_EQ(rows, 1);
+    m_connection.Close();
+    EXPECT_EQ(server.Registered(),
+              (std::vector<enlistor::test::TdsLoginServer::Row>{{"host", "198.18.0.7", "Windows"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Values, FreeTdsLoginTest,
                          ::testing::Values(LoginRow{"Plain", "sa", "S3cret!", "Suite", false},
                                            LoginRow{"SemicolonsAndBlanks", "sa", " S3cr;et ", "Suite DB", false},
                                            LoginRow{"LeadingBraceAndQuote", "{sa", "\"q\"=x", "it's", false},
                                            LoginRow{"KeywordLookalikes", "sa;UID=admin", "PWD=x;", "db;PORT=7", false},
-                                           LoginRow{"PasswordWithBrace", "sa", "S3cr}et", "Suite", true},
-                                           LoginRow{"LoginAddingAKeyword", "sa}};UID=admin;X={", "pw", "Suite", true},
-                                           LoginRow{"DatabaseAddingAPort", "sa", "pw", "db}};PORT=7;A={", true}),
+                                           LoginRow{"PasswordWithBrace", "sa", "pw}x", "Suite", false},
+                                           LoginRow{"PasswordEndingInBrace", "sa", "pw}", "Suite", false},
+                                           LoginRow{"BracesEverywhere", "s}a", "Xy}9", "S}uite", false},
+                                           LoginRow{"NonAscii", "Z\u00fcrich", "Pa\u00df-\u20ac", "Z\u00fcrich", false},
+                                           LoginRow{"NonAsciiSwapped", "Pa\u00df-\u20ac", "Z\u00fcrich",
+                                                    "Pa\u00df-\u20ac", false},
+                                           LoginRow{"PasswordEndingTheValue", "sa", "a};b", "Suite", true},
+                                           LoginRow{"LoginAddingAKeyword", "sa};UID=admin;X={", "pw", "Suite", true},
+                                           LoginRow{"DatabaseAddingAPort", "sa", "pw", "db};PORT=7;A={", true},
+                                           LoginRow{"NotValidText", "sa", "pw\xff", "Suite", true}),
                          [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
+
+// The stand-in also answers prepared statements as FreeTDS runs them (sp_prepexec, then sp_execute on the handle it
+// returned, sp_unprepare when the statement goes), for tests that drive the driver directly.
+TEST_F(FreeTdsTest, StandInAnswersPreparedStatements) {
+    enlistor::test::TdsLoginServer server;
+    server.AddServer("198.18.0.9");
+    using namespace enlistor::ado::odbc;
+    EnvHandle env = NewEnvironment();
+    DbcHandle dbc = NewConnection(env);
+    std::string text = "DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=" + std::to_string(server.port()) +
+                       ";TDS_Version=7.4;UID=sa;PWD=pw;DATABASE=Suite;";
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+    {
+        StmtHandle stmt = NewStatement(dbc, "test");
+        std::string sql = "Select ServerIP from tblServers where ServerIP = ?";
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepare(stmt.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)));
+        char value[32] = {};
+        SQLLEN length = SQL_NTS;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(stmt.get(), 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 31, 0,
+                                                   value, sizeof value, &length)));
+        for (const char* ip : {"198.18.0.9", "198.18.0.8", "198.18.0.9"}) {
+            std::snprintf(value, sizeof value, "%s", ip);
+            ASSERT_TRUE(SQL_SUCCEEDED(SQLExecute(stmt.get())));
+            const SQLRETURN fetched = SQLFetch(stmt.get());
+            EXPECT_EQ(fetched == SQL_NO_DATA, std::string(ip) == "198.18.0.8") << ip;
+            SQLCloseCursor(stmt.get());
+        }
+    }
+    SQLDisconnect(dbc.get());
+    EXPECT_EQ(server.Parameters(), (std::vector<std::string>{"198.18.0.9", "198.18.0.8", "198.18.0.9"}));
+}
 
 TEST_F(FreeTdsTest, ProviderWithoutAnyDriverSaysWhatToInstall) {
     UseTestOdbcConfig(m_dir.path(), {}, {"FreeTDS"});
