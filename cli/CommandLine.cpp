@@ -2,7 +2,6 @@
 
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
-#include "cli/Json.h"
 #include "res/VersionInfo.h"
 #include "workflow/ExitCodes.h"
 
@@ -78,19 +77,7 @@ int run(int argc, char** argv) {
     const ParsedArguments parsed = ParseArguments(argc, argv);
     if (!parsed.ok) {
         // One line, so that a script's log shows the whole refusal; the usage is one --help away.
-        const CString line = "enlistor: " + parsed.error + " (see enlistor --help)";
-        if (parsed.jsonRequested) {
-            nlohmann::ordered_json json;
-            json["outcome"] = "usage";
-            json["exit_code"] = static_cast<int>(kExitUsage);
-            json["address"] = "";
-            json["computer_name"] = "";
-            json["error"] = line;
-            json["cause"] = parsed.error;
-            std::printf("%s\n", JsonLine(json).c_str());
-        } else {
-            std::fprintf(stderr, "%s\n", line.c_str());
-        }
+        PrintRefusal(nullptr, parsed.error, parsed.jsonRequested, " (see enlistor --help)");
         return kExitUsage;
     }
     switch (parsed.options.command) {
@@ -102,11 +89,11 @@ int run(int argc, char** argv) {
                     enlistor::version_info::kProductVersionText.data());
         return kExitOk;
     case CommandKind::Register:
-        return RunRegister(parsed.options, stdout, stderr);
+        return RunCommand(WorkflowCommand::Register, parsed.options);
     case CommandKind::Check:
-        return RunCheck(parsed.options, stdout, stderr);
+        return RunCommand(WorkflowCommand::Check, parsed.options);
     case CommandKind::Unregister:
-        return RunUnregister(parsed.options, stdout, stderr);
+        return RunCommand(WorkflowCommand::Unregister, parsed.options);
     }
     return kExitFailure;
 }

@@ -84,13 +84,3 @@ bool ReadPassword(const CString& path, SecretText& password, CString& error, CSt
     }
     return ReadPasswordFrom(file.get(), "'" + path + "'", password, error);
 }
-
-CString RedactSecrets(CString text, const CString& secret1, const CString& secret2) {
-    for (const CString* secret : {&secret1, &secret2}) {
-        if (secret->size() < 4)
-            continue;
-        for (std::size_t at = text.find(*secret); at != CString::npos; at = text.find(*secret, at + 3))
-            text.replace(at, secret->size(), "***");
-    }
-    return text;
-}

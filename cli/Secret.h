@@ -20,7 +20,3 @@ inline constexpr std::size_t kMaxPasswordFileSize = 64 * 1024;
 [[nodiscard]] bool ReadPassword(const CString& path, SecretText& password, CString& error, CString* warning = nullptr);
 // The same from an open stream (standard input for "-"); name is used in error texts only.
 [[nodiscard]] bool ReadPasswordFrom(std::FILE* stream, const CString& name, SecretText& password, CString& error);
-
-// Replaces every occurrence of each secret (of 4 characters or more; shorter ones would mangle ordinary text) by
-// "***".
-[[nodiscard]] CString RedactSecrets(CString text, const CString& secret1, const CString& secret2 = {});

@@ -33,3 +33,13 @@ void KeepSecretsOutOfDumps() noexcept {
     (void)::setrlimit(RLIMIT_CORE, &none);
     (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
+
+CString RedactSecrets(CString text, const CString& secret1, const CString& secret2) {
+    for (const CString* secret : {&secret1, &secret2}) {
+        if (secret->size() < 4)
+            continue;
+        for (std::size_t at = text.find(*secret); at != CString::npos; at = text.find(*secret, at + 3))
+            text.replace(at, secret->size(), "***");
+    }
+    return text;
+}

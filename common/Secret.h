@@ -17,6 +17,10 @@ void WipeBytes(void* data, std::size_t size) noexcept;
 // Called first thing at start-up, before any password is read or decrypted.
 void KeepSecretsOutOfDumps() noexcept;
 
+// Replaces every occurrence of each secret (of 4 characters or more; shorter ones would mangle ordinary text) by
+// "***".
+[[nodiscard]] CString RedactSecrets(CString text, const CString& secret1, const CString& secret2 = {});
+
 // A text that is wiped when it is destroyed or replaced. Move-only, so no stray copy outlives it; a copy made on
 // purpose (Copy) is a secret of its own.
 class SecretText {

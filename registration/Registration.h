@@ -10,6 +10,9 @@
 #include <memory>
 #include <optional>
 
+// The ServerType the registration stores for this machine.
+inline constexpr char kServerType[] = "Windows";
+
 // Size of the error-text area the Register command hands to RegisterMachine.
 inline constexpr std::size_t kErrorTextSize = 512;
 

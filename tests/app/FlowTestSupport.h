@@ -6,7 +6,6 @@
 #include "tests/ui/ScriptedWindow.h"
 
 #include <array>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <string>
@@ -33,8 +32,6 @@ public:
     std::deque<ScriptedRegistration> registrations;
     // Runs inside RegisterMachine, while the registration would be working.
     std::function<void()> duringRegistration;
-    // When set, RegisterMachine writes this many bytes of 'x' and no terminator (a misbehaving implementation).
-    bool overrunErrorText = false;
 
     Settings Members() const {
         return {m_strDatabaseServer, m_strDBServerIP, m_strDatabaseName, m_strDBUserID, m_strDBUserPassword};
@@ -55,22 +52,20 @@ protected:
         m_log.push_back("save " + Joined(m_store));
         return true;
     }
-    int RegisterMachine(char* errorText, std::size_t errorTextSize) override {
+    RegistrationOutcome RegisterMachine() override {
         m_log.push_back("register " + Joined(m_store));
         if (duringRegistration) {
             duringRegistration();
-        }
-        if (overrunErrorText) {
-            std::memset(errorText, 'x', errorTextSize);
-            return 0;
         }
         ScriptedRegistration next;
         if (!registrations.empty()) {
             next = std::move(registrations.front());
             registrations.pop_front();
         }
-        std::snprintf(errorText, errorTextSize, "%s", next.errorText.c_str());
-        return next.result;
+        RegistrationOutcome outcome;
+        outcome.result = next.result;
+        outcome.errorText = next.errorText;
+        return outcome;
     }
 
 private:

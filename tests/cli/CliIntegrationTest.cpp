@@ -209,10 +209,10 @@ TEST_F(SqliteCommandLineTest, CheckWritesNothing) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20)); // so that a rewrite would show in the times
 
     const ProcessResult text = run({"check"});
-    EXPECT_EQ(text.exitCode, 0) << text.errors;
+    EXPECT_EQ(text.exitCode, 8) << text.errors; // reachable, and register would insert
     EXPECT_NE(text.output.find("not registered; register would insert ServerName="), std::string::npos) << text.output;
     EXPECT_NE(text.output.find("********"), std::string::npos);
-    auto json = run_json({"check"}, 0);
+    auto json = run_json({"check"}, 8);
     EXPECT_EQ(json["outcome"], "not-registered");
     EXPECT_EQ(json["would_insert.ServerType"], "Windows");
     EXPECT_EQ(json["would_insert.ServerIP"], json["address"]);
@@ -377,7 +377,7 @@ TEST_F(PostgresCommandLineTest, WrongPasswordIsFour) {
         failed.errors.find("refused the login '" + m_server.user + "'. Check Database Login and Database Password."),
         std::string::npos)
         << failed.errors;
-    EXPECT_EQ(run({"check"}).exitCode, 0); // the right password is stored again
+    EXPECT_EQ(run({"check"}).exitCode, 8); // the right password is stored again, and the row is gone
     EXPECT_EQ(count_rows(m_connection), 0);
 
     auto json = run_json({"register", "--password-file", password_file("Wrong-pw-4343").string()}, 4);
@@ -401,7 +401,7 @@ TEST_F(PostgresCommandLineTest, MissingPrivilegeIsSix) {
     RunSql(m_connection, "delete from tblRegisteredServers");
     RunSql(m_connection, "revoke insert on tblRegisteredServers from " + m_server.user);
     EXPECT_EQ(run({"register"}).exitCode, 6);
-    EXPECT_EQ(run({"check"}).exitCode, 0); // the selects are still allowed: check does not insert
+    EXPECT_EQ(run({"check"}).exitCode, 8); // the selects are still allowed: check does not insert
     RunSql(m_connection, "revoke select on tblServers from " + m_server.user);
     auto json = run_json({"check"}, 6);
     EXPECT_NE(json["error"].find("permission denied"), std::string::npos) << json["error"];

@@ -188,7 +188,9 @@ def main():
         computer_name=result.get("computer_name", ""),
         enlistor=result,
     )
-    if rc != 0 or result.get("outcome") == "failed":
+    # check exits 8 when the server answered and this machine is not registered yet: a result, not a failure.
+    not_registered = command == "check" and rc == 8 and result.get("outcome") == "not-registered"
+    if (rc != 0 and not not_registered) or result.get("outcome") == "failed":
         error = result.get("error") or (stderr.strip() or "enlistor %s failed" % command)
         module.fail_json(msg=error, cause=result.get("cause"), hresult=result.get("hresult"), **summary)
 
