@@ -18,6 +18,9 @@ add_custom_command(OUTPUT ${enlistor_man_page}
 add_custom_target(enlistor_man_page ALL DEPENDS ${enlistor_man_page})
 install(FILES ${enlistor_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The schema of the --json output (enlistor(1), JSON OUTPUT).
+install(FILES ${PROJECT_SOURCE_DIR}/docs/enlistor-output.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/enlistor)
+
 # The desktop entry and its icon (32x32, found through the hicolor theme by the entry's Icon=enlistor).
 if(EXISTS ${PROJECT_SOURCE_DIR}/res/enlistor.desktop)
     install(FILES ${PROJECT_SOURCE_DIR}/res/enlistor.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
