@@ -8,11 +8,10 @@
 #include "workflow/ExitCodes.h"
 #include "workflow/RegisterWorkflow.h"
 
+#include <sstream>
+
 namespace {
 
-using json = nlohmann::ordered_json;
-
-constexpr char kPasswordMask[] = "********";
 constexpr char kNoServerText[] = "no database server is set: give --server or store one with the dialog";
 
 void print_line(std::FILE* stream, const CString& text) {
@@ -21,58 +20,21 @@ void print_line(std::FILE* stream, const CString& text) {
     std::fflush(stream);
 }
 
-// A text from outside (a driver's message, a stored value) as the terminal may show it.
-CString shown(const CString& text) {
-    return PlainText(text);
-}
-
 void print_field(std::FILE* stream, const char* label, const CString& value) {
-    print_line(stream, FormatString("%-22s %s", label, shown(value).c_str()));
-}
-
-// The members every command's JSON object starts with (the schema in docs/enlistor-output.schema.json).
-json head_object(const char* command, const char* outcome, int exitCode, const CString& error, const CString& cause) {
-    return {{"format", kJsonFormat},
-            {"command", command != nullptr ? json(command) : json(nullptr)},
-            {"outcome", outcome},
-            {"exit_code", exitCode},
-            {"address", ""},
-            {"computer_name", ""},
-            {"error", error},
-            {"cause", cause},
-            {"driver_message", ""},
-            {"hresult", nullptr},
-            {"warnings", json::array()}};
-}
-
-json report_object(const RunReport& report) {
-    const bool failed = report.outcome == RunOutcome::Failed;
-    json object = head_object(CommandName(report.command), OutcomeWord(report.outcome), report.exitCode,
-                              failed ? report.dialogText : CString(), failed ? report.causeText : CString());
-    object["address"] = report.address;
-    object["computer_name"] = report.computerName;
-    object["driver_message"] = report.driverMessage;
-    object["hresult"] = report.hresult ? json(static_cast<long>(*report.hresult)) : json(nullptr);
-    object["warnings"] = report.warnings;
-    return object;
+    print_line(stream, FormatString("%-22s %s", label, PlainText(value).c_str()));
 }
 
 // "enlistor: <cause>" and below it, indented, the error's source, HRESULT and the driver's own text.
 void print_failure(std::FILE* err, const RunReport& report) {
-    print_line(err, "enlistor: " + shown(report.causeText));
+    print_line(err, "enlistor: " + PlainText(report.causeText));
     if (!report.hresult)
         return;
     CString detail = FormatString("%s%sError %ld%s%s", report.errorSource.c_str(),
                                   report.errorSource.empty() ? "" : " ", static_cast<long>(*report.hresult),
                                   report.driverMessage.empty() ? "" : ": ", report.driverMessage.c_str());
-    detail = shown(detail);
-    while (!detail.empty() && detail.back() == '\n')
-        detail.pop_back();
-    for (std::size_t start = 0; start < detail.size();) {
-        const std::size_t end = std::min(detail.find('\n', start), detail.size());
-        print_line(err, "    " + detail.substr(start, end - start));
-        start = end + 1;
-    }
+    std::istringstream lines(PlainText(detail));
+    for (std::string line; std::getline(lines, line);)
+        print_line(err, "    " + line);
 }
 
 void print_check(std::FILE* out, const RunReport& report) {
@@ -99,30 +61,13 @@ void print_check(std::FILE* out, const RunReport& report) {
                                  report.computerName.c_str(), report.address.c_str(), kServerType));
 }
 
-void add_check_members(json& object, const RunReport& report) {
-    const DatabaseSettingsValue& settings = report.used;
-    object["settings"] = {{"database_server", settings.server},
-                          {"database_server_ip", settings.serverIP},
-                          {"database_name", settings.database},
-                          {"database_login", settings.login},
-                          {"database_password", settings.password.empty() ? "" : kPasswordMask}};
-    object["settings_would_change"] = report.settingsChanged;
-    object["provider"] = GetProviderName();
-    object["odbc_driver"] = report.driverName;
-    object["odbc_connection"] = report.connectionTarget;
-    object["connected"] = report.connected;
-    object["would_insert"] = nullptr;
-    if (report.outcome == RunOutcome::NotRegistered)
-        object["would_insert"] = {
-            {"ServerName", report.computerName}, {"ServerIP", report.address}, {"ServerType", kServerType}};
-}
-
 void print_text(std::FILE* out, std::FILE* err, const RunReport& report) {
     if (report.command == WorkflowCommand::Check)
         print_check(out, report);
     for (const CString& warning : report.warnings)
-        print_line(err, "enlistor: warning: " + shown(warning));
-    const CString who = FormatString("%s (%s)", shown(report.address).c_str(), shown(report.computerName).c_str());
+        print_line(err, "enlistor: warning: " + PlainText(warning));
+    const CString who =
+        FormatString("%s (%s)", PlainText(report.address).c_str(), PlainText(report.computerName).c_str());
     switch (report.outcome) {
     case RunOutcome::Failed:
         print_failure(err, report);
@@ -173,16 +118,7 @@ public:
             print_text(stdout, stderr, report);
             return;
         }
-        json object = report_object(report);
-        if (report.command == WorkflowCommand::Register) {
-            object["row_inserted"] = report.rowInserted;
-            object["settings_changed"] = report.settingsChanged;
-        } else if (report.command == WorkflowCommand::Unregister) {
-            object["rows_removed"] = report.rowsRemoved;
-        } else {
-            add_check_members(object, report);
-        }
-        print_line(stdout, JsonLine(object));
+        print_line(stdout, JsonLine(ReportObject(report)));
     }
 
 private:
@@ -195,9 +131,9 @@ private:
 void PrintRefusal(const char* command, const CString& reason, bool asJson, const char* hint) {
     const CString line = "enlistor: " + reason + hint;
     if (asJson)
-        print_line(stdout, JsonLine(head_object(command, "usage", kExitUsage, line, reason)));
+        print_line(stdout, JsonLine(UsageObject(command, line, reason)));
     else
-        print_line(stderr, shown(line));
+        print_line(stderr, PlainText(line));
 }
 
 int RunCommand(WorkflowCommand command, const CommandLineOptions& options) {

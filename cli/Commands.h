@@ -5,9 +5,6 @@
 #include "cli/Arguments.h"
 #include "workflow/RegisterWorkflow.h"
 
-// The JSON output's format number; it changes only when a member changes meaning or goes away.
-inline constexpr int kJsonFormat = 1;
-
 // Runs the command with the options and returns the process exit code of workflow/ExitCodes.h. Nothing is read
 // but the password source.
 [[nodiscard]] int RunCommand(WorkflowCommand command, const CommandLineOptions& options);
