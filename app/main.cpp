@@ -1,7 +1,7 @@
 // The process entry: the command line when arguments are given, else the dialog in the front end that fits.
 #include "app/FrontEndChoice.h"
 #include "cli/CommandLine.h"
-#include "common/Secret.h"
+#include "platform/process/DumpGuard.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/terminal/TerminalFrontEnd.h"
 
