@@ -19,10 +19,10 @@ inline constexpr std::size_t kErrorTextSize = 512;
 // The provider name of the newest installed SQL Server client driver ("SQLNCLI11", "SQLNCLI10", "SQLNCLI"), else
 // "SQLOLEDB".
 CString GetProviderName();
-// "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;" from the stored settings, the password decrypted. A value
-// that the connection-string parser would otherwise read back differently is quoted
-// (enlistor::ado::QuoteConnectionStringValue); every other value stands as stored. The text holds the password: it is
-// wiped when the result goes away.
+// "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;" from the stored settings as LoadDatabaseSettingsValue reads
+// them (the password decrypted). A value that the connection-string parser would otherwise read back differently is
+// quoted (enlistor::ado::QuoteConnectionStringValue); every other value stands as stored. The text holds the password:
+// it is wiped when the result goes away.
 SecretText GetConnectionString();
 // The same string from the given settings instead of the stored ones (the commands that connect with values they
 // were given without storing them).
