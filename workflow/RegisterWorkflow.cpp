@@ -218,31 +218,14 @@ DatabaseSettingsValue IRunFace::Reload() {
 }
 
 const char* OutcomeWord(RunOutcome outcome) {
-    switch (outcome) {
-    case RunOutcome::Registered:
-        return "registered";
-    case RunOutcome::AlreadyRegistered:
-        return "already-registered";
-    case RunOutcome::NotRegistered:
-        return "not-registered";
-    case RunOutcome::Unregistered:
-        return "unregistered";
-    case RunOutcome::Failed:
-        break;
-    }
-    return "failed";
+    static constexpr const char* words[] = {"registered", "already-registered", "not-registered", "unregistered",
+                                            "failed"};
+    return words[static_cast<int>(outcome)];
 }
 
 const char* CommandName(WorkflowCommand command) {
-    switch (command) {
-    case WorkflowCommand::Register:
-        return "register";
-    case WorkflowCommand::Check:
-        return "check";
-    case WorkflowCommand::Unregister:
-        break;
-    }
-    return "unregister";
+    static constexpr const char* names[] = {"register", "check", "unregister"};
+    return names[static_cast<int>(command)];
 }
 
 RunReport RunWorkflow(WorkflowCommand command, IRunFace& face, const WorkflowOptions& options) {

@@ -47,19 +47,6 @@ int WSAAddressToStringA(const UnicastAddress& address, LPSTR lpszAddressString, 
     return 0;
 }
 
-std::optional<std::string> CanonicalAddressText(std::string_view text) {
-    // The selection cuts everything from the first "%" of the text it is given; the same literal gives the same row.
-    const std::string literal(text.substr(0, text.find('%')));
-    if (literal.find('\0') != std::string::npos)
-        return std::nullopt;
-    unsigned char bytes[sizeof(in6_addr)] = {};
-    char canonical[INET6_ADDRSTRLEN] = {};
-    for (const int family : {AF_INET, AF_INET6})
-        if (inet_pton(family, literal.c_str(), bytes) == 1 && inet_ntop(family, bytes, canonical, sizeof(canonical)))
-            return std::string(canonical);
-    return std::nullopt;
-}
-
 RegistrableAddress CheckRegistrableAddress(std::string_view text) {
     RegistrableAddress result;
     const std::string literal(text.substr(0, text.find('%')));
