@@ -16,9 +16,6 @@ constexpr const char* kInsertStatement =
     "Insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values (?, ?, 'Windows')";
 constexpr const char* kDeleteStatement = "Delete from tblRegisteredServers where ServerIP = ? and ServerName = ?";
 
-// The source of the errors the registration itself raises (not the data objects).
-constexpr const char* kRegistrationSource = "Server registration";
-
 // Why no address was found, as the selection rules decide it.
 CString NoUsableAddressDescription() {
     return "No usable network address was found: only statically configured addresses of network adapters of a "
@@ -38,7 +35,7 @@ bool find_address(const RegistrationOptions& options, RegistrationOutcome& outco
     outcome.address = options.address ? *options.address : GetLocalIPAddress();
     if (!outcome.address.empty())
         return true;
-    note_error(outcome, _com_error(E_FAIL, kRegistrationSource, NoUsableAddressDescription()),
+    note_error(outcome, _com_error(E_FAIL, kRegistrationErrorSource, NoUsableAddressDescription()),
                RegistrationStep::Address);
     return false;
 }
@@ -131,7 +128,7 @@ void remove_machine(enlistor::ado::Connection& connection, RegistrationOutcome& 
     }
     if (outcome.alreadyKnown) {
         note_error(outcome,
-                   _com_error(E_FAIL, kRegistrationSource,
+                   _com_error(E_FAIL, kRegistrationErrorSource,
                               "The address " + outcome.address +
                                   " is in the suite's server list (tblServers): the machine must be removed in the "
                                   "suite itself; nothing was removed."),
@@ -202,7 +199,7 @@ RegistrationOutcome run_detailed(const RegistrationOptions& options, Mode mode) 
 } // namespace
 
 CString NoUsableAddressText() {
-    return GetComErrorText(_com_error(E_FAIL, kRegistrationSource, NoUsableAddressDescription()));
+    return GetComErrorText(_com_error(E_FAIL, kRegistrationErrorSource, NoUsableAddressDescription()));
 }
 
 RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options) {

@@ -10,6 +10,10 @@
 #include <memory>
 #include <optional>
 
+// The source of the errors the registration itself raises (not the data objects); their description is the whole
+// sentence for the operator.
+inline constexpr char kRegistrationErrorSource[] = "Server registration";
+
 // The ServerType the registration stores for this machine.
 inline constexpr char kServerType[] = "Windows";
 

@@ -49,7 +49,8 @@ void stop_with(RunReport& report, const CString& reason, int exitCode) {
 CString interrupted_text(WorkflowCommand command, int sig) {
     const char* name = sigabbrev_np(sig);
     return FormatString("interrupted by SIG%s: the %s was cut short%s", name != nullptr ? name : "?",
-                        CommandName(command), is_register(command) ? " and the earlier settings are put back" : "");
+                        is_register(command) ? "registration" : CommandName(command),
+                        is_register(command) ? " and the earlier settings are put back" : "");
 }
 
 RunOutcome success_outcome(WorkflowCommand command, const RegistrationOutcome& outcome) {
@@ -96,9 +97,8 @@ void take_outcome(RunReport& report, const RegistrationOutcome& outcome) {
     report.errorSource = redact(e.Source().value_or(CString()));
     report.driverMessage = redact(e.DriverText());
     report.causeText = redact(e.CauseSentence());
-    const bool ownError = outcome.lastErrorStep == RegistrationStep::Address ||
-                          outcome.lastErrorStep == RegistrationStep::Internal ||
-                          e.Cause() == DataErrorCause::SettingUnusable;
+    const bool ownError =
+        e.Source() == CString(kRegistrationErrorSource) || e.Cause() == DataErrorCause::SettingUnusable;
     if (report.causeText.empty() && ownError && !report.driverMessage.empty()) {
         // The description is the sentence itself: it names what to check.
         report.causeText = std::move(report.driverMessage);
