@@ -1,6 +1,7 @@
 #include "workflow/RegisterWorkflow.h"
 
 #include "workflow/ExitCodes.h"
+#include "workflow/Worker.h"
 
 #include "common/FormatString.h"
 #include "platform/log/AuditLog.h"
@@ -54,15 +55,11 @@ CString interrupted_text(WorkflowCommand command, int sig) {
 }
 
 RunOutcome success_outcome(WorkflowCommand command, const RegistrationOutcome& outcome) {
-    switch (command) {
-    case WorkflowCommand::Register:
-        return outcome.rowInserted || !outcome.alreadyKnown ? RunOutcome::Registered : RunOutcome::AlreadyRegistered;
-    case WorkflowCommand::Check:
-        return outcome.alreadyKnown ? RunOutcome::AlreadyRegistered : RunOutcome::NotRegistered;
-    case WorkflowCommand::Unregister:
+    if (command == WorkflowCommand::Unregister)
         return outcome.rowsRemoved > 0 ? RunOutcome::Unregistered : RunOutcome::NotRegistered;
-    }
-    return RunOutcome::Failed;
+    if (outcome.alreadyKnown && !outcome.rowInserted)
+        return RunOutcome::AlreadyRegistered;
+    return command == WorkflowCommand::Register ? RunOutcome::Registered : RunOutcome::NotRegistered;
 }
 
 // The report's parts from the database step's outcome, each from its own field of the error.
@@ -135,8 +132,8 @@ void audit(const RunReport& report) {
 // Waits on the face until the work ends or a held-back signal asks to stop.
 template <typename Result, typename Work>
 std::optional<Result> on_worker(IRunFace& face, Work work) {
-    return RunOnWorker<Result>(std::move(work), [&](WorkerRun& run) {
-        face.Wait([&] { return run.Finished() || SignalDeferral::Pending() != 0; });
+    return RunOnWorker<Result>(std::move(work), [&](const std::function<bool()>& finished) {
+        face.Wait([&] { return finished() || SignalDeferral::Pending() != 0; });
     });
 }
 
@@ -146,8 +143,8 @@ struct lock_attempt {
 };
 
 // The one rule for a lock that cannot be had: a check may go on without it when the lock file is refused (it cannot
-// read the settings either, and will say so); every other run stops.
-bool lock_or_stop(RunReport& report, IRunFace& face, const WorkflowOptions& options, std::optional<MachineLock>& lock) {
+// read the settings either, and will say so); every other run stops, and nothing is returned.
+std::optional<lock_attempt> lock_or_stop(RunReport& report, IRunFace& face, const WorkflowOptions& options) {
     const auto mode =
         report.command == WorkflowCommand::Check ? MachineLock::Mode::Shared : MachineLock::Mode::Exclusive;
     const std::chrono::milliseconds wait = options.lockWait;
@@ -156,18 +153,15 @@ bool lock_or_stop(RunReport& report, IRunFace& face, const WorkflowOptions& opti
         result.lock = MachineLock::Acquire(mode, wait, result.failure);
         return result;
     });
-    if (!attempt) {
-        stop_with(report, interrupted_text(report.command, SignalDeferral::Pending()), kExitFailure);
-        return false;
-    }
-    lock = std::move(attempt->lock);
-    if (lock)
-        return true;
     using Kind = MachineLockFailure::Kind;
-    if (report.command == WorkflowCommand::Check && attempt->failure.kind == Kind::Refused)
-        return true;
-    stop_with(report, attempt->failure.text, attempt->failure.kind == Kind::Refused ? kExitNotAllowed : kExitFailure);
-    return false;
+    if (!attempt)
+        stop_with(report, interrupted_text(report.command, SignalDeferral::Pending()), kExitFailure);
+    else if (!attempt->lock && (report.command != WorkflowCommand::Check || attempt->failure.kind != Kind::Refused))
+        stop_with(report, attempt->failure.text,
+                  attempt->failure.kind == Kind::Refused ? kExitNotAllowed : kExitFailure);
+    else
+        return attempt;
+    return std::nullopt;
 }
 
 RegistrationOptions step_options(WorkflowCommand command, const DatabaseSettingsValue& typed,
@@ -232,8 +226,8 @@ RunReport RunWorkflow(WorkflowCommand command, IRunFace& face, const WorkflowOpt
     RunReport report;
     report.command = command;
     report.warnings = options.warnings;
-    std::optional<MachineLock> lock;
-    if (!lock_or_stop(report, face, options, lock)) {
+    std::optional<lock_attempt> lock = lock_or_stop(report, face, options);
+    if (!lock) {
         fill_identity(report, options.address);
         face.Show(report);
         finish(report, face, options);

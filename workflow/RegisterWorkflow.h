@@ -8,7 +8,6 @@
 #include "platform/process/MachineLock.h"
 #include "registration/Registration.h"
 #include "settings/DatabaseSettings.h"
-#include "workflow/Worker.h"
 
 #include <chrono>
 #include <functional>

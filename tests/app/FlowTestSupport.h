@@ -6,7 +6,9 @@
 #include "tests/ui/ScriptedWindow.h"
 
 #include <array>
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -19,6 +21,29 @@ using Settings = std::array<CString, 5>;
 inline std::string Joined(const Settings& s) {
     return s[0] + "|" + s[1] + "|" + s[2] + "|" + s[3] + "|" + s[4];
 }
+
+// A registry root (and so a machine lock) of the test's own for its lifetime, so tests that run at once never meet
+// at the lock, and none touches the machine's.
+class PrivateRegistryRoot {
+public:
+    PrivateRegistryRoot() {
+        std::string dir = (std::filesystem::temp_directory_path() / "enlistor-flow-XXXXXX").string();
+        if (::mkdtemp(dir.data()) != nullptr) {
+            m_dir = dir;
+        }
+        ::setenv("ENLISTOR_REGISTRY", (m_dir / "registry").c_str(), 1);
+    }
+    ~PrivateRegistryRoot() {
+        ::unsetenv("ENLISTOR_REGISTRY");
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+    PrivateRegistryRoot(const PrivateRegistryRoot&) = delete;
+    PrivateRegistryRoot& operator=(const PrivateRegistryRoot&) = delete;
+
+private:
+    std::filesystem::path m_dir;
+};
 
 struct ScriptedRegistration {
     int result = 1;

@@ -14,6 +14,7 @@ namespace {
 
 class RegisterFlow : public ::testing::Test {
 protected:
+    PrivateRegistryRoot root;
     std::vector<std::string> log;
     Settings store;
     ScriptedFrontEnd frontEnd{log};

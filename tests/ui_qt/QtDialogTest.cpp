@@ -21,8 +21,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdlib>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,20 +43,8 @@ std::string FocusName(QDialog* d) {
 
 class QtDialog : public ::testing::Test {
 protected:
-    // A registry root (and so a machine lock) of the test's own, never the machine's: of the test's two ENVIRONMENT
-    // entries in CMake only the first reaches the discovered tests.
-    void SetUp() override {
-        ASSERT_NE(::mkdtemp(m_root.data()), nullptr);
-        ASSERT_EQ(::setenv("ENLISTOR_REGISTRY", (std::string(m_root.data()) + "/registry").c_str(), 1), 0);
-    }
-    void TearDown() override {
-        ::unlink(MachineLock::Path().c_str());
-        ::rmdir((std::string(m_root.data()) + "/registry").c_str());
-        ::rmdir(m_root.data());
-        ::unsetenv("ENLISTOR_REGISTRY");
-    }
-
-    std::array<char, 32> m_root{"/tmp/enlistor-qt-XXXXXX"};
+    // Of the test's two ENVIRONMENT entries in CMake only the first reaches the discovered tests.
+    PrivateRegistryRoot root;
     std::vector<std::string> log;
     Settings store{"db.example", "10.0.0.5", "suite", "sa", "secret"};
     FrontEndScope scope{&QtFrontEnd()};
