@@ -209,9 +209,3 @@ RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options) 
 RegistrationOutcome UnregisterMachineDetailed(const RegistrationOptions& options) {
     return run_detailed(options, Mode::Unregister);
 }
-
-int RegisterMachine(char* errorText, std::size_t errorTextSize) {
-    const RegistrationOutcome outcome = RegisterMachineDetailed();
-    CopyErrorText(outcome.errorText, errorText, errorTextSize);
-    return outcome.result;
-}

@@ -36,10 +36,6 @@ SecretText GetConnectionString(const DatabaseSettingsValue& settings);
 CString GetLocalIPAddress();
 // "%s Error %ld%s%s": source, HRESULT, description, system message.
 CString GetComErrorText(const _com_error& e);
-// Registers the machine. Returns 1 (registered, or already known) or 0; errorText (errorTextSize bytes) always holds
-// a zero-terminated error text on return, cut to fit without splitting a character.
-int RegisterMachine(char* errorText, std::size_t errorTextSize = kErrorTextSize);
-
 // Copies text into the area (areaSize bytes) with a terminating zero, cut to fit: a text longer than areaSize - 1
 // bytes loses its tail, never part of a UTF-8 character. Does nothing when the area is null or has no room.
 void CopyErrorText(const CString& text, char* area, std::size_t areaSize);
