@@ -299,8 +299,9 @@ TEST_F(SqliteCommandLineTest, PasswordFileWarningsAndFifo) {
     ASSERT_EQ(register_suite().exitCode, 0);
     const fs::path readable = password_file("Readable-pw-1");
     fs::permissions(readable, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
-    auto json = run_json({"check", "--password-file", readable.string()}, 0);
-    EXPECT_NE(json["warnings"].find("can be read by other users"), std::string::npos) << json["warnings"];
+    auto readableJson = run_json({"check", "--password-file", readable.string()}, 0);
+    EXPECT_NE(readableJson["warnings"].find("can be read by other users"), std::string::npos)
+        << readableJson["warnings"];
     const ProcessResult text = run({"check", "--password-file", readable.string()});
     EXPECT_NE(text.errors.find("enlistor: warning: the password file"), std::string::npos) << text.errors;
 
@@ -309,6 +310,9 @@ TEST_F(SqliteCommandLineTest, PasswordFileWarningsAndFifo) {
     const ProcessResult refused = run({"register", "--password-file", fifo.string()});
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_NE(refused.errors.find("is not a regular file"), std::string::npos) << refused.errors;
+    auto json = run_json({"unregister", "--password-file", fifo.string()}, 2);
+    EXPECT_EQ(json["outcome"], "usage");
+    EXPECT_EQ(json["command"], "unregister");
 }
 
 // --address takes the IPv4 text of an IPv4-mapped address, so both spellings are one row.
