@@ -13,7 +13,7 @@ namespace {
 constexpr const char* kCheckRegisteredStatement = "Select ServerIP from tblRegisteredServers where ServerIP = ?";
 constexpr const char* kCheckServersStatement = "Select ServerIP from tblServers where ServerIP = ?";
 constexpr const char* kInsertStatement =
-    "Insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values (?, ?, 'Windows')";
+    "Insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values (?, ?, '" ENLISTOR_SERVER_TYPE "')";
 constexpr const char* kDeleteStatement = "Delete from tblRegisteredServers where ServerIP = ? and ServerName = ?";
 
 // Why no address was found, as the selection rules decide it.

@@ -14,8 +14,9 @@
 // sentence for the operator.
 inline constexpr char kRegistrationErrorSource[] = "Server registration";
 
-// The ServerType the registration stores for this machine.
-inline constexpr char kServerType[] = "Windows";
+// The ServerType the registration stores for this machine (the insert statement spells it from the macro).
+#define ENLISTOR_SERVER_TYPE "Windows"
+inline constexpr char kServerType[] = ENLISTOR_SERVER_TYPE;
 
 // Size of the error-text area the Register command hands to RegisterMachine.
 inline constexpr std::size_t kErrorTextSize = 512;
