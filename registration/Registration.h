@@ -18,7 +18,7 @@ inline constexpr char kRegistrationErrorSource[] = "Server registration";
 #define ENLISTOR_SERVER_TYPE "Windows"
 inline constexpr char kServerType[] = ENLISTOR_SERVER_TYPE;
 
-// Size of the error-text area the Register command hands to RegisterMachine.
+// Size of the dialog's error-text area: its Error box shows at most kErrorTextSize - 1 bytes of the text.
 inline constexpr std::size_t kErrorTextSize = 512;
 
 // The provider name of the newest installed SQL Server client driver ("SQLNCLI11", "SQLNCLI10", "SQLNCLI"), else
