@@ -41,13 +41,9 @@ BOOL CEnlistorUtilityDlg::OnInitDialog() {
     return TRUE;
 }
 
-HICON CEnlistorUtilityDlg::OnQueryDragIcon() {
-    return m_hIcon;
-}
-
-// The dialog's part of the Register workflow: the snapshot is the members as last loaded, the typed values come
-// from the fields, the outcome is one message box, and the reload ends every run.
-class DialogRegisterFace final : public IRegisterFace {
+// The dialog's part of the workflow: the snapshot is the members as last loaded, the typed values come from the
+// fields, the outcome is one message box, and the reload ends every run.
+class DialogRegisterFace final : public IRunFace {
 public:
     explicit DialogRegisterFace(CEnlistorUtilityDlg& dialog) : m_dialog(dialog) {}
 
@@ -56,7 +52,8 @@ public:
         return std::nullopt;
     }
 
-    std::optional<WorkflowStop> StoreTyped(DatabaseSettingsValue& typed) override {
+    std::optional<WorkflowStop> TypedSettings(WorkflowCommand /*command*/, const DatabaseSettingsValue& /*snapshot*/,
+                                              DatabaseSettingsValue& typed) override {
         m_dialog.UpdateData(TRUE);
         m_dialog.SaveSettings();
         m_dialog.UpdateData(FALSE);
@@ -64,28 +61,21 @@ public:
         return std::nullopt; // the dialog does not examine the save; the reload shows what the store holds
     }
 
-    RegistrationOutcome Register() override {
-        // Zeroed, and cut at its end after the call, so a misbehaving implementation cannot make the error box
-        // read past the area.
-        std::array<char, kErrorTextSize> errorText{};
-        int result = 0;
-        m_dialog.m_lastRegistration.reset();
-        m_dialog.RunWhileBusy([&] { result = m_dialog.RegisterMachine(errorText.data(), errorText.size()); });
-        errorText.back() = '\0';
-        RegistrationOutcome outcome = m_dialog.m_lastRegistration.value_or(RegistrationOutcome{});
-        m_dialog.m_lastRegistration.reset();
-        outcome.result = result;
-        outcome.errorText = errorText.data();
-        return outcome;
+    RegistrationOutcome DatabaseStep(WorkflowCommand /*command*/, const RegistrationOptions& /*options*/) override {
+        return m_dialog.RegisterMachine();
     }
 
-    void Report(const WorkflowResult& result) override {
-        if (result.registration.result == 1) {
-            m_dialog.MessageBox("Server registered successfully", "Success", MB_OK);
-        } else {
-            m_dialog.MessageBox(result.registrationRan ? result.registration.errorText : result.failure, "Error",
-                                MB_OK);
+    void Wait(const std::function<bool()>& stop) override { m_dialog.WaitWhileBusy(stop); }
+
+    void Show(const RunReport& report) override {
+        if (report.outcome != RunOutcome::Failed) {
+            m_dialog.MessageBox(kRegisteredText, "Success", MB_OK);
+            return;
         }
+        // The error-text area's limit: a longer text loses its tail, never part of a character.
+        std::array<char, kErrorTextSize> area{};
+        CopyErrorText(report.dialogText, area.data(), area.size());
+        m_dialog.MessageBox(area.data(), "Error", MB_OK);
     }
 
     bool Restore(const DatabaseSettingsValue& snapshot, SettingsStoreError& /*error*/) override {
@@ -107,7 +97,7 @@ private:
 
 void CEnlistorUtilityDlg::OnRegister() {
     DialogRegisterFace face(*this);
-    (void)RunRegisterWorkflow(face);
+    (void)RunWorkflow(WorkflowCommand::Register, face);
 }
 
 DatabaseSettingsValue CEnlistorUtilityDlg::MembersValue() const {
@@ -120,19 +110,17 @@ void CEnlistorUtilityDlg::SetMembers(const DatabaseSettingsValue& value) {
 }
 
 bool CEnlistorUtilityDlg::LoadSettings() {
-    return LoadDatabaseSettings(m_strDatabaseServer, m_strDBServerIP, m_strDatabaseName, m_strDBUserID,
-                                m_strDBUserPassword);
+    DatabaseSettingsValue stored;
+    (void)LoadDatabaseSettingsValue(stored); // an unreadable value reads as empty, the others still load
+    SetMembers(stored);
+    return true;
 }
 
 bool CEnlistorUtilityDlg::SaveSettings() {
-    return SaveDatabaseSettings(m_strDatabaseServer, m_strDBServerIP, m_strDatabaseName, m_strDBUserID,
-                                m_strDBUserPassword);
+    (void)SaveDatabaseSettingsValue(MembersValue()); // every value is attempted; the reload shows what went in
+    return true;
 }
 
-int CEnlistorUtilityDlg::RegisterMachine(char* errorText, std::size_t errorTextSize) {
-    RegistrationOutcome outcome = RegisterMachineDetailed();
-    CopyErrorText(outcome.errorText, errorText, errorTextSize);
-    const int result = outcome.result;
-    m_lastRegistration = std::move(outcome);
-    return result;
+RegistrationOutcome CEnlistorUtilityDlg::RegisterMachine() {
+    return RegisterMachineDetailed();
 }

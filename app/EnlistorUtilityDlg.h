@@ -6,9 +6,6 @@
 #include "registration/Registration.h"
 #include "settings/DatabaseSettings.h"
 
-#include <cstddef>
-#include <optional>
-
 class CEnlistorUtilityDlg : public CDialog {
 public:
     explicit CEnlistorUtilityDlg(CDialog* parent = nullptr);
@@ -16,12 +13,10 @@ public:
 
     // The Register command: stores the entered settings, registers this machine, reports the outcome in one
     // message box, puts the earlier settings back after a failure, and reloads what is stored. It runs the shared
-    // Register workflow (workflow/RegisterWorkflow.h) with this dialog's members and boxes; the registration itself
-    // runs while the window keeps painting, and input that arrives meanwhile is dropped, not replayed, so a double
-    // click cannot register twice.
+    // workflow (workflow/RegisterWorkflow.h) with this dialog's members and boxes; the wait for the machine lock and
+    // the registration run while the window keeps painting, and input that arrives meanwhile is dropped, not
+    // replayed, so a double click cannot register twice.
     void OnRegister();
-    // The picture shown while the minimised dialog is dragged: the application icon.
-    HICON OnQueryDragIcon();
 
     HICON m_hIcon = nullptr;
     CString m_strDatabaseServer;
@@ -40,15 +35,13 @@ protected:
     virtual bool LoadSettings();
     // Stores all five members (the password encrypted).
     virtual bool SaveSettings();
-    // Enters this machine into the suite's database: 1 on success, else 0 with the reason in errorText
-    // (errorTextSize bytes, always zero-terminated on return). Runs off the window's thread: it must not touch the
-    // window.
-    virtual int RegisterMachine(char* errorText, std::size_t errorTextSize);
+    // Enters this machine into the suite's database with the stored settings: result 1 on success, else 0 with the
+    // reason in errorText (the Error box shows at most kErrorTextSize - 1 bytes of it). Runs off the window's
+    // thread: it must not touch the window.
+    virtual RegistrationOutcome RegisterMachine();
 
 private:
     friend class DialogRegisterFace;
     DatabaseSettingsValue MembersValue() const;
     void SetMembers(const DatabaseSettingsValue& value);
-    // What the last RegisterMachine of this class found, beyond its result and text (the audit trail names it).
-    std::optional<RegistrationOutcome> m_lastRegistration;
 };

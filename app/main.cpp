@@ -2,7 +2,7 @@
 // window is a module loaded only when a display is set (platform/ui/WindowModule.h); this program links no Qt.
 #include "app/FrontEndChoice.h"
 #include "cli/CommandLine.h"
-#include "common/Secret.h"
+#include "platform/process/DumpGuard.h"
 #include "platform/ui/Dialog.h"
 #include "platform/ui/WindowModule.h"
 #include "platform/ui/terminal/TerminalFrontEnd.h"

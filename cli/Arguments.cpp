@@ -97,6 +97,13 @@ ParsedArguments ParseArguments(int argc, const char* const* argv) {
     }
     if (argc < 2)
         return refuse(parsed, "no command given");
+    // "--server --json" is an option without its value, not a server called "--json"; a value that starts with "--"
+    // is written "--server=--x".
+    for (int i = 1; i + 1 < argc; ++i)
+        for (const value_option& option : kValueOptions)
+            if (std::string_view(argv[i]) == option.name && std::string_view(argv[i + 1]).substr(0, 2) == "--")
+                return refuse(parsed, "option '" + CString(option.name) + "' needs a value (write " + option.name +
+                                          "=VALUE for a value that starts with --)");
     for (int i = 1; i < argc; ++i)
         if (is_password_option(argv[i]))
             return refuse(parsed, kPasswordRefusal);
@@ -168,10 +175,14 @@ ParsedArguments ParseArguments(int argc, const char* const* argv) {
             return refuse(parsed, "option '--json' takes no value");
         options.json = chosen->json->count() == 1;
         if (options.address) {
-            const std::optional<std::string> canonical = CanonicalAddressText(*options.address);
-            if (!canonical)
+            const RegistrableAddress address = CheckRegistrableAddress(*options.address);
+            if (!address.text && address.literal)
+                return refuse(parsed, CString("option '--address' needs an address the suite can reach this machine "
+                                              "at: the value given ") +
+                                          address.refusal);
+            if (!address.text)
                 return refuse(parsed, "option '--address' needs an IPv4 or IPv6 address literal, not a host name");
-            options.address = *canonical;
+            options.address = *address.text;
         }
     }
 

@@ -2,7 +2,6 @@
 
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
-#include "cli/Json.h"
 #include "res/VersionInfo.h"
 #include "workflow/ExitCodes.h"
 
@@ -33,7 +32,8 @@ constexpr char kHelp[] = "\n"
                          "  check       Change nothing: show the settings (password masked), the\n"
                          "              provider and ODBC driver, the address and computer name that\n"
                          "              would be registered, connect, run both duplicate checks and say\n"
-                         "              whether this machine is already registered.\n"
+                         "              whether this machine is already registered (exit status 0)\n"
+                         "              or register would insert it (8).\n"
                          "  unregister  Remove this machine's own pending row (its address and computer\n"
                          "              name) from the registered servers. A machine already in the\n"
                          "              suite's server list is removed in the suite, not here.\n"
@@ -54,15 +54,17 @@ constexpr char kHelp[] = "\n"
                          "                      gets a warning.\n"
                          "  --address A         the address to register (or look for) instead of the\n"
                          "                      one found on the network adapters: an IPv4 or IPv6\n"
-                         "                      literal; a %zone suffix is dropped\n"
-                         "  --json              print one JSON object: command, outcome, exit_code,\n"
-                         "                      address, computer_name, error, cause\n"
+                         "                      literal; a %zone suffix is dropped; loopback,\n"
+                         "                      link-local, multicast and unspecified ones are refused\n"
+                         "  --json              print one JSON object (format 1; see enlistor(1)):\n"
+                         "                      command, outcome, exit_code, address, computer_name,\n"
+                         "                      error, cause, driver_message, hresult, warnings\n"
                          "  -h, --help          show this help\n"
                          "  -V, --version       show the version\n"
                          "\n"
                          "Exit status (every command):\n"
                          "  0  registered or already known; removed or not registered (unregister);\n"
-                         "     the checks ran (check)\n"
+                         "     this machine is registered (check)\n"
                          "  1  any other failure\n"
                          "  2  usage error, an unreadable password file, or no database server set\n"
                          "  3  database server unreachable, or it did not answer in time\n"
@@ -70,6 +72,7 @@ constexpr char kHelp[] = "\n"
                          "  5  database or table missing\n"
                          "  6  not allowed: database permission denied, or the settings store is not\n"
                          "     writable (not root)\n"
+                         "  8  check: the server answered and this machine is not registered\n"
                          "\n"
                          "The settings live in the registry directory /var/lib/enlistor/registry\n"
                          "(ENLISTOR_REGISTRY moves it).\n";
@@ -78,19 +81,7 @@ int run(int argc, char** argv) {
     const ParsedArguments parsed = ParseArguments(argc, argv);
     if (!parsed.ok) {
         // One line, so that a script's log shows the whole refusal; the usage is one --help away.
-        const CString line = "enlistor: " + parsed.error + " (see enlistor --help)";
-        if (parsed.jsonRequested) {
-            nlohmann::ordered_json json;
-            json["outcome"] = "usage";
-            json["exit_code"] = static_cast<int>(kExitUsage);
-            json["address"] = "";
-            json["computer_name"] = "";
-            json["error"] = line;
-            json["cause"] = parsed.error;
-            std::printf("%s\n", JsonLine(json).c_str());
-        } else {
-            std::fprintf(stderr, "%s\n", line.c_str());
-        }
+        PrintRefusal(nullptr, parsed.error, parsed.jsonRequested, " (see enlistor --help)");
         return kExitUsage;
     }
     switch (parsed.options.command) {
@@ -102,11 +93,11 @@ int run(int argc, char** argv) {
                     enlistor::version_info::kProductVersionText.data());
         return kExitOk;
     case CommandKind::Register:
-        return RunRegister(parsed.options, stdout, stderr);
+        return RunCommand(WorkflowCommand::Register, parsed.options);
     case CommandKind::Check:
-        return RunCheck(parsed.options, stdout, stderr);
+        return RunCommand(WorkflowCommand::Check, parsed.options);
     case CommandKind::Unregister:
-        return RunUnregister(parsed.options, stdout, stderr);
+        return RunCommand(WorkflowCommand::Unregister, parsed.options);
     }
     return kExitFailure;
 }

@@ -1,18 +1,15 @@
-// The two unattended commands. Each writes its report to out (and, in text mode, errors to err) and returns the
-// process exit code of workflow/ExitCodes.h. Neither prompts or reads anything but the password source.
+// The unattended commands: each is one run of the workflow (workflow/RegisterWorkflow.h), printed as text lines (the
+// outcome on standard output, errors and warnings on standard error) or as one JSON object on standard output.
 #pragma once
 
 #include "cli/Arguments.h"
+#include "workflow/RegisterWorkflow.h"
 
-#include <cstdio>
+// Runs the command with the options and returns the process exit code of workflow/ExitCodes.h. Nothing is read
+// but the password source.
+[[nodiscard]] int RunCommand(WorkflowCommand command, const CommandLineOptions& options);
 
-// "register": the given values replace the stored ones, then the Register command's steps run without a window:
-// save, RegisterMachine, the earlier settings stored back after a failure, reload.
-[[nodiscard]] int RunRegister(const CommandLineOptions& options, std::FILE* out, std::FILE* err);
-
-// "unregister": removes this machine's own pending row (its address and computer name) from the registered servers.
-[[nodiscard]] int RunUnregister(const CommandLineOptions& options, std::FILE* out, std::FILE* err);
-
-// "check": reads the settings, connects and runs the two duplicate checks, and reports what register would do. It
-// stores nothing and inserts nothing.
-[[nodiscard]] int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err);
+// A refused command line or password source: one line on standard error, or (asJson) one JSON object with the
+// outcome "usage" on standard output. command may be null when no command was recognised; hint follows the reason
+// in the line only.
+void PrintRefusal(const char* command, const CString& reason, bool asJson, const char* hint = "");

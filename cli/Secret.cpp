@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h> // fstat
 #include <unistd.h>   // isatty
@@ -67,15 +68,27 @@ bool ReadPassword(const CString& path, SecretText& password, CString& error, CSt
         }
         return ReadPasswordFrom(stdin, "standard input", password, error);
     }
-    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "rbe"));
+    // Opened without blocking, so a FIFO without a writer cannot hold the command; only a regular file is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = "cannot open the password file '" + path + "': " + std::strerror(errno);
+        return false;
+    }
+    const std::unique_ptr<std::FILE, file_closer> file(::fdopen(fd, "rb"));
     if (!file) {
         error = "cannot open the password file '" + path + "': " + std::strerror(errno);
+        ::close(fd);
         return false;
     }
     // The mode of the file actually opened, not of whatever the path names a moment later.
     struct stat status {};
-    if (warning && fstat(fileno(file.get()), &status) == 0 && S_ISREG(status.st_mode) &&
-        (status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        error = "the password file '" + path +
+                "' is not a regular file: name a file, or pipe the password into "
+                "--password-file -";
+        return false;
+    }
+    if (warning && (status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
         *warning = "the password file '" + path + "' can be read by " +
@@ -83,14 +96,4 @@ bool ReadPassword(const CString& path, SecretText& password, CString& error, CSt
                    "): make it private, e.g. chmod 600 '" + path + "'";
     }
     return ReadPasswordFrom(file.get(), "'" + path + "'", password, error);
-}
-
-CString RedactSecrets(CString text, const CString& secret1, const CString& secret2) {
-    for (const CString* secret : {&secret1, &secret2}) {
-        if (secret->size() < 4)
-            continue;
-        for (std::size_t at = text.find(*secret); at != CString::npos; at = text.find(*secret, at + 3))
-            text.replace(at, secret->size(), "***");
-    }
-    return text;
 }

@@ -29,6 +29,10 @@ add_custom_command(OUTPUT ${enlistor_man_page}
 add_custom_target(enlistor_man_page ALL DEPENDS ${enlistor_man_page})
 install(FILES ${enlistor_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT enlistor)
 
+# The schema of the --json output (enlistor(1), JSON OUTPUT).
+install(FILES ${PROJECT_SOURCE_DIR}/docs/enlistor-output.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/enlistor
+        COMPONENT enlistor)
+
 # The desktop entry and its icon (32x32, found through the hicolor theme by the entry's Icon=enlistor), with the
 # window.
 if(TARGET enlistor_window)

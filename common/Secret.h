@@ -12,10 +12,9 @@ void WipeText(CString& text) noexcept;
 // Overwrites size bytes at data with zeros in a way the compiler may not drop.
 void WipeBytes(void* data, std::size_t size) noexcept;
 
-// Keeps this process's memory, which holds the password, out of reach: no core dump is written (RLIMIT_CORE 0) and
-// the process is not dumpable, which also keeps other users' debuggers and /proc/<pid>/environ, mem and maps out.
-// Called first thing at start-up, before any password is read or decrypted.
-void KeepSecretsOutOfDumps() noexcept;
+// Replaces every occurrence of each secret (of 4 characters or more; shorter ones would mangle ordinary text) by
+// "***".
+[[nodiscard]] CString RedactSecrets(CString text, const CString& secret1, const CString& secret2 = {});
 
 // A text that is wiped when it is destroyed or replaced. Move-only, so no stray copy outlives it; a copy made on
 // purpose (Copy) is a secret of its own.

@@ -1,6 +1,5 @@
 #include "registration/Registration.h"
 
-#include "cipher/Rijndael.h"
 #include "common/FormatString.h"
 #include "platform/data/ConnectionString.h"
 #include "settings/DatabaseSettings.h"
@@ -54,26 +53,9 @@ SecretText GetConnectionString(const DatabaseSettingsValue& settings) {
 }
 
 SecretText GetConnectionString() {
-    CString provider;
-    CString server;
-    CString database;
-    CString user;
-    SecretText password;
-
-    provider = GetProviderName();
-    const CString keyPath = SettingsKeyPath();
-
-    // A value that is missing or unreadable stays empty; the string is formatted whatever the reads gave.
-    CVLReg reg;
-    (void)reg.ReadValue(server, keyPath, "DatabaseServer");
-    (void)reg.ReadValue(database, keyPath, "DatabaseName");
-    (void)reg.ReadValue(user, keyPath, "DBUserID");
-    (void)reg.ReadValue(password.Text(), keyPath, "DBUserPassword");
-
-    if (password.size() >= kEncryptedPasswordMinLength) {
-        CRijndael cipher;
-        password = SecretText(cipher.DecryptPassword(password.Text(), kPasswordKeyRow));
-    }
-
-    return connection_string(provider, server, database, user, password);
+    // The stored settings by their own load rules: a value that is missing or unreadable reads as empty, and the
+    // string is formatted whatever the reads gave.
+    DatabaseSettingsValue stored;
+    (void)LoadDatabaseSettingsValue(stored);
+    return GetConnectionString(stored);
 }

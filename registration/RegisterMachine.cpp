@@ -13,11 +13,8 @@ namespace {
 constexpr const char* kCheckRegisteredStatement = "Select ServerIP from tblRegisteredServers where ServerIP = ?";
 constexpr const char* kCheckServersStatement = "Select ServerIP from tblServers where ServerIP = ?";
 constexpr const char* kInsertStatement =
-    "Insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values (?, ?, 'Windows')";
+    "Insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values (?, ?, '" ENLISTOR_SERVER_TYPE "')";
 constexpr const char* kDeleteStatement = "Delete from tblRegisteredServers where ServerIP = ? and ServerName = ?";
-
-// The source of the errors the registration itself raises (not the data objects).
-constexpr const char* kRegistrationSource = "Server registration";
 
 // Why no address was found, as the selection rules decide it.
 CString NoUsableAddressDescription() {
@@ -38,7 +35,7 @@ bool find_address(const RegistrationOptions& options, RegistrationOutcome& outco
     outcome.address = options.address ? *options.address : GetLocalIPAddress();
     if (!outcome.address.empty())
         return true;
-    note_error(outcome, _com_error(E_FAIL, kRegistrationSource, NoUsableAddressDescription()),
+    note_error(outcome, _com_error(E_FAIL, kRegistrationErrorSource, NoUsableAddressDescription()),
                RegistrationStep::Address);
     return false;
 }
@@ -134,7 +131,7 @@ void remove_machine(enlistor::ado::Connection& connection, RegistrationOutcome& 
     }
     if (outcome.alreadyKnown) {
         note_error(outcome,
-                   _com_error(E_FAIL, kRegistrationSource,
+                   _com_error(E_FAIL, kRegistrationErrorSource,
                               "The address " + outcome.address +
                                   " is in the suite's server list (tblServers): the machine must be removed in the "
                                   "suite itself; nothing was removed."),
@@ -205,11 +202,11 @@ RegistrationOutcome run_detailed(const RegistrationOptions& options, Mode mode) 
 } // namespace
 
 bool IsRegistrationRefusal(const _com_error& error) {
-    return error.Source() == std::optional<CString>(kRegistrationSource);
+    return error.Source() == std::optional<CString>(kRegistrationErrorSource);
 }
 
 CString NoUsableAddressText() {
-    return GetComErrorText(_com_error(E_FAIL, kRegistrationSource, NoUsableAddressDescription()));
+    return GetComErrorText(_com_error(E_FAIL, kRegistrationErrorSource, NoUsableAddressDescription()));
 }
 
 RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options) {
@@ -218,10 +215,4 @@ RegistrationOutcome RegisterMachineDetailed(const RegistrationOptions& options) 
 
 RegistrationOutcome UnregisterMachineDetailed(const RegistrationOptions& options) {
     return run_detailed(options, Mode::Unregister);
-}
-
-int RegisterMachine(char* errorText, std::size_t errorTextSize) {
-    const RegistrationOutcome outcome = RegisterMachineDetailed();
-    CopyErrorText(outcome.errorText, errorText, errorTextSize);
-    return outcome.result;
 }

@@ -11,16 +11,24 @@
 #include <optional>
 #include <vector>
 
-// Size of the error-text area the Register command hands to RegisterMachine.
+// The source of the errors the registration itself raises (not the data objects); their description is the whole
+// sentence for the operator.
+inline constexpr char kRegistrationErrorSource[] = "Server registration";
+
+// The ServerType the registration stores for this machine (the insert statement spells it from the macro).
+#define ENLISTOR_SERVER_TYPE "Windows"
+inline constexpr char kServerType[] = ENLISTOR_SERVER_TYPE;
+
+// Size of the dialog's error-text area: its Error box shows at most kErrorTextSize - 1 bytes of the text.
 inline constexpr std::size_t kErrorTextSize = 512;
 
 // The provider name of the newest installed SQL Server client driver ("SQLNCLI11", "SQLNCLI10", "SQLNCLI"), else
 // "SQLOLEDB".
 CString GetProviderName();
-// "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;" from the stored settings, the password decrypted. A value
-// that the connection-string parser would otherwise read back differently is quoted
-// (enlistor::ado::QuoteConnectionStringValue); every other value stands as stored. The text holds the password: it is
-// wiped when the result goes away.
+// "Provider=%s; Server=%s; Database=%s; UID=%s; PWD=%s;" from the stored settings as LoadDatabaseSettingsValue reads
+// them (the password decrypted). A value that the connection-string parser would otherwise read back differently is
+// quoted (enlistor::ado::QuoteConnectionStringValue); every other value stands as stored. The text holds the password:
+// it is wiped when the result goes away.
 SecretText GetConnectionString();
 // The same string from the given settings instead of the stored ones (the commands that connect with values they
 // were given without storing them).
@@ -30,10 +38,6 @@ SecretText GetConnectionString(const DatabaseSettingsValue& settings);
 CString GetLocalIPAddress();
 // "%s Error %ld%s%s": source, HRESULT, description, system message.
 CString GetComErrorText(const _com_error& e);
-// Registers the machine. Returns 1 (registered, or already known) or 0; errorText (errorTextSize bytes) always holds
-// a zero-terminated error text on return, cut to fit without splitting a character.
-int RegisterMachine(char* errorText, std::size_t errorTextSize = kErrorTextSize);
-
 // Copies text into the area (areaSize bytes) with a terminating zero, cut to fit: a text longer than areaSize - 1
 // bytes loses its tail, never part of a UTF-8 character. Does nothing when the area is null or has no room.
 void CopyErrorText(const CString& text, char* area, std::size_t areaSize);

@@ -17,6 +17,8 @@ packages=(
     libssl-dev libmcrypt-dev
     # tests: database server, namespaces, privilege drops, front ends
     postgresql iproute2 util-linux procps tmux xvfb xauth python3 hostname
+    # the --json outputs checked against the shipped schema
+    python3-jsonschema
     # the package's checks (scripts/test-package.sh) and the shell completion it ships
     lintian bash-completion
     # the RPM packages' build and checks (cpack -G RPM, rpmlint), the window module's display probe

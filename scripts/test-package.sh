@@ -67,6 +67,7 @@ contents=$(dpkg-deb --contents "$deb")
 echo "$contents"
 grep -q ' ./usr/bin/enlistor$' <<<"$contents" || fail "no /usr/bin/enlistor"
 grep -q ' ./usr/share/man/man1/enlistor.1.gz$' <<<"$contents" || fail "no manual page"
+grep -q ' ./usr/share/enlistor/enlistor-output.schema.json$' <<<"$contents" || fail "no JSON schema"
 grep -q '^drwx------ root/root .* ./var/lib/enlistor/registry/$' <<<"$contents" ||
     fail "the registry directory is not root-owned 0700"
 grep -q '^-rw-r--r-- root/root .* ./usr/lib/systemd/system/enlistor-register.service$' <<<"$contents" ||

@@ -6,13 +6,14 @@
 #include "registration/Registration.h"
 
 enum ExitCode : int {
-    kExitOk = 0,           // registered, or already known (check: the checks ran)
-    kExitFailure = 1,      // any other failure
-    kExitUsage = 2,        // the command line is wrong, no database server is set, or a setting cannot be sent
-    kExitUnreachable = 3,  // the database server cannot be reached, or did not answer in time
-    kExitLoginRefused = 4, // the database server refused the login
-    kExitMissing = 5,      // the database or a table is missing
-    kExitNotAllowed = 6,   // database permission denied, or the settings store cannot be read or written
+    kExitOk = 0,            // registered, or already known (check: this machine is registered)
+    kExitFailure = 1,       // any other failure
+    kExitUsage = 2,         // the command line is wrong, no database server is set, or a setting cannot be sent
+    kExitUnreachable = 3,   // the database server cannot be reached, or did not answer in time
+    kExitLoginRefused = 4,  // the database server refused the login
+    kExitMissing = 5,       // the database or a table is missing
+    kExitNotAllowed = 6,    // database permission denied, or the settings store cannot be read or written
+    kExitNotRegistered = 8, // check: the server answered and this machine is not registered (register would insert)
 };
 
 [[nodiscard]] int ExitCodeForCause(DataErrorCause cause) noexcept;

@@ -96,7 +96,9 @@ void BM_RegisterMachine(benchmark::State& state, bool postgres) {
     char area[kErrorTextSize];
     for (auto _ : state) {
         clear_rows(state, *db);
-        if (RegisterMachine(area) != 1 || area[0] != '\0') {
+        const RegistrationOutcome outcome = RegisterMachineDetailed();
+        CopyErrorText(outcome.errorText, area, sizeof area);
+        if (outcome.result != 1 || area[0] != '\0') {
             state.SkipWithError(area);
             break;
         }

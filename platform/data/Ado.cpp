@@ -90,14 +90,10 @@ struct ConnectionContext {
 // put before its description. This is the one place that sentence is added, for every error the objects raise from
 // a driver or the mapping. Errors without error information (a missing object) stay as they are.
 _com_error with_cause(const _com_error& e, const ConnectionContext& context) {
-    const std::optional<CString> source = e.Source();
     const std::optional<CString> description = e.Description();
-    if (!source || !description)
+    if (!e.Source() || !description)
         return e;
-    CString described = DescriptionWithCause(e.Cause(), context.server, context.database, context.login, *description);
-    if (described == *description)
-        return e;
-    return _com_error(e.Error(), *source, std::move(described), e.SqlState(), e.NativeError(), e.Cause());
+    return e.WithCauseSentence(DescribeCause(e.Cause(), context.server, context.database, context.login, *description));
 }
 
 // One ODBC connection; shared with the recordsets opened on it, so that its handles outlive their statements. A

@@ -34,3 +34,13 @@ const char* _com_error::ErrorMessage() const {
     }
     return m_message->c_str();
 }
+
+_com_error _com_error::WithCauseSentence(const CString& sentence) const {
+    if (sentence.empty() || !m_hasErrorInfo)
+        return *this;
+    _com_error described = *this;
+    described.m_driverText = m_description;
+    described.m_causeSentence = sentence;
+    described.m_description = m_description.empty() ? sentence : sentence + " " + m_description;
+    return described;
+}

@@ -48,6 +48,13 @@ public:
     std::int32_t NativeError() const noexcept { return m_nativeError; }
     // The cause named when the error was raised; Other for errors that carry none (a missing object among them).
     DataErrorCause Cause() const noexcept { return m_cause; }
+    // The driver's own text, as it was raised, before any sentence naming the cause was put in front of it.
+    const CString& DriverText() const noexcept { return m_driverText ? *m_driverText : m_description; }
+    // The sentence that names the cause and the setting to check; empty when none was put in front.
+    const CString& CauseSentence() const noexcept { return m_causeSentence; }
+    // The same error with `sentence` put in front of its description (one blank between them); DriverText() and
+    // CauseSentence() keep both parts. An empty sentence, or an error without error information, is returned as is.
+    [[nodiscard]] _com_error WithCauseSentence(const CString& sentence) const;
 
 private:
     HRESULT m_hresult;
@@ -57,5 +64,7 @@ private:
     CString m_sqlState;
     std::int32_t m_nativeError = 0;
     DataErrorCause m_cause = DataErrorCause::Other;
+    std::optional<CString> m_driverText;
+    CString m_causeSentence;
     mutable std::optional<CString> m_message;
 };

@@ -235,13 +235,3 @@ CString DescribeCause(DataErrorCause cause, const CString& server, const CString
     }
     return {};
 }
-
-CString DescriptionWithCause(DataErrorCause cause, const CString& server, const CString& database, const CString& login,
-                             const CString& driverText) {
-    CString sentence = DescribeCause(cause, server, database, login, driverText);
-    if (sentence.empty())
-        return driverText;
-    if (driverText.empty())
-        return sentence;
-    return sentence + " " + driverText;
-}

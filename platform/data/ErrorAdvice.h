@@ -50,8 +50,3 @@ enum class NativeErrorKind {
 // argument, so it cannot appear); driverText only picks the words for an unreachable server.
 [[nodiscard]] CString DescribeCause(DataErrorCause cause, const CString& server, const CString& database,
                                     const CString& login, const CString& driverText);
-
-// The description an error carries: the sentence of DescribeCause, one blank and the driver's text; the driver's text
-// alone when there is no sentence.
-[[nodiscard]] CString DescriptionWithCause(DataErrorCause cause, const CString& server, const CString& database,
-                                           const CString& login, const CString& driverText);

@@ -201,13 +201,6 @@ std::vector<DriverInfo> ListDrivers(const EnvHandle& env) {
     return drivers;
 }
 
-std::vector<DataSourceInfo> ListDataSources(const EnvHandle& env) {
-    std::vector<DataSourceInfo> sources;
-    for (auto source = next_data_source(env, SQL_FETCH_FIRST); source; source = next_data_source(env, SQL_FETCH_NEXT))
-        sources.push_back(std::move(*source));
-    return sources;
-}
-
 CString DataSourceAttribute(const CString& dataSource, const CString& key) {
     std::vector<char> value(4096);
     const int length = SQLGetPrivateProfileString(dataSource.c_str(), key.c_str(), "", value.data(),

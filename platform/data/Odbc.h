@@ -94,7 +94,6 @@ struct DataSourceInfo {
     CString name;
     CString driver;
 };
-std::vector<DataSourceInfo> ListDataSources(const EnvHandle& env);
 // The data source named name (compared case-insensitively), stopping at the first match; nullopt when there is none.
 std::optional<DataSourceInfo> FindDataSource(const EnvHandle& env, std::string_view name);
 

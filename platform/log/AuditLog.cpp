@@ -1,6 +1,9 @@
 #include "platform/log/AuditLog.h"
 
+#include "common/PlainText.h"
+
 #include <cstddef>
+#include <string_view>
 #include <syslog.h>
 
 namespace {
@@ -20,23 +23,29 @@ void append_bare(CString& line, const char* name, const CString& value) {
         line += (is_control(c) || c == ' ' || c == '"' || c == '=') ? '?' : static_cast<char>(c);
 }
 
+// Each character of the value as it is, or '?' for what is no printable character: a C0 or C1 control, DEL, or a
+// byte that starts no valid UTF-8 sequence. A value past kMaxValueBytes is cut before the character that crosses the
+// limit, never inside it.
 void append_quoted(CString& line, const char* name, const CString& value) {
     line += ' ';
     line += name;
     line += "=\"";
-    const bool cut = value.size() > kMaxValueBytes;
-    const std::size_t kept = cut ? kMaxValueBytes : value.size();
-    for (std::size_t i = 0; i < kept; ++i) {
-        const unsigned char c = static_cast<unsigned char>(value[i]);
-        if (is_control(c))
+    std::size_t at = 0;
+    while (at < value.size()) {
+        const Utf8Char next = DecodeUtf8(std::string_view(value).substr(at));
+        if (at + next.length > kMaxValueBytes)
+            break;
+        const bool c1 = next.codePoint >= 0x80 && next.codePoint <= 0x9f;
+        if (!next.valid || c1 || (next.length == 1 && is_control(static_cast<unsigned char>(value[at])))) {
             line += '?';
-        else if (c == '"' || c == '\\') {
-            line += '\\';
-            line += static_cast<char>(c);
-        } else
-            line += static_cast<char>(c);
+        } else {
+            if (value[at] == '"' || value[at] == '\\')
+                line += '\\';
+            line.append(value, at, next.length);
+        }
+        at += next.length;
     }
-    if (cut)
+    if (at < value.size())
         line += "...";
     line += '"';
 }

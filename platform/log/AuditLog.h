@@ -25,8 +25,9 @@ struct AuditRecord {
 // followed by warning="..." when the record has one.
 // The words command and outcome come from the program and are written bare; the other texts came from outside (the
 // operator, the network, the host name) and are quoted, with '"' and '\' escaped by '\', every control character
-// (C0 and DEL) replaced by '?', and anything past 256 bytes cut and marked by "...", so no value can start a new
-// line, forge a field or crowd the others out of the record.
+// (C0, DEL and C1) and every byte that is not part of valid UTF-8 replaced by '?', and anything past 256 bytes cut
+// on a character boundary and marked by "...", so no value can start a new line, forge a field, reach a terminal
+// as a command or crowd the others out of the record.
 [[nodiscard]] CString FormatAuditLine(const AuditRecord& record);
 
 // Writes FormatAuditLine(record) through syslog(3) with ident "enlistor", the process id, and facility LOG_AUTHPRIV;

@@ -1,8 +1,10 @@
 #include "platform/net/AddressText.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -45,15 +47,54 @@ int WSAAddressToStringA(const UnicastAddress& address, LPSTR lpszAddressString, 
     return 0;
 }
 
-std::optional<std::string> CanonicalAddressText(std::string_view text) {
-    // The selection cuts everything from the first "%" of the text it is given; the same literal gives the same row.
+RegistrableAddress CheckRegistrableAddress(std::string_view text) {
+    RegistrableAddress result;
     const std::string literal(text.substr(0, text.find('%')));
-    if (literal.find('\0') != std::string::npos)
-        return std::nullopt;
-    unsigned char bytes[sizeof(in6_addr)] = {};
+    in_addr v4{};
+    in6_addr v6{};
+    if (literal.find('\0') != std::string::npos) {
+        result.refusal = "is no IPv4 or IPv6 address literal";
+        return result;
+    }
+    bool isV4 = inet_pton(AF_INET, literal.c_str(), &v4) == 1;
+    if (!isV4 && inet_pton(AF_INET6, literal.c_str(), &v6) != 1) {
+        result.refusal = "is no IPv4 or IPv6 address literal";
+        return result;
+    }
+    result.literal = true;
+    if (!isV4 && IN6_IS_ADDR_V4MAPPED(&v6)) {
+        std::memcpy(&v4, &v6.s6_addr[12], sizeof(v4));
+        isV4 = true;
+    }
+    if (isV4) {
+        const std::uint32_t a = ntohl(v4.s_addr);
+        if ((a >> 24) == 0)
+            result.refusal = "is an unspecified address";
+        else if ((a >> 24) == 127)
+            result.refusal = "is a loopback address";
+        else if ((a >> 16) == 0xa9fe)
+            result.refusal = "is a link-local address";
+        else if ((a >> 28) == 0xe)
+            result.refusal = "is a multicast address";
+        else if (a == 0xffffffffu)
+            result.refusal = "is the broadcast address";
+    } else if (IN6_IS_ADDR_UNSPECIFIED(&v6)) {
+        result.refusal = "is an unspecified address";
+    } else if (IN6_IS_ADDR_LOOPBACK(&v6)) {
+        result.refusal = "is a loopback address";
+    } else if (IN6_IS_ADDR_LINKLOCAL(&v6)) {
+        result.refusal = "is a link-local address";
+    } else if (IN6_IS_ADDR_MULTICAST(&v6)) {
+        result.refusal = "is a multicast address";
+    }
+    if (result.refusal != nullptr)
+        return result;
     char canonical[INET6_ADDRSTRLEN] = {};
-    for (const int family : {AF_INET, AF_INET6})
-        if (inet_pton(family, literal.c_str(), bytes) == 1 && inet_ntop(family, bytes, canonical, sizeof(canonical)))
-            return std::string(canonical);
-    return std::nullopt;
+    const bool written = isV4 ? inet_ntop(AF_INET, &v4, canonical, sizeof(canonical)) != nullptr
+                              : inet_ntop(AF_INET6, &v6, canonical, sizeof(canonical)) != nullptr;
+    if (written)
+        result.text = std::string(canonical);
+    else
+        result.refusal = "is no IPv4 or IPv6 address literal";
+    return result;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -166,11 +167,13 @@ int CDialog::MessageBox(const CString& text, const CString& caption, UINT type) 
     return result;
 }
 
-void CDialog::RunWhileBusy(const std::function<void()>& work) {
+void CDialog::WaitWhileBusy(const std::function<bool()>& done) {
     if (m_window) {
-        m_window->RunWhileBusy(work);
-    } else {
-        work();
+        m_window->WaitUntil(done);
+        return;
+    }
+    while (!done()) {
+        std::this_thread::sleep_for(kWaitTick);
     }
 }
 

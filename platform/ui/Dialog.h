@@ -55,9 +55,9 @@ public:
     int MessageBox(const CString& text, const CString& caption = CString(), UINT type = MB_OK);
     // Sets the window's big or small icon.
     void SetIcon(HICON icon, BOOL big);
-    // Runs work to its end with the window still painting (IDialogWindow::RunWhileBusy); runs it directly when the
-    // dialog has no window. work must not touch the dialog's window.
-    void RunWhileBusy(const std::function<void()>& work);
+    // Keeps the window painting, its input dropped, until done() is true (IDialogWindow::WaitUntil); without a
+    // window it sleeps in between. Work that runs meanwhile on another thread must not touch the dialog's window.
+    void WaitWhileBusy(const std::function<bool()>& done);
 
     int GetTemplateId() const { return m_templateId; }
     // The window while the dialog runs modally, else nullptr.
@@ -104,7 +104,6 @@ public:
     // The name of the per-user profile key. Kept; the application itself stores no profile settings.
     void SetRegistryKey(const char* key);
     const CString& GetRegistryKey() const { return m_registryKey; }
-    const CString& GetAppName() const { return m_appName; }
     // The icon resource with the given identifier, or nullptr.
     HICON LoadIcon(int id) const;
 

@@ -6,8 +6,13 @@
 #include "platform/win32/Win32.h"
 #include "res/DialogTemplate.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
+
+// How often a waiting window looks whether the work it waits for has ended.
+inline constexpr std::chrono::milliseconds kWaitTick{20};
 
 // What the window reports back to the dialog framework while it runs modally.
 class IDialogEvents {
@@ -35,10 +40,14 @@ public:
     virtual int MessageBox(const CString& text, const CString& caption, UINT type) = 0;
     // While busy the window takes no input (the Register command's work).
     virtual void SetBusy(bool busy) = 0;
-    // Runs work to its end while the window stays responsive: a window front end runs it on a worker thread and
-    // keeps painting meanwhile (input is still dropped while busy), so the desktop never sees a window that stopped
-    // answering. work must not touch the window. An exception from work is rethrown here. The default runs it here.
-    virtual void RunWhileBusy(const std::function<void()>& work) { work(); }
+    // Returns once done() is true, asking it at least every kWaitTick. A window front end dispatches its events
+    // meanwhile (it repaints and answers the window manager's pings, input is still dropped while busy), so the
+    // desktop never sees a window that stopped answering while work runs on another thread. The default sleeps.
+    virtual void WaitUntil(const std::function<bool()>& done) {
+        while (!done()) {
+            std::this_thread::sleep_for(kWaitTick);
+        }
+    }
     // The window's icon (big: the title bar and task switcher; small: the title bar's own). A front end without
     // window icons ignores it.
     virtual void SetIcon(int iconResource, bool big) {

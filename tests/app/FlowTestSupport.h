@@ -6,8 +6,9 @@
 #include "tests/ui/ScriptedWindow.h"
 
 #include <array>
-#include <cstring>
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -21,6 +22,29 @@ inline std::string Joined(const Settings& s) {
     return s[0] + "|" + s[1] + "|" + s[2] + "|" + s[3] + "|" + s[4];
 }
 
+// A registry root (and so a machine lock) of the test's own for its lifetime, so tests that run at once never meet
+// at the lock, and none touches the machine's.
+class PrivateRegistryRoot {
+public:
+    PrivateRegistryRoot() {
+        std::string dir = (std::filesystem::temp_directory_path() / "enlistor-flow-XXXXXX").string();
+        if (::mkdtemp(dir.data()) != nullptr) {
+            m_dir = dir;
+        }
+        ::setenv("ENLISTOR_REGISTRY", (m_dir / "registry").c_str(), 1);
+    }
+    ~PrivateRegistryRoot() {
+        ::unsetenv("ENLISTOR_REGISTRY");
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+    PrivateRegistryRoot(const PrivateRegistryRoot&) = delete;
+    PrivateRegistryRoot& operator=(const PrivateRegistryRoot&) = delete;
+
+private:
+    std::filesystem::path m_dir;
+};
+
 struct ScriptedRegistration {
     int result = 1;
     CString errorText;
@@ -33,8 +57,6 @@ public:
     std::deque<ScriptedRegistration> registrations;
     // Runs inside RegisterMachine, while the registration would be working.
     std::function<void()> duringRegistration;
-    // When set, RegisterMachine writes this many bytes of 'x' and no terminator (a misbehaving implementation).
-    bool overrunErrorText = false;
 
     Settings Members() const {
         return {m_strDatabaseServer, m_strDBServerIP, m_strDatabaseName, m_strDBUserID, m_strDBUserPassword};
@@ -55,22 +77,20 @@ protected:
         m_log.push_back("save " + Joined(m_store));
         return true;
     }
-    int RegisterMachine(char* errorText, std::size_t errorTextSize) override {
+    RegistrationOutcome RegisterMachine() override {
         m_log.push_back("register " + Joined(m_store));
         if (duringRegistration) {
             duringRegistration();
-        }
-        if (overrunErrorText) {
-            std::memset(errorText, 'x', errorTextSize);
-            return 0;
         }
         ScriptedRegistration next;
         if (!registrations.empty()) {
             next = std::move(registrations.front());
             registrations.pop_front();
         }
-        std::snprintf(errorText, errorTextSize, "%s", next.errorText.c_str());
-        return next.result;
+        RegistrationOutcome outcome;
+        outcome.result = next.result;
+        outcome.errorText = next.errorText;
+        return outcome;
     }
 
 private:

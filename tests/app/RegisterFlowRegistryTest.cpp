@@ -25,7 +25,7 @@ public:
     std::vector<std::map<std::string, std::optional<std::string>>> storedAtRegistration;
 
 protected:
-    int RegisterMachine(char* area, std::size_t size) override;
+    RegistrationOutcome RegisterMachine() override;
 };
 
 // The stored value, or nullopt when it does not exist.
@@ -62,10 +62,12 @@ std::map<std::string, std::optional<std::string>> AllStored() {
     return all;
 }
 
-int InjectedRegistrationDlg::RegisterMachine(char* area, std::size_t size) {
+RegistrationOutcome InjectedRegistrationDlg::RegisterMachine() {
     storedAtRegistration.push_back(AllStored());
-    std::snprintf(area, size, "%s", errorText.c_str());
-    return result;
+    RegistrationOutcome outcome;
+    outcome.result = result;
+    outcome.errorText = errorText;
+    return outcome;
 }
 
 class RegistryFlow : public ::testing::Test {

@@ -1,8 +1,8 @@
 // The dialog's order of operations at opening, on Register (success and failure), and on its ways out.
 #include "tests/app/FlowTestSupport.h"
 
+#include "platform/process/MachineLock.h"
 #include "res/Resource.h"
-#include "workflow/MachineLock.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@ namespace {
 
 class RegisterFlow : public ::testing::Test {
 protected:
+    PrivateRegistryRoot root;
     std::vector<std::string> log;
     Settings store;
     ScriptedFrontEnd frontEnd{log};
@@ -177,10 +178,10 @@ TEST_F(RegisterFlow, EnterInEditCopiesEditsAndClosesWithoutStoring) {
 }
 
 // An error text that fills the whole area without a terminator is shown cut to 511 characters, never read past.
-TEST_F(RegisterFlow, UnterminatedErrorTextIsCutToTheArea) {
+TEST_F(RegisterFlow, LongErrorTextIsCutToTheArea) {
     frontEnd.script = {Click(IDC_REGISTER), PressEsc()};
     InjectedStoreDlg dlg(log, store);
-    dlg.overrunErrorText = true;
+    dlg.registrations = {{0, CString(2000, 'x')}};
     dlg.DoModal();
     EXPECT_EQ(std::count(log.begin(), log.end(), "box [Error] " + std::string(511, 'x') + " type 0"), 1);
 }
@@ -197,7 +198,7 @@ TEST_F(RegisterFlow, UnknownCommandsAreIgnored) {
 // The dialog holds the machine's registration lock while Register runs, never while it sits open.
 TEST_F(RegisterFlow, HoldsTheMachineLockOnlyWhileRegistering) {
     const auto lock_is_free = [] {
-        CString error;
+        MachineLockFailure error;
         return MachineLock::Acquire(MachineLock::Mode::Exclusive, std::chrono::milliseconds(0), error).has_value();
     };
     bool freeWhileOpen = false;

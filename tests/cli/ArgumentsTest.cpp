@@ -43,11 +43,12 @@ TEST(ParseArguments, EmptyJoinedValueTakesNothingElse) {
 // check and unregister take the same settings (for their connection) as register.
 TEST(ParseArguments, EveryCommandTakesTheSettings) {
     for (const char* command : {"check", "unregister"}) {
-        const ParsedArguments p = parse({command, "--server=db02", "--login", "ops", "--address", "::1", "--json"});
+        const ParsedArguments p =
+            parse({command, "--server=db02", "--login", "ops", "--address", "2001:db8::1", "--json"});
         ASSERT_TRUE(p.ok) << command << ": " << p.error;
         EXPECT_EQ(p.options.server, "db02");
         EXPECT_EQ(p.options.login, "ops");
-        EXPECT_EQ(p.options.address, "::1");
+        EXPECT_EQ(p.options.address, "2001:db8::1");
         EXPECT_TRUE(p.options.json);
     }
     EXPECT_EQ(parse({"check"}).options.command, CommandKind::Check);
@@ -89,10 +90,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, ParseArgumentsAddress,
                          testing::Values(address_row{"Ipv4", "198.18.0.1", "198.18.0.1"},
                                          address_row{"Ipv6UpperCaseLongForm", "2001:0DB8:0000:0000:0000:0000:0000:0001",
                                                      "2001:db8::1"},
-                                         address_row{"Ipv6WithZone", "fe80::1%eth0", "fe80::1"},
-                                         address_row{"Ipv6WithNumericZone", "FE80:0::a:b%7", "fe80::a:b"},
-                                         address_row{"Ipv4Mapped", "::FFFF:192.0.2.1", "::ffff:192.0.2.1"},
-                                         address_row{"Ipv6Loopback", "0:0:0:0:0:0:0:1", "::1"}),
+                                         address_row{"Ipv6WithZone", "2001:db8::1%eth0", "2001:db8::1"},
+                                         address_row{"Ipv6WithNumericZone", "2001:DB8:0::a:b%7", "2001:db8::a:b"},
+                                         address_row{"Ipv4MappedIsTheIpv4Row", "::FFFF:192.0.2.1", "192.0.2.1"},
+                                         address_row{"Ipv4NextToRefusedRanges", "223.255.255.254", "223.255.255.254"}),
                          [](const testing::TestParamInfo<address_row>& info) { return info.param.name; });
 
 struct refused_row {
@@ -148,9 +149,31 @@ INSTANTIATE_TEST_SUITE_P(
         refused_row{"AddressWithPrefix", {"register", "--address=192.0.2.0/S3cret"}, "'--address' needs an IPv4"},
         refused_row{"ShortIpv4Address", {"unregister", "--address", "10.1"}, "'--address' needs an IPv4"},
         refused_row{"EmptyAddress", {"check", "--address="}, "'--address' needs an IPv4"},
+        refused_row{"ServerTakesNoOption", {"check", "--server", "--json"}, "option '--server' needs a value"},
+        refused_row{"LoginTakesNoOption", {"register", "--login", "--password-file=-"}, "'--login' needs a value"},
+        refused_row{"UnspecifiedIpv4", {"register", "--address", "0.0.0.0"}, "unspecified address"},
+        refused_row{"ThisNetworkIpv4", {"register", "--address", "0.1.2.3"}, "unspecified address"},
+        refused_row{"UnspecifiedIpv6", {"register", "--address", "::"}, "unspecified address"},
+        refused_row{"LoopbackIpv4", {"register", "--address", "127.0.0.2"}, "loopback address"},
+        refused_row{"LoopbackIpv6", {"check", "--address", "0:0:0:0:0:0:0:1"}, "loopback address"},
+        refused_row{"MappedLoopback", {"check", "--address", "::ffff:127.0.0.1"}, "loopback address"},
+        refused_row{"MulticastIpv4", {"register", "--address", "224.0.0.1"}, "multicast address"},
+        refused_row{"MulticastIpv6", {"register", "--address", "ff02::1"}, "multicast address"},
+        refused_row{"Broadcast", {"register", "--address", "255.255.255.255"}, "broadcast address"},
+        refused_row{"LinkLocalIpv6", {"register", "--address", "fe80::1"}, "link-local address"},
+        refused_row{"LinkLocalIpv6WithZone", {"register", "--address", "fe80::1%eth0"}, "link-local address"},
+        refused_row{"LinkLocalIpv4", {"unregister", "--address", "169.254.7.7"}, "link-local address"},
         refused_row{"VersionWithCommand", {"-V", "register"}, "'--version' takes no command"},
         refused_row{"OptionBeforeCommand", {"--server", "S3cret", "register"}, "unknown option '--server'"}),
     [](const testing::TestParamInfo<refused_row>& info) { return info.param.name; });
+
+// A value that starts with "--" is taken when it is written after "=".
+TEST(ParseArguments, DashedValueAfterEquals) {
+    const ParsedArguments p = parse({"check", "--server=--json"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.server, "--json");
+    EXPECT_FALSE(p.options.json);
+}
 
 // A refused command line that asked for JSON is still answered in JSON.
 TEST(ParseArguments, RefusalRemembersJson) {

@@ -97,7 +97,8 @@ CString describe(const CString& sqlState, HRESULT hr, const CString& server, con
 }
 CString describe_with(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
                       const CString& login, const CString& text) {
-    return DescriptionWithCause(ClassifyDataError(sqlState, hr, text), server, database, login, text);
+    const _com_error raised(E_FAIL, "test", text);
+    return *raised.WithCauseSentence(describe(sqlState, hr, server, database, login, text)).Description();
 }
 
 // The sentence names the cause and the setting to check, and goes before the driver's own text.

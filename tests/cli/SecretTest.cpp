@@ -78,6 +78,22 @@ TEST(ReadPassword, NamesAMissingFile) {
     EXPECT_NE(error.find("No such file"), CString::npos) << error;
 }
 
+// A FIFO without a writer is refused at once instead of holding the command; so is a device.
+TEST(ReadPassword, RefusesWhatIsNoRegularFile) {
+    char dir[] = "/tmp/enlistor-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/password";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/null")}) {
+        SecretText password;
+        CString error;
+        EXPECT_FALSE(ReadPassword(path, password, error)) << path;
+        EXPECT_NE(error.find("is not a regular file"), CString::npos) << error;
+    }
+    unlink(fifo.c_str());
+    rmdir(dir);
+}
+
 struct mode_row {
     const char* name;
     mode_t mode;

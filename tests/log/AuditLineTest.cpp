@@ -61,19 +61,26 @@ TEST_P(AuditLineValueTest, ReadsBackSafely) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, AuditLineValueTest,
-    testing::Values(HostileValue{"Empty", "", ""}, HostileValue{"Spaces", "a b  c", "a b  c"},
-                    HostileValue{"NewLineStartsForgedRecord", "x\n<86>Jan  1 00:00:00 su: root",
-                                 "x?<86>Jan  1 00:00:00 su: root"},
-                    HostileValue{"CarriageReturnTabEscDel", std::string("a\rb\tc\x1b[2Jd\x7f"), "a?b?c?[2Jd?"},
-                    HostileValue{"NulByte", std::string("a\0b", 3), "a?b"},
-                    HostileValue{"QuoteForgesField", "x\" exit_code=\"0", "x\" exit_code=\"0"},
-                    HostileValue{"Backslashes", "C:\\dir\\\"", "C:\\dir\\\""},
-                    HostileValue{"Utf8Kept",
-                                 "b\xc3\xbc"
-                                 "ro",
-                                 "b\xc3\xbc"
-                                 "ro"},
-                    HostileValue{"LongValueCut", std::string(300, 'a'), std::string(256, 'a') + "..."}),
+    testing::Values(
+        HostileValue{"Empty", "", ""}, HostileValue{"Spaces", "a b  c", "a b  c"},
+        HostileValue{"NewLineStartsForgedRecord", "x\n<86>Jan  1 00:00:00 su: root", "x?<86>Jan  1 00:00:00 su: root"},
+        HostileValue{"CarriageReturnTabEscDel", std::string("a\rb\tc\x1b[2Jd\x7f"), "a?b?c?[2Jd?"},
+        HostileValue{"NulByte", std::string("a\0b", 3), "a?b"},
+        HostileValue{"QuoteForgesField", "x\" exit_code=\"0", "x\" exit_code=\"0"},
+        HostileValue{"Backslashes", "C:\\dir\\\"", "C:\\dir\\\""},
+        HostileValue{"Utf8Kept",
+                     "b\xc3\xbc"
+                     "ro",
+                     "b\xc3\xbc"
+                     "ro"},
+        HostileValue{"C1ControlsAndInvalidUtf8",
+                     "a\xc2\x9b"
+                     "b\x9b"
+                     "c\xff\xc3"
+                     "d",
+                     "a?b?c??d"},
+        HostileValue{"LongValueCut", std::string(300, 'a'), std::string(256, 'a') + "..."},
+        HostileValue{"CutOnACharacterBoundary", std::string(255, 'a') + "\xc3\xbc", std::string(255, 'a') + "..."}),
     [](const testing::TestParamInfo<HostileValue>& info) { return std::string(info.param.name); });
 
 // The layout the log's readers rely on: the fixed words first, in this order.

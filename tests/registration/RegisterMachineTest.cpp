@@ -24,6 +24,13 @@
 namespace {
 
 namespace test = enlistor::test;
+
+// The registration as the dialog's error-text area receives it: the result, and the text cut to the area.
+int RegisterMachine(char* area, std::size_t size = kErrorTextSize) {
+    const RegistrationOutcome outcome = RegisterMachineDetailed();
+    CopyErrorText(outcome.errorText, area, size);
+    return outcome.result;
+}
 using test::OdbcCall;
 using test::OdbcFault;
 using test::Rows;

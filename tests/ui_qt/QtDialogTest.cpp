@@ -1,4 +1,5 @@
 // The registration dialog in the Qt window front end (offscreen): appearance, keyboard, Register, message boxes.
+#include "platform/process/MachineLock.h"
 #include "platform/ui/qt/QtDialogWindow.h"
 #include "platform/ui/qt/QtFrontEnd.h"
 #include "res/DialogTemplate.h"
@@ -15,9 +16,14 @@
 #include <QScreen>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace enlistor::test;
 
@@ -37,6 +43,8 @@ std::string FocusName(QDialog* d) {
 
 class QtDialog : public ::testing::Test {
 protected:
+    // Of the test's two ENVIRONMENT entries in CMake only the first reaches the discovered tests.
+    PrivateRegistryRoot root;
     std::vector<std::string> log;
     Settings store{"db.example", "10.0.0.5", "suite", "sa", "secret"};
     FrontEndScope scope{&QtFrontEnd()};
@@ -270,6 +278,69 @@ TEST_F(QtDialog, InputDuringRegistrationIsDropped) {
     EXPECT_NE(seen, nullptr);
     EXPECT_TRUE(onWorkerThread);
     EXPECT_EQ(Registrations(), 1);
+}
+
+// Counts the paint events a widget gets.
+class PaintCounter final : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// While another process holds the machine lock, Register waits for it with the window still dispatching: a timer
+// on the window's thread keeps ticking and the dialog keeps repainting; once the lock is free the run goes on.
+TEST_F(QtDialog, WindowRepaintsWhileAnotherProcessHoldsTheLock) {
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::execlp("flock", "flock", "--exclusive", MachineLock::Path().c_str(), "sleep", "2",
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(holder, 0);
+    const auto lock_is_free = [] {
+        MachineLockFailure failure;
+        return MachineLock::Acquire(MachineLock::Mode::Shared, std::chrono::milliseconds(0), failure).has_value();
+    };
+    for (int i = 0; i < 500 && lock_is_free(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(lock_is_free()) << "the holder never took the lock";
+
+    int ticks = 0;
+    bool lockHeldWhenTicking = false;
+    PaintCounter counter;
+    QTimer timer;
+    WhenDialogShown([&](QDialog* d) {
+        d->installEventFilter(&counter);
+        QObject::connect(&timer, &QTimer::timeout, d, [&, d] {
+            ++ticks;
+            lockHeldWhenTicking = lockHeldWhenTicking || !lock_is_free();
+            d->update();
+        });
+        timer.start(20);
+        WhenMessageBoxShown([](QMessageBox* box) {
+            QTest::keyClick(box, Qt::Key_Return);
+            WhenDialogShown([](QDialog* d2) { d2->close(); });
+        });
+        QTest::mouseClick(Button(d, IDC_REGISTER), Qt::LeftButton);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    int status = 0;
+    EXPECT_EQ(::waitpid(holder, &status, 0), holder);
+    EXPECT_EQ(Registrations(), 1);
+    EXPECT_TRUE(lockHeldWhenTicking);
+    // The holder keeps the lock for 2 s: a window that froze meanwhile would have ticked once or twice.
+    RecordProperty("timer_ticks", ticks);
+    RecordProperty("paint_events", counter.paints);
+    EXPECT_GE(ticks, 10);
+    EXPECT_GE(counter.paints, 5);
 }
 
 // Texts in the operator's locale (UTF-8) pass through the fields unchanged.

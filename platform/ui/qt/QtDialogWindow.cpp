@@ -17,11 +17,11 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 #include <exception>
 #include <limits>
 #include <string_view>
-#include <thread>
 
 namespace enlistor::qt_ui {
 
@@ -387,26 +387,22 @@ void QtDialogWindow::SetBusy(bool busy) {
     }
 }
 
-void QtDialogWindow::RunWhileBusy(const std::function<void()>& work) {
-    // The work runs on its own thread while this one goes on dispatching: the window repaints and answers the
-    // window manager's pings, and the busy filter drops the operator's input meanwhile. A desktop offers to kill
-    // a window that stops answering, and a kill in the middle of a registration would skip its roll-back.
-    QEventLoop loop;
-    std::exception_ptr failure;
-    std::thread worker([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        // Queued: delivered by the loop below, even when the work ends before the loop starts.
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-    if (failure) {
-        std::rethrow_exception(failure);
+void QtDialogWindow::WaitUntil(const std::function<bool()>& done) {
+    // This thread goes on dispatching while the work runs elsewhere: the window repaints and answers the window
+    // manager's pings, and the busy filter drops the operator's input meanwhile. A desktop offers to kill a window
+    // that stops answering, and a kill in the middle of a registration would skip its roll-back.
+    if (done()) {
+        return;
     }
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            loop.quit();
+        }
+    });
+    tick.start(static_cast<int>(kWaitTick.count()));
+    loop.exec();
 }
 
 void QtDialogWindow::SetIcon(int iconResource, bool big) {

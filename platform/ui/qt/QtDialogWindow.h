@@ -35,7 +35,7 @@ public:
     void EndModal(int result) override;
     int MessageBox(const CString& text, const CString& caption, UINT type) override;
     void SetBusy(bool busy) override;
-    void RunWhileBusy(const std::function<void()>& work) override;
+    void WaitUntil(const std::function<bool()>& done) override;
     void SetIcon(int iconResource, bool big) override;
 
     QDialog* Widget() const;

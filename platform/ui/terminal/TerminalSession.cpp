@@ -1,14 +1,15 @@
 #include "platform/ui/terminal/TerminalSession.h"
 
+#include "platform/process/SignalDeferral.h"
 #include "platform/ui/terminal/TerminalFrontEnd.h"
 
 #include <array>
 #include <clocale>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <newt.h>
+#include <optional>
 #include <poll.h>
 #include <slang.h>
 #include <stdexcept>
@@ -18,11 +19,6 @@
 
 namespace enlistor::terminal_ui {
 namespace {
-
-constexpr std::array<int, 4> kTerminatingSignals = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
-
-// Written by the signal handler, read by the forms' loops.
-volatile sig_atomic_t g_pending_signal = 0;
 
 // Set once the terminal is seen gone; never cleared (a hung-up terminal does not come back to this process).
 bool g_terminal_lost = false;
@@ -52,47 +48,13 @@ bool terminal_hung_up() {
 
 struct SessionState {
     int depth = 0;
-    std::array<struct sigaction, kTerminatingSignals.size()> previous{};
-    std::array<bool, kTerminatingSignals.size()> installed{};
+    std::optional<SignalDeferral> signals; // held while the session is open
     std::string savedLocale;
     std::terminate_handler previousTerminate = nullptr;
     bool utf8 = false;
 };
 
 SessionState g_state;
-
-extern "C" void on_terminating_signal(int sig) {
-    if (g_pending_signal == 0) {
-        g_pending_signal = sig;
-    }
-}
-
-void restore_signal_handlers() {
-    for (std::size_t i = 0; i < kTerminatingSignals.size(); ++i) {
-        if (g_state.installed[i]) {
-            ::sigaction(kTerminatingSignals[i], &g_state.previous[i], nullptr);
-            g_state.installed[i] = false;
-        }
-    }
-}
-
-void install_signal_handlers() {
-    g_pending_signal = 0;
-    for (std::size_t i = 0; i < kTerminatingSignals.size(); ++i) {
-        struct sigaction current {};
-        ::sigaction(kTerminatingSignals[i], nullptr, &current);
-        if (current.sa_handler == SIG_IGN) {
-            continue; // the operator asked for this signal to be ignored (nohup): keep it so
-        }
-        struct sigaction action {};
-        action.sa_handler = on_terminating_signal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART; // other blocking calls go on; select() in the form loop still wakes
-        if (::sigaction(kTerminatingSignals[i], &action, &g_state.previous[i]) == 0) {
-            g_state.installed[i] = true;
-        }
-    }
-}
 
 void restore_locale() {
     std::setlocale(LC_ALL, g_state.savedLocale.c_str());
@@ -114,7 +76,7 @@ void start_session() {
     if (!TerminalAvailable(&why)) {
         throw std::runtime_error(why);
     }
-    install_signal_handlers();
+    g_state.signals.emplace();
     const char* locale = std::setlocale(LC_ALL, nullptr);
     g_state.savedLocale = locale != nullptr ? locale : "C";
     // NO_COLOR set and not empty (no-color.org): newt's monochrome palette, which newtInit takes when NEWT_MONO is
@@ -130,7 +92,7 @@ void start_session() {
         SLsmg_reset_smg();
         SLang_reset_tty();
         restore_locale();
-        restore_signal_handlers();
+        g_state.signals.reset();
         throw std::runtime_error("the terminal cannot be switched to full-screen mode");
     }
     const char* ctype = std::setlocale(LC_CTYPE, nullptr);
@@ -154,12 +116,7 @@ void finish_session() noexcept {
     g_state.previousTerminate = nullptr;
     newtFinished();
     restore_locale();
-    restore_signal_handlers();
-    const int sig = g_pending_signal;
-    g_pending_signal = 0;
-    if (sig != 0) {
-        ::raise(sig); // with the previous disposition back in place: by default, the process ends here
-    }
+    g_state.signals.reset(); // a signal that arrived meanwhile is raised now, with the terminal given back
 }
 
 std::string printable(const char* text) {
@@ -191,7 +148,7 @@ bool SessionLease::Utf8() const {
 }
 
 bool SessionLease::SignalPending() const {
-    return g_pending_signal != 0;
+    return SignalDeferral::Pending() != 0;
 }
 
 bool SessionLease::TerminalLost() const {

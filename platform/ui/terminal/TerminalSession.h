@@ -11,7 +11,7 @@ inline constexpr int kSignalPollMs = 100;
 // so nested leases (a message box over a dialog) share one session. Starting throws std::runtime_error, with the
 // terminal untouched, when the terminal cannot be used.
 //
-// While a session is open, SIGTERM, SIGHUP, SIGINT and SIGQUIT (unless ignored) are caught: form loops look at
+// While a session is open, terminating signals are held back (platform/process/SignalDeferral.h): form loops look at
 // SignalPending() every kSignalPollMs and end, and when the last lease goes the terminal is restored and the
 // signal raised again with its previous disposition, so the process ends as the signal asked. A std::terminate while
 // the session is open restores the terminal before aborting.

@@ -243,7 +243,9 @@ def main():
         computer_name=result.get("computer_name", ""),
         enlistor=result,
     )
-    failed = rc != 0 or result.get("outcome") == "failed"
+    # check exits 8 when the server answered and this machine is not registered yet: a result, not a failure.
+    not_registered = command == "check" and rc == 8 and result.get("outcome") == "not-registered"
+    failed = (rc != 0 and not not_registered) or result.get("outcome") == "failed"
     if diff is not None:
         # A failed registration rolls the settings back: nothing changed.
         summary["diff"] = dict(diff, after=diff["before"]) if failed else diff

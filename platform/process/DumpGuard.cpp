@@ -1,0 +1,10 @@
+#include "platform/process/DumpGuard.h"
+
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+void KeepSecretsOutOfDumps() noexcept {
+    const rlimit none{0, 0};
+    (void)::setrlimit(RLIMIT_CORE, &none);
+    (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
