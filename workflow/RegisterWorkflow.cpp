@@ -97,8 +97,7 @@ void take_outcome(RunReport& report, const RegistrationOutcome& outcome) {
     report.errorSource = redact(e.Source().value_or(CString()));
     report.driverMessage = redact(e.DriverText());
     report.causeText = redact(e.CauseSentence());
-    const bool ownError =
-        IsRegistrationRefusal(e) || e.Cause() == DataErrorCause::SettingUnusable;
+    const bool ownError = IsRegistrationRefusal(e) || e.Cause() == DataErrorCause::SettingUnusable;
     if (report.causeText.empty() && ownError && !report.driverMessage.empty()) {
         // The description is the sentence itself: it names what to check.
         report.causeText = std::move(report.driverMessage);
@@ -131,9 +130,8 @@ void audit(const RunReport& report) {
     record.exitCode = report.exitCode;
     // The line names what failed and its code, not the driver's text (which came from outside).
     if (report.warningHresult)
-        record.warning =
-            FormatString("a duplicate check failed before the insert (error 0x%08lX)",
-                         static_cast<unsigned long>(static_cast<std::uint32_t>(*report.warningHresult)));
+        record.warning = FormatString("a duplicate check failed before the insert (error 0x%08lX)",
+                                      static_cast<unsigned long>(static_cast<std::uint32_t>(*report.warningHresult)));
     WriteAuditRecord(record);
 }
 

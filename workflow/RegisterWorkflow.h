@@ -66,7 +66,7 @@ struct RunReport {
     // for the audit line, which never carries the driver's text.
     std::vector<CString> registrationWarnings;
     std::optional<HRESULT> warningHresult;
-    CString tls;                   // how the connection was protected, where the data layer reports it; empty else
+    CString tls; // how the connection was protected, where the data layer reports it; empty else
 
     DatabaseSettingsValue used; // the settings the database step used (the password is the one typed)
     bool connected = false;
