@@ -4,6 +4,7 @@
 #include "common/Secret.h"
 #include "common/Text.h"
 #include "platform/data/ComError.h"
+#include "platform/data/Transport.h"
 #include "settings/DatabaseSettings.h"
 
 #include <cstddef>
@@ -57,6 +58,8 @@ struct RegistrationOptions {
     std::optional<CString> address;
     // The settings to connect with instead of the stored ones; nothing is stored.
     std::shared_ptr<const DatabaseSettingsValue> settings;
+    // The connection's TLS trust instead of the stored one (LoadConnectionTrust); nothing is stored.
+    std::shared_ptr<const ConnectionTrustSettings> trust;
 };
 
 // Everything one registration found out. RegisterMachine reports result and errorText of it.
@@ -73,7 +76,12 @@ struct RegistrationOutcome {
     CString computerName;      // the computer name used; set when the insert step is reached
     CString driverName;        // the ODBC driver the connection used; set once connected
     CString connectionTarget;  // the ODBC connection string it mapped to, password shown as "***"
+    enlistor::ado::TransportReport tls; // how the login was (or would have been) protected on the wire
 };
+
+// The data objects' trust for a connection to server: the CA file, the pin (normalised; one that is no fingerprint
+// matches no certificate), and the opt-out when it was given for this server (compared case-insensitively).
+enlistor::ado::TransportTrust TransportTrustFor(const ConnectionTrustSettings& trust, const CString& server);
 
 // The text (in the "%s Error %ld%s%s" form) of a registration that found no usable address.
 CString NoUsableAddressText();

@@ -13,6 +13,10 @@ int ExitCodeForCause(DataErrorCause cause) noexcept {
         return kExitMissing;
     case DataErrorCause::PermissionDenied:
         return kExitNotAllowed;
+    case DataErrorCause::ServerCannotEncrypt:
+    case DataErrorCause::CertificateUntrusted:
+    case DataErrorCause::TlsFailed:
+        return kExitNotProtected;
     case DataErrorCause::DriverMissing:
     case DataErrorCause::SettingUnusable:
     case DataErrorCause::Other:
