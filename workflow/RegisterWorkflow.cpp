@@ -26,6 +26,10 @@ void audit(const char* command, const char* word, const WorkflowResult& result) 
     record.databaseName = result.used.database;
     record.login = result.used.login;
     record.exitCode = result.exitCode;
+    if (result.registrationRan && result.registration.tls.overNetwork) {
+        record.tls = enlistor::ado::TransportWord(result.registration.tls);
+        record.tlsWarning = result.registration.tls.warning;
+    }
     WriteAuditRecord(record);
 }
 
@@ -114,6 +118,7 @@ WorkflowResult RunUnregisterWorkflow(const SettingsSource& settingsFor, const Wo
         RegistrationOptions unregister;
         unregister.address = options.address;
         unregister.settings = std::make_shared<const DatabaseSettingsValue>(result.used.Copy());
+        unregister.trust = options.trust;
         result.registration = UnregisterMachineDetailed(unregister);
         result.registrationRan = true;
         result.exitCode = ExitCodeForRegistration(result.registration);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // A face's reason to stop the run before the registration: the text and the exit code it maps to; storedSome when
@@ -56,6 +57,8 @@ struct WorkflowOptions {
     // The address the run registers instead of the one the rules pick (the command line's --address): named in the
     // outcome and the audit line even when the run stopped before it connected.
     std::optional<CString> address;
+    // The connection's TLS trust for an unregister instead of the stored one (null: the stored one).
+    std::shared_ptr<const ConnectionTrustSettings> trust;
     // Hold SIGINT, SIGTERM and SIGHUP back from the snapshot to the end of the reload (see SignalDeferral).
     bool deferSignals = true;
 };

@@ -117,7 +117,8 @@ int port_or(std::string_view text, int fallback) {
 }
 
 bool is_mode(std::string_view value, std::initializer_list<std::string_view> modes) {
-    return std::any_of(modes.begin(), modes.end(), [&](std::string_view mode) { return equals_nocase(trim(value), mode); });
+    return std::any_of(modes.begin(), modes.end(),
+                       [&](std::string_view mode) { return equals_nocase(trim(value), mode); });
 }
 
 WirePlan plan_for_postgres_source(const OdbcCatalog::DataSource& source, bool insecureLogin) {
@@ -164,12 +165,13 @@ WirePlan plan_for_freetds_source(const OdbcCatalog::DataSource& source, bool ins
 void refuse_for_section(std::string_view setting, const CString& value) {
     if (value.find_first_of(std::string_view("\r\n\0#;[]", 7)) == CString::npos)
         return;
-    throw _com_error(kBadInitString, kAdoSource,
-                     CString(setting) +
-                         " contains a character that cannot stand in the FreeTDS configuration; nothing was sent to the "
-                         "server. Check " +
-                         CString(setting) + ".",
-                     {}, 0, DataErrorCause::SettingUnusable);
+    throw _com_error(
+        kBadInitString, kAdoSource,
+        CString(setting) +
+            " contains a character that cannot stand in the FreeTDS configuration; nothing was sent to the "
+            "server. Check " +
+            CString(setting) + ".",
+        {}, 0, DataErrorCause::SettingUnusable);
 }
 
 CString next_section_name() {
@@ -444,8 +446,9 @@ CString ProtectLogin(OdbcTarget& target, const TransportTrust& trust, const CStr
     if (!target.wire.freeTdsSection)
         return {};
     refuse_for_section("The CA file's path", root);
-    return "[" + target.wire.section + "]\n\thost = " + target.wire.host + "\n\tport = " +
-           std::to_string(target.wire.port) + "\n\ttds version = 7.4\n\tencryption = require\n\tca file = " + root +
+    return "[" + target.wire.section + "]\n\thost = " + target.wire.host +
+           "\n\tport = " + std::to_string(target.wire.port) +
+           "\n\ttds version = 7.4\n\tencryption = require\n\tca file = " + root +
            "\n\tcheck certificate hostname = " + (pinned ? "no" : "yes") + "\n";
 }
 

@@ -78,12 +78,12 @@ struct WirePlan {
     WireProtocol protocol = WireProtocol::Postgres;
     CString host; // where the probe dials; empty when only a freetds.conf section knows
     int port = 0;
-    CString setting;              // Explicit: the deciding setting as configured, e.g. "SSLMode=disable"
-    bool encrypts = false;        // Explicit: that setting encrypts the login
-    bool verifies = false;        // Explicit: that setting verifies the server; Enforced: the driver verifies too
-    bool postgres = false;        // psqlODBC (SSLMode, sslrootcert)
-    bool freeTdsSection = false;  // Enforced FreeTDS host path: the connection names a generated freetds.conf section
-    CString section;              // that section's name
+    CString setting;             // Explicit: the deciding setting as configured, e.g. "SSLMode=disable"
+    bool encrypts = false;       // Explicit: that setting encrypts the login
+    bool verifies = false;       // Explicit: that setting verifies the server; Enforced: the driver verifies too
+    bool postgres = false;       // psqlODBC (SSLMode, sslrootcert)
+    bool freeTdsSection = false; // Enforced FreeTDS host path: the connection names a generated freetds.conf section
+    CString section;             // that section's name
 };
 
 // The ODBC side of one Open.

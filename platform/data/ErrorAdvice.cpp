@@ -148,11 +148,11 @@ DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CStr
 
 DataErrorCause MoreTellingCause(DataErrorCause a, DataErrorCause b) {
     // Most telling first: what names a setting precisely beats what only says the connection failed.
- constexpr DataErrorCause order[] = {
+    constexpr DataErrorCause order[] = {
         DataErrorCause::SettingUnusable, DataErrorCause::CertificateUntrusted, DataErrorCause::ServerCannotEncrypt,
-        DataErrorCause::TlsFailed, DataErrorCause::LoginRefused,     DataErrorCause::DatabaseMissing,
-        DataErrorCause::TableMissing,    DataErrorCause::PermissionDenied, DataErrorCause::ServerTimedOut,
-        DataErrorCause::ServerUnknown,   DataErrorCause::DriverMissing,    DataErrorCause::ServerUnreachable,
+        DataErrorCause::TlsFailed,       DataErrorCause::LoginRefused,         DataErrorCause::DatabaseMissing,
+        DataErrorCause::TableMissing,    DataErrorCause::PermissionDenied,     DataErrorCause::ServerTimedOut,
+        DataErrorCause::ServerUnknown,   DataErrorCause::DriverMissing,        DataErrorCause::ServerUnreachable,
         DataErrorCause::Other,
     };
     for (DataErrorCause cause : order)

@@ -179,9 +179,9 @@ bool recv_tds_packet(int fd, std::vector<std::uint8_t>& payload, bool& last, Clo
 // PRELOGIN with VERSION and ENCRYPTION = ENCRYPT_ON; the server's ENCRYPTION answer, or nullopt when it gave none.
 std::optional<std::uint8_t> tds_prelogin(int fd, Clock::time_point deadline) {
     // Option table (token, offset and length big-endian, from the payload's start), terminator, then the data.
-    const std::uint8_t request[] = {0x00, 0x00, 11, 0x00, 6, 0x01, 0x00, 17, 0x00, 1, 0xFF,
-                                    0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, // version 12.0.0.0, sub-build 0
-                                    0x01};                              // ENCRYPT_ON
+    const std::uint8_t request[] = {0x00, 0x00, 11,   0x00, 6,    0x01, 0x00, 17,   0x00,
+                                    1,    0xFF, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, // version 12.0.0.0, sub-build 0
+                                    0x01};                                          // ENCRYPT_ON
     if (!send_tds(fd, request, sizeof request, deadline))
         return std::nullopt;
     std::vector<std::uint8_t> reply;
@@ -351,7 +351,6 @@ ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, co
     if (tds) {
         const std::optional<std::uint8_t> offer = tds_prelogin(socket.get(), deadline);
         if (!offer) {
-            result.status = ProbeStatus::HandshakeFailed;
             result.reason = "the server gave no PRELOGIN answer";
             return result;
         }
@@ -365,7 +364,6 @@ ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, co
         std::uint8_t answer = 0;
         if (!send_all(socket.get(), request, sizeof request, deadline) ||
             !recv_exactly(socket.get(), &answer, 1, deadline)) {
-            result.status = ProbeStatus::HandshakeFailed;
             result.reason = "the server gave no answer to the SSL request";
             return result;
         }
@@ -375,7 +373,6 @@ ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, co
             return result;
         }
         if (answer != 'S') {
-            result.status = ProbeStatus::HandshakeFailed;
             result.reason = "the server answered the SSL request with something else";
             return result;
         }

@@ -27,9 +27,11 @@ struct ServerCertificate {
 };
 
 enum class ProbeStatus {
-    NotReached,      // no TCP connection (refused, no route, timed out): the driver reports it as it always has
+    // No TCP connection (refused, no route, timed out), no answer, or an answer in another protocol: the driver
+    // reports it as it always has.
+    NotReached,
     NoTls,           // the server answered that it cannot encrypt
-    HandshakeFailed, // the server agreed to TLS but the handshake failed (or it answered something else)
+    HandshakeFailed, // the server agreed to TLS but the handshake failed
     Untrusted,       // a certificate came, but neither the trusted CAs nor the pin verify it for this host
     Verified,        // verified: by the CAs (host name checked) or by the pin
 };
@@ -40,7 +42,6 @@ struct ProbeResult {
     bool byPin = false;                           // Verified through the pin
     CString reason;                               // why it is not Verified, in a few words (OpenSSL's own text)
 };
-
 
 // Probes host:port (a name, an IPv4 or an IPv6 literal) within the time limit, as described above.
 [[nodiscard]] ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, const TransportTrust& trust,

@@ -36,6 +36,16 @@ struct TransportReport {
     CString warning;
 };
 
+// One word for the report, for the audit line and the output: "local" (nothing crossed the network),
+// "verified-ca", "verified-pin", "encrypted-unverified" or "unprotected".
+[[nodiscard]] inline const char* TransportWord(const TransportReport& report) noexcept {
+    if (!report.overNetwork)
+        return "local";
+    if (report.verified)
+        return report.by == "pin" ? "verified-pin" : "verified-ca";
+    return report.encrypted ? "encrypted-unverified" : "unprotected";
+}
+
 // Normalises a fingerprint as --trust-cert takes it (hex, any case, with or without ':' between the pairs) to 64
 // lowercase hex digits; nullopt when it is not a SHA-256 fingerprint.
 [[nodiscard]] std::optional<CString> NormaliseSha256(const CString& text);

@@ -55,6 +55,12 @@ CString FormatAuditLine(const AuditRecord& record) {
     append_quoted(line, "database_server", record.databaseServer);
     append_quoted(line, "database_name", record.databaseName);
     append_quoted(line, "login", record.login);
+    if (!record.tls.empty()) {
+        line += ' ';
+        append_bare(line, "tls", record.tls);
+    }
+    if (!record.tlsWarning.empty())
+        append_quoted(line, "tls_warning", record.tlsWarning);
     return line;
 }
 

@@ -335,9 +335,7 @@ protected:
     }
 
     void use_postgres(int port) {
-        UseTestOdbcConfig(m_odbc, {DataSource{"pgsuite",
-                                              "PostgreSQL Unicode",
-                                              {{"Servername", m_server.host}, {"Port", std::to_string(port)}}}});
+        UseTestOdbcConfig(m_odbc, {DataSource{"pgsuite", "PostgreSQL Unicode", m_server.DataSourceAttributes(port)}});
     }
 
     ProcessResult register_with(const std::string& password, std::vector<std::string> extra = {}) {
@@ -532,9 +530,7 @@ TEST_F(PostgresCommandLineTest, ConcurrentRunsRegisterOnceAndNeverMixSettings) {
     constexpr int kRuns = 20;
     std::vector<DataSource> sources;
     for (int i = 0; i < kRuns; ++i)
-        sources.push_back(DataSource{"pg" + std::to_string(i),
-                                     "PostgreSQL Unicode",
-                                     {{"Servername", m_server.host}, {"Port", std::to_string(m_server.port)}}});
+        sources.push_back(DataSource{"pg" + std::to_string(i), "PostgreSQL Unicode", m_server.DataSourceAttributes()});
     UseTestOdbcConfig(m_odbc, sources);
     const fs::path right = password_file(m_server.password);
     const fs::path wrong = password_file("Wrong-pw-5151");

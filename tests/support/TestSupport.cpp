@@ -239,6 +239,7 @@ std::optional<PostgresServer> PostgresServer::Load(std::string* why) {
     server.port = std::atoi(values["PG_PORT"].c_str());
     server.user = values["PG_USER"];
     server.database = values["PG_DATABASE"];
+    server.caFile = values["PG_CA_FILE"];
     std::ifstream password(values["PG_PASSWORD_FILE"]);
     std::getline(password, server.password);
     if (server.port == 0 || server.password.empty()) {
@@ -252,6 +253,13 @@ std::optional<PostgresServer> PostgresServer::Load(std::string* why) {
 std::string PostgresServer::ConnectionString(const std::string& databaseName) const {
     return "DRIVER=PostgreSQL Unicode;SERVER=" + host + ";PORT=" + std::to_string(port) + ";DATABASE=" + databaseName +
            ";UID=" + user + ";PWD=" + password + ";";
+}
+
+std::map<std::string, std::string> PostgresServer::DataSourceAttributes(std::optional<int> otherPort) const {
+    return {{"Servername", host},
+            {"Port", std::to_string(otherPort.value_or(port))},
+            {"SSLmode", "verify-ca"},
+            {"pqopt", "sslrootcert=" + caFile}};
 }
 
 std::string PostgresServer::NewSuiteDatabase() const {

@@ -10,7 +10,9 @@
 //                              (ServerName, ServerIP, ServerType).
 //   PostgresServer             the throw-away server of the CTest fixture "postgres" (scripts/pg-test-server.sh):
 //                              a test that sets FIXTURES_REQUIRED postgres reads it with PostgresServer::Load();
-//                              NewSuiteDatabase() gives the test a database of its own with both tables.
+//                              NewSuiteDatabase() gives the test a database of its own with both tables. It runs
+//                              with TLS (its certificate, for "localhost", is caFile); DataSourceAttributes() gives
+//                              a data source that verifies it explicitly (SSLmode=verify-ca).
 //   EnterLoopbackOnlyNetwork   moves the process into a new network namespace with only loopback up (as root, or
 //                              through a user namespace otherwise): host names handed to a driver then never leave
 //                              the machine. The fixture's PostgreSQL is not reachable from inside.
@@ -73,11 +75,14 @@ struct PostgresServer {
     std::string user;
     std::string password;
     std::string database;
+    std::string caFile; // the server's self-signed certificate
 
     // The fixture's server, or nullopt (with the reason in why) when its env file is missing.
     static std::optional<PostgresServer> Load(std::string* why = nullptr);
     // "DRIVER=PostgreSQL Unicode;SERVER=...;PORT=...;DATABASE=<database>;UID=...;PWD=...;"
     std::string ConnectionString(const std::string& databaseName) const;
+    // Servername, Port (this server's, or otherPort), SSLmode=verify-ca and pqopt naming caFile as the root.
+    std::map<std::string, std::string> DataSourceAttributes(std::optional<int> otherPort = std::nullopt) const;
     // Creates a database of its own (unique name) holding both suite tables, empty.
     std::string NewSuiteDatabase() const;
     void DropDatabase(const std::string& databaseName) const;
