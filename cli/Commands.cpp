@@ -61,6 +61,65 @@ DatabaseSettingsValue with_options(const DatabaseSettingsValue& stored, const Co
     return wanted;
 }
 
+// The TLS trust the command works with: the stored one, with each trust option the command line gives in its place
+// (--insecure-login names the server it is given for).
+ConnectionTrustSettings with_trust_options(const ConnectionTrustSettings& stored, const CommandLineOptions& options,
+                                           const CString& server) {
+    ConnectionTrustSettings trust = stored;
+    if (options.caFile)
+        trust.caFile = *options.caFile;
+    if (options.trustCert)
+        trust.trustCert = *options.trustCert;
+    if (options.insecureLogin)
+        trust.insecureLoginServer = server;
+    return trust;
+}
+
+bool trust_given(const CommandLineOptions& options) {
+    return options.caFile || options.trustCert || options.insecureLogin;
+}
+
+// The "tls" member: how the login was (or would have been) protected; null when nothing crossed the network.
+json tls_object(const enlistor::ado::TransportReport& tls) {
+    if (!tls.overNetwork)
+        return nullptr;
+    return {{"encrypted", tls.encrypted},
+            {"verified", tls.verified},
+            {"by", tls.by},
+            {"certificate_sha256", tls.certificateSha256},
+            {"subject", tls.subject},
+            {"issuer", tls.issuer},
+            {"not_before", tls.notBefore},
+            {"not_after", tls.notAfter},
+            {"setting", tls.setting},
+            {"warning", tls.warning}};
+}
+
+// The one line the text output gives the wire's protection.
+CString tls_line(const enlistor::ado::TransportReport& tls) {
+    if (!tls.overNetwork)
+        return "not used (no network connection)";
+    CString line;
+    if (tls.verified)
+        line = tls.by == "pin" ? "encrypted, server verified by its pinned certificate"
+                               : "encrypted, server verified by a trusted CA";
+    else if (tls.encrypted)
+        line = "encrypted, server NOT verified";
+    else
+        line = "NOT encrypted";
+    if (!tls.certificateSha256.empty())
+        line += "; certificate SHA-256 " + tls.certificateSha256 + " (" + tls.subject + ")";
+    if (!tls.setting.empty())
+        line += "; set by the data source: " + tls.setting;
+    return line;
+}
+
+// Every run that sent the login unprotected says so.
+void warn_unprotected(std::FILE* err, const enlistor::ado::TransportReport& tls) {
+    if (!tls.warning.empty())
+        print_line(err, "enlistor: warning: " + shown(tls.warning));
+}
+
 // Why a failed run failed, in the forms the command line reports: a first line naming the cause and the setting to
 // check, the driver's own text below it, and the exact text the dialog shows.
 struct failure_report {
@@ -92,7 +151,7 @@ failure_report describe_failure(const RegistrationOutcome& outcome, const CStrin
         driverText = description.substr(sentence.size());
     while (!driverText.empty() && (driverText.front() == ' ' || driverText.front() == '\n'))
         driverText.erase(0, 1);
-    if (sentence.empty() && e.Cause() == DataErrorCause::SettingUnusable) {
+    if (sentence.empty() && DescriptionIsTheCause(e.Cause())) {
         // The description is the sentence itself: it names the setting and why the driver cannot take it.
         report.cause = description;
         driverText.clear();
@@ -136,6 +195,7 @@ json result_object(const char* command, const char* word, int exitCode, const Re
                    {"exit_code", exitCode},
                    {"address", outcome.address},
                    {"computer_name", outcome.computerName}};
+    object["tls"] = tls_object(outcome.tls);
     if (exitCode == kExitOk) {
         object["error"] = "";
         object["cause"] = "";
@@ -169,6 +229,8 @@ public:
         if (!LoadDatabaseSettingsValue(snapshot, &error))
             return WorkflowStop{settings_error_text(error, "read"), kExitNotAllowed, false};
         m_snapshot = snapshot.Copy();
+        if (!LoadConnectionTrust(m_trustSnapshot, &error))
+            return WorkflowStop{settings_error_text(error, "read"), kExitNotAllowed, false};
         return std::nullopt;
     }
 
@@ -182,6 +244,13 @@ public:
                                     ". Run as root, or check that the registry directory is writable.",
                                 kExitNotAllowed, true};
         m_typed = typed.Copy();
+        if (trust_given(m_options)) {
+            m_trustStored = true;
+            if (!SaveConnectionTrust(with_trust_options(m_trustSnapshot, m_options, typed.server), &error))
+                return WorkflowStop{settings_error_text(error, "store") +
+                                        ". Run as root, or check that the registry directory is writable.",
+                                    kExitNotAllowed, true};
+        }
         return std::nullopt;
     }
 
@@ -228,6 +297,7 @@ public:
         const bool ok = result.exitCode == kExitOk;
         const char* word = RegisterOutcomeWord(result);
         const failure_report failure = describe_failure(outcome, result.failure, m_typed);
+        warn_unprotected(m_err, outcome.tls);
         if (m_options.json) {
             json object = result_object("register", word, result.exitCode, outcome, failure);
             object["row_inserted"] = outcome.rowInserted;
@@ -248,7 +318,8 @@ public:
     }
 
     bool Restore(const DatabaseSettingsValue& snapshot, SettingsStoreError& error) override {
-        if (SaveDatabaseSettingsValue(snapshot, &error))
+        if (SaveDatabaseSettingsValue(snapshot, &error) &&
+            (!m_trustStored || SaveConnectionTrust(m_trustSnapshot, &error)))
             return true;
         print_line(m_err, "enlistor: warning: the earlier settings could not all be stored back: " +
                               shown(settings_error_text(error, "store")));
@@ -268,6 +339,8 @@ private:
     std::FILE* m_err;
     DatabaseSettingsValue m_snapshot;
     DatabaseSettingsValue m_typed;
+    ConnectionTrustSettings m_trustSnapshot;
+    bool m_trustStored = false;
 };
 
 // Reads the password the options name, if any. False after printing the usage error.
@@ -320,8 +393,11 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
 
     DatabaseSettingsValue stored;
     SettingsStoreError storeError;
-    const bool loaded = !lockRefused && LoadDatabaseSettingsValue(stored, &storeError);
+    ConnectionTrustSettings storedTrust;
+    const bool loaded =
+        !lockRefused && LoadDatabaseSettingsValue(stored, &storeError) && LoadConnectionTrust(storedTrust, &storeError);
     const DatabaseSettingsValue settings = with_options(stored, options, password);
+    const ConnectionTrustSettings trust = with_trust_options(storedTrust, options, settings.server);
     lock.reset();
 
     RegistrationOutcome outcome;
@@ -342,6 +418,7 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
         checkOnly.insertWhenNew = false;
         checkOnly.address = options.address;
         checkOnly.settings = std::make_shared<const DatabaseSettingsValue>(settings.Copy());
+        checkOnly.trust = std::make_shared<const ConnectionTrustSettings>(trust);
         outcome = RegisterMachineDetailed(checkOnly);
         exitCode = ExitCodeForRegistration(outcome);
     }
@@ -350,9 +427,10 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
     const failure_report report = describe_failure(outcome, failure, settings);
     const CString provider = GetProviderName();
     const CString mapped = RedactSecrets(outcome.connectionTarget, settings.password.Text());
-    const bool wouldChange = !(settings == stored);
+    const bool wouldChange = !(settings == stored) || !(trust == storedTrust);
 
     if (!options.json) {
+        warn_unprotected(err, outcome.tls);
         print_field(out, "Database Server Name:", settings.server);
         print_field(out, "Database Server IP:", settings.serverIP);
         print_field(out, "Database Name:", settings.database);
@@ -364,6 +442,8 @@ int RunCheck(const CommandLineOptions& options, std::FILE* out, std::FILE* err) 
         print_field(out, "Address:", outcome.address.empty() ? CString("(none found)") : outcome.address);
         print_field(out, "Computer name:", outcome.computerName);
         print_field(out, "Connected:", outcome.connected ? "yes" : "no");
+        if (outcome.connected || outcome.tls.overNetwork)
+            print_field(out, "TLS:", tls_line(outcome.tls));
         if (wouldChange)
             print_field(out, "Settings:", "register would store the values given here");
         if (ok && outcome.alreadyKnown)
@@ -415,10 +495,20 @@ int RunUnregister(const CommandLineOptions& options, std::FILE* out, std::FILE* 
     };
     WorkflowOptions workflow;
     workflow.address = options.address;
+    if (trust_given(options)) {
+        // The server is the stored one unless --server names another: the opt-out goes with the server it names.
+        DatabaseSettingsValue stored;
+        ConnectionTrustSettings storedTrust;
+        (void)LoadDatabaseSettingsValue(stored);
+        (void)LoadConnectionTrust(storedTrust);
+        workflow.trust = std::make_shared<const ConnectionTrustSettings>(
+            with_trust_options(storedTrust, options, options.server.value_or(stored.server)));
+    }
     const WorkflowResult result = RunUnregisterWorkflow(settingsFor, workflow);
     const RegistrationOutcome& outcome = result.registration;
     const bool ok = result.exitCode == kExitOk;
     const failure_report failure = describe_failure(outcome, result.failure, result.used);
+    warn_unprotected(err, outcome.tls);
     if (options.json) {
         json object = result_object("unregister", UnregisterOutcomeWord(result), result.exitCode, outcome, failure);
         object["rows_removed"] = outcome.rowsRemoved;
