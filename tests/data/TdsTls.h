@@ -1,0 +1,37 @@
+// The server side of TLS as SQL Server speaks it, for the TDS stand-in: the handshake's records travel inside
+// PRELOGIN packets, then TLS runs straight on the socket (for the login alone when the server answered ENCRYPT_OFF,
+// for everything with ENCRYPT_ON). The certificate and key are PEM files a test made with openssl.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace enlistor::test {
+
+class TdsServerChannel {
+public:
+    explicit TdsServerChannel(int fd);
+    ~TdsServerChannel();
+    TdsServerChannel(const TdsServerChannel&) = delete;
+    TdsServerChannel& operator=(const TdsServerChannel&) = delete;
+
+    // Runs the server's handshake inside PRELOGIN packets with this certificate and key; true when it completed. A
+    // client that refuses the certificate ends it with false.
+    bool StartTls(const std::string& certFile, const std::string& keyFile);
+    // Back to plain TDS (after the login, when the server answered ENCRYPT_OFF).
+    void StopTls();
+    bool encrypted() const;
+
+    // Reads exactly size bytes (through TLS when it runs); false at end of stream or after 5 s of silence.
+    bool ReadExactly(std::uint8_t* data, std::size_t size);
+    bool Write(const std::uint8_t* data, std::size_t size);
+
+private:
+    struct Tls;
+    int m_fd;
+    std::unique_ptr<Tls> m_tls;
+};
+
+} // namespace enlistor::test
