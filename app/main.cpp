@@ -5,6 +5,7 @@
 #include "platform/ui/Dialog.h"
 #include "platform/ui/terminal/TerminalFrontEnd.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -56,6 +57,9 @@ int run_dialog(int& argc, char** argv) {
 
 int main(int argc, char** argv) {
     KeepSecretsOutOfDumps();
+    // Texts typed, read from files or given as arguments are in the locale's character set; the data objects
+    // convert from it (LC_CTYPE only: messages and number formats stay as they are).
+    std::setlocale(LC_CTYPE, "");
     try {
         if (IsCommandLineRun(argc, argv)) {
             return RunCommandLine(argc, argv);

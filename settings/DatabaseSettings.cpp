@@ -21,21 +21,10 @@ CString up_to_first_zero(const CString& text) {
     return CString(text.c_str());
 }
 
-// True when text is an encrypted password text: it decrypts, and encrypting the result gives text back exactly.
-// Only such a text may be stored unchanged, because every reader decrypts a stored text of 44 characters or more.
-bool is_encrypted_password(CRijndael& cipher, const CString& text) {
-    if (text.size() < kEncryptedPasswordMinLength)
-        return false;
-    const SecretText plain(cipher.DecryptPassword(text, kPasswordKeyRow));
-    return cipher.EncryptPassword(plain.Text(), kPasswordKeyRow) == text;
-}
-
-// The stored form of the password member. A member of 44 characters or more that already is an encrypted text is
-// kept as it is; any other member, however long, is encrypted (a long typed password is never stored in plain
-// text, where the next load would "decrypt" it to nothing).
+// The stored form of the password member: always its encrypted form. What the member holds is a password, whatever
+// it looks like: a generated one (openssl rand -base64 32) can be a text that decrypts and re-encrypts to itself, and
+// storing that unchanged would make every reader "decrypt" it into other bytes.
 CString stored_password(CRijndael& cipher, const CString& password) {
-    if (is_encrypted_password(cipher, password))
-        return password;
     return cipher.EncryptPassword(password, kPasswordKeyRow);
 }
 

@@ -17,8 +17,9 @@ int ExitCodeForCause(DataErrorCause cause) noexcept {
     case DataErrorCause::CertificateUntrusted:
     case DataErrorCause::TlsFailed:
         return kExitNotProtected;
-    case DataErrorCause::DriverMissing:
     case DataErrorCause::SettingUnusable:
+        return kExitUsage; // a setting the driver cannot be given: nothing was sent
+    case DataErrorCause::DriverMissing:
     case DataErrorCause::Other:
         break;
     }

@@ -8,7 +8,7 @@
 enum ExitCode : int {
     kExitOk = 0,           // registered, or already known (check: the checks ran)
     kExitFailure = 1,      // any other failure
-    kExitUsage = 2,        // the command line is wrong, or no database server is set
+    kExitUsage = 2,        // the command line is wrong, no database server is set, or a setting cannot be sent
     kExitUnreachable = 3,  // the database server cannot be reached, or did not answer in time
     kExitLoginRefused = 4, // the database server refused the login
     kExitMissing = 5,      // the database or a table is missing

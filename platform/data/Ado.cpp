@@ -5,6 +5,7 @@
 #include "platform/data/LoginProtection.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
+#include "platform/data/WideText.h"
 
 #include "common/Secret.h"
 
@@ -27,15 +28,27 @@ const CString kRecordsetSource = "ADODB.Recordset";
 // The instance lookup gets at most this share of the login limit.
 constexpr std::chrono::seconds kBrowserBudget{5};
 
-// Binds each text as one character input parameter; the texts must outlive the execution.
-void bind_parameters(const odbc::StmtHandle& stmt, const std::vector<CString>& parameters, std::vector<SQLLEN>& lengths,
-                     const CString& source) {
+constexpr HRESULT kBadInitString = static_cast<HRESULT>(0x80040E73u);
+
+// The text as UTF-16 for a wide call, or the refusal (nothing is sent) naming what is not valid text.
+wide::WideText to_wide_or_refuse(std::string_view text, const CString& what, const CString& source) {
+    if (std::optional<wide::WideText> converted = wide::ToWide(text))
+        return std::move(*converted);
+    throw _com_error(kBadInitString, source,
+                     what + " is not valid text in this system's character set (" + wide::ProcessCharset() +
+                         "); nothing was sent to the database server.",
+                     {}, 0, DataErrorCause::SettingUnusable);
+}
+
+// Binds each text as one wide character input parameter (SQL_C_WCHAR); the buffers must outlive the execution.
+void bind_parameters(const odbc::StmtHandle& stmt, const std::vector<wide::WideText>& parameters,
+                     std::vector<SQLLEN>& lengths, const CString& source) {
     lengths.resize(parameters.size());
     for (std::size_t i = 0; i < parameters.size(); ++i) {
-        lengths[i] = static_cast<SQLLEN>(parameters[i].size());
-        odbc::Check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
-                                     SQL_VARCHAR, std::max<SQLULEN>(parameters[i].size(), 1), 0,
-                                     const_cast<char*>(parameters[i].data()), lengths[i], &lengths[i]),
+        lengths[i] = static_cast<SQLLEN>(parameters[i].size() * sizeof(SQLWCHAR));
+        odbc::Check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                     SQL_WVARCHAR, std::max<SQLULEN>(parameters[i].size(), 1), 0,
+                                     const_cast<SQLWCHAR*>(parameters[i].data()), lengths[i], &lengths[i]),
                     SQL_HANDLE_STMT, stmt.get(), source, "Binding a parameter");
     }
 }
@@ -43,11 +56,16 @@ void bind_parameters(const odbc::StmtHandle& stmt, const std::vector<CString>& p
 // Runs the statement; SQL_NO_DATA (a statement that touched no row) is a success.
 void execute(const odbc::StmtHandle& stmt, const CString& text, const std::vector<CString>& parameters,
              const CString& source) {
+    wide::WideText statement = to_wide_or_refuse(text, "The statement", source);
+    std::vector<wide::WideText> values;
+    for (const CString& parameter : parameters)
+        values.push_back(
+            to_wide_or_refuse(parameter, "A value of the statement (the address or the computer name)", source));
     // Not every driver offers a statement time limit (HYC00): it is applied where it is supported.
     SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(kCommandTimeoutSeconds), 0);
     std::vector<SQLLEN> lengths;
-    bind_parameters(stmt, parameters, lengths, source);
-    odbc::Check(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS),
+    bind_parameters(stmt, values, lengths, source);
+    odbc::Check(SQLExecDirectW(stmt.get(), statement.data(), static_cast<SQLINTEGER>(statement.size())),
                 SQL_HANDLE_STMT, stmt.get(), source, "Running the statement", {}, true);
 }
 
@@ -197,11 +215,17 @@ std::chrono::milliseconds login_budget(std::chrono::steady_clock::time_point sta
 
 // Connects; the driver's error names a missing SQLite file, which the driver itself reports as "connect failed".
 void connect(Session& session, const OdbcTarget& target, const SecretText& secret, const PreparedLogin& prepared) {
+    // The settings were checked to be valid text (check_settings_text): the string made of them converts.
+    std::optional<wide::WideText> text = wide::ToWide(target.connectionString.Text());
+    if (!text)
+        throw _com_error(kBadInitString, session.source,
+                         "The connection string is not valid text in this system's character set", {}, 0,
+                         DataErrorCause::SettingUnusable);
     const FreeTdsConfScope conf(prepared.freeTdsConf);
     const SQLRETURN rc =
-        SQLDriverConnect(session.dbc.get(), nullptr,
-                         reinterpret_cast<SQLCHAR*>(const_cast<char*>(target.connectionString.Text().c_str())), SQL_NTS,
-                         nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+        SQLDriverConnectW(session.dbc.get(), nullptr, text->data(), static_cast<SQLSMALLINT>(text->size()), nullptr, 0,
+                          nullptr, SQL_DRIVER_NOPROMPT);
+    wide::Wipe(*text);
     if (SQL_SUCCEEDED(rc)) {
         session.connected = true;
         return;
@@ -219,11 +243,32 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     throw error;
 }
 
+// Refuses, before anything is sent, a setting that is not valid text in the process's character set, naming it.
+void check_settings_text(const ConnectionOptions& options) {
+    static constexpr std::pair<const char*, const char*> kSettings[] = {{"Server", "Database Server Name"},
+                                                                        {"Database", "Database Name"},
+                                                                        {"UID", "Database Login"},
+                                                                        {"PWD", "Database Password"}};
+    for (const auto& [keyword, setting] : kSettings) {
+        std::optional<wide::WideText> text = wide::ToWide(options.GetOr(keyword));
+        if (text) {
+            wide::Wipe(*text);
+            continue;
+        }
+        throw _com_error(kBadInitString, kConnectionSource,
+                         CString(setting) + " is not valid text in this system's character set (" +
+                             wide::ProcessCharset() + "); nothing was sent to the database server. Check " + setting +
+                             ".",
+                         {}, 0, DataErrorCause::SettingUnusable);
+    }
+}
+
 void open_session(ConnectionImpl& impl, ConnectionOptions& options, const SecretText& secret,
                   const ConnectionContext& context, std::chrono::steady_clock::time_point started) {
     auto session = std::make_shared<Session>();
     session->context = context;
     session->env = impl.env;
+    check_settings_text(options);
     OdbcTarget target = MapToOdbc(options, read_catalog(*impl.env, context.server), impl.trust.insecureLogin);
     options.Wipe();
     session->source = "ODBC driver " + target.driverName;

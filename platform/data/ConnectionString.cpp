@@ -57,15 +57,29 @@ constexpr std::array<SqlServerProvider, 4> kSqlServerProviders{{
     {"SQLOLEDB", "SQL Server"},
 }};
 
+// FreeTDS's quoting: it reads a braced value up to the first "};" (or the closing '}' at the end) and takes "}}"
+// literally, so a value is braced as it stands, its '}' not doubled. Only a value with "};" (refused before this)
+// could not be written so.
+CString quote_for_freetds(std::string_view value) {
+    const CString standard = QuoteConnectionStringValue(value);
+    return standard.size() == value.size() ? standard : "{" + CString(value) + "}";
+}
+
 class OdbcStringBuilder {
 public:
+    // FreeTDS reads braced values its own way (quote_for_freetds).
+    void UseFreeTdsQuoting() { m_freeTds = true; }
     void Add(std::string_view keyword, std::string_view value, bool secret = false) {
         m_parts.emplace_back(CString(keyword), CString(value), secret);
     }
     CString Render(bool showSecrets) const {
         CString text;
         for (const auto& [keyword, value, secret] : m_parts)
-            text += keyword + "=" + (secret && !showSecrets ? CString("***") : QuoteConnectionStringValue(value)) + ";";
+            text += keyword + "=" +
+                    (secret && !showSecrets ? CString("***")
+                     : m_freeTds            ? quote_for_freetds(value)
+                                            : QuoteConnectionStringValue(value)) +
+                    ";";
         return text;
     }
     ~OdbcStringBuilder() {
@@ -75,6 +89,7 @@ public:
 
 private:
     std::vector<std::tuple<CString, CString, bool>> m_parts;
+    bool m_freeTds = false;
 };
 
 void add_credentials(OdbcStringBuilder& builder, const ConnectionOptions& options) {
@@ -97,9 +112,10 @@ void refuse_what_freetds_misreads(std::initializer_list<std::string_view> settin
     auto setting = settings.begin();
     for (const CString* value : values) {
         const std::string_view name = *setting++;
-        if (value->find_first_of(std::string_view("}\0", 2)) == CString::npos)
+        const bool nul = value->find('\0') != CString::npos;
+        if (!nul && value->find("};") == CString::npos)
             continue;
-        const char* what = value->find('}') != CString::npos ? "'}'" : "a NUL character";
+        const char* what = nul ? "a NUL character" : "'}' followed by ';'";
         throw _com_error(kBadInitString, kAdoSource,
                          CString(name) + " contains " + what +
                              ", which the FreeTDS ODBC driver cannot be given safely; nothing was sent to the server. "
@@ -313,6 +329,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
             const SecretText password(options.GetOr("PWD"));
             refuse_what_freetds_misreads({"Database Name", "Database Login", "Database Password"},
                                          {&database, &user, &password.Text()});
+            builder.UseFreeTdsQuoting();
             target.wire = plan_for_freetds_source(*dsn, insecureLogin);
         } else if (postgresSource) {
             target.wire = plan_for_postgres_source(*dsn, insecureLogin);
@@ -369,6 +386,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         const SecretText password(options.GetOr("PWD"));
         refuse_what_freetds_misreads({"Database Server Name", "Database Name", "Database Login", "Database Password"},
                                      {&server, &database, &user, &password.Text()});
+        builder.UseFreeTdsQuoting();
     }
     target.wire.kind = insecureLogin ? WirePlan::Kind::OptedOut : WirePlan::Kind::Enforced;
     target.wire.protocol = WireProtocol::Tds;

@@ -42,7 +42,7 @@ private:
 // The one quoting of a connection-string value, for the registration's string and for the ODBC string alike: the
 // value unchanged when it can stand bare, else in braces with each '}' doubled. A value needs braces when it
 // contains ';', '{' or '}', starts with '"', or starts or ends with a blank; ConnectionOptions::Parse and the ODBC
-// drivers that honour "}}" read every such value back exactly (FreeTDS does not: see MapToOdbc).
+// drivers that honour "}}" read every such value back exactly (FreeTDS reads braces its own way: see MapToOdbc).
 CString QuoteConnectionStringValue(std::string_view value);
 
 // What the mapping needs to know about the machine's ODBC configuration.
@@ -109,10 +109,11 @@ struct OdbcTarget {
 //    for SQL Server", else "ODBC Driver 17 for SQL Server", else FreeTDS; SERVER, DATABASE, UID, PWD, and for
 //    FreeTDS TDS_Version=7.4 (the login time limit only bounds a silent server with a pinned version) and PORT
 //    (1433 unless Server says "host,port"; "host\instance" goes through browserHost).
-// FreeTDS reads a braced value up to the first "};" and takes "}}" literally, so a value with '}' cannot reach it
-// intact (and could add keywords of its own); neither can a NUL. With FreeTDS as the driver (either way), such a
-// value is refused before anything is sent: _com_error 0x80040E73 with cause SettingUnusable, whose description names
-// the setting (Database Server Name, Database Name, Database Login, Database Password) and never the value.
+// FreeTDS reads a braced value up to the first "};" and takes "}}" literally: with FreeTDS as the driver (either way)
+// a value that needs braces is braced as it stands, its '}' not doubled, so "pw}x" and "pw}" arrive exactly. A value
+// containing "};" (which would end it early, and could add keywords of its own) or a NUL cannot reach it intact: it
+// is refused before anything is sent: _com_error 0x80040E73 with cause SettingUnusable, whose description names the
+// setting (Database Server Name, Database Name, Database Login, Database Password) and never the value.
 // Throws _com_error 0x800A0E7A (provider not found) naming the provider and the Debian package to install.
 // The wire (see WirePlan): a psqlODBC data source with SSLmode, a FreeTDS data source with Encryption or a Servername
 // section is Explicit; insecureLogin makes the rest OptedOut; otherwise Enforced. The FreeTDS host path then names the

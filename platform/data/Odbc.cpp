@@ -1,6 +1,7 @@
 #include "platform/data/Odbc.h"
 
 #include "platform/data/ErrorAdvice.h"
+#include "platform/data/WideText.h"
 
 #include <odbcinst.h>
 
@@ -60,21 +61,24 @@ std::vector<DiagRecord> ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle
     std::vector<DiagRecord> records;
     if (handle == SQL_NULL_HANDLE)
         return records;
+    // The wide call: the driver's texts come back as UTF-16 and are converted to the process's character set.
     for (SQLSMALLINT index = 1;; ++index) {
-        SQLCHAR state[6] = {};
+        SQLWCHAR state[6] = {};
         SQLINTEGER native = 0;
         SQLSMALLINT length = 0;
-        SQLRETURN rc = SQLGetDiagRec(handleType, handle, index, state, &native, nullptr, 0, &length);
+        SQLRETURN rc = SQLGetDiagRecW(handleType, handle, index, state, &native, nullptr, 0, &length);
         if (rc == SQL_NO_DATA || !SQL_SUCCEEDED(rc))
             break;
-        std::vector<SQLCHAR> message(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) + 1);
-        rc = SQLGetDiagRec(handleType, handle, index, state, &native, message.data(),
-                           static_cast<SQLSMALLINT>(message.size()), &length);
+        std::vector<SQLWCHAR> message(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) + 1);
+        rc = SQLGetDiagRecW(handleType, handle, index, state, &native, message.data(),
+                            static_cast<SQLSMALLINT>(message.size()), &length);
         if (!SQL_SUCCEEDED(rc))
             break;
-        records.push_back(
-            DiagRecord{CString(reinterpret_cast<const char*>(state), strnlen(reinterpret_cast<const char*>(state), 5)),
-                       native, trim_message(reinterpret_cast<const char*>(message.data()))});
+        const std::size_t stateLength = static_cast<std::size_t>(std::find(state, state + 5, SQLWCHAR{0}) - state);
+        const std::size_t messageLength =
+            std::min(message.size() - 1, static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)));
+        records.push_back(DiagRecord{wide::FromWide(state, stateLength), native,
+                                     trim_message(wide::FromWide(message.data(), messageLength))});
     }
     return records;
 }

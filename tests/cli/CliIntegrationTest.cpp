@@ -732,12 +732,12 @@ TEST_F(PostgresCommandLineTest, AuditLineForEachRegisterAndUnregister) {
 // sequences arrives with every control character made visible, under a first line that names the cause.
 TEST_F(PostgresCommandLineTest, ServerTextReachesTheTerminalAsPlainText) {
     ASSERT_EQ(register_with(m_server.password).exitCode, 0);
-    const std::string hostile = "db\x1b]0;owned\x07\x1b[2J\x1b[31mServer registered successfully\x9b";
+    const std::string hostile = "db\x1b]0;owned\x07\x1b[2J\x1b[31mServer registered successfully\xc2\x9b";
     const ProcessResult failed = run({"register", "--database", hostile});
     EXPECT_EQ(failed.exitCode, 5) << failed.errors;
     EXPECT_EQ(failed.errors.find('\x1b'), std::string::npos) << failed.errors;
     EXPECT_EQ(failed.errors.find('\x07'), std::string::npos) << failed.errors;
-    EXPECT_EQ(failed.errors.find('\x9b'), std::string::npos) << failed.errors;
+    EXPECT_EQ(failed.errors.find("\xc2\x9b"), std::string::npos) << failed.errors;
     EXPECT_NE(failed.errors.find("?[31mServer registered successfully"), std::string::npos) << failed.errors;
     EXPECT_EQ(failed.output, "");
 }

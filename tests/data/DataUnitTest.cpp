@@ -211,23 +211,29 @@ TEST(MapToOdbcTest, MissingDriverNamesTheProviderAndThePackage) {
     EXPECT_NE(unknown.Description()->find("MSDASQL"), CString::npos);
 }
 
-// A value FreeTDS would misread (it takes "}}" literally and ends a braced value at the first "};") is refused before
-// anything is sent, naming the setting and never the value; Microsoft's drivers, which read "}}", get it braced.
-struct UnsafeValueRow {
+// FreeTDS ends a braced value at the first "};" and takes "}}" literally: every other value is braced as it stands
+// and reaches it exactly; a value with "};" (which would add keywords of its own) or a NUL is refused before anything
+// is sent, naming the setting and never the value. Microsoft's drivers, which read "}}", get '}' doubled.
+struct FreeTdsValueRow {
     const char* name;
     const char* connectionString;
-    const char* setting;
+    const char* freeTdsPart; // what FreeTDS is given for the value; nullptr: refused
+    const char* setting;     // the setting a refusal names
 };
 
-void PrintTo(const UnsafeValueRow& row, std::ostream* out) {
+void PrintTo(const FreeTdsValueRow& row, std::ostream* out) {
     *out << row.name;
 }
 
-class FreeTdsUnsafeValueTest : public ::testing::TestWithParam<UnsafeValueRow> {};
+class FreeTdsValueTest : public ::testing::TestWithParam<FreeTdsValueRow> {};
 
-TEST_P(FreeTdsUnsafeValueTest, IsRefusedNamingTheSetting) {
-    const UnsafeValueRow& row = GetParam();
+TEST_P(FreeTdsValueTest, IsBracedAsItStandsOrRefusedNamingTheSetting) {
+    const FreeTdsValueRow& row = GetParam();
     const OdbcCatalog freeTds = catalog({kFreeTds});
+    if (row.freeTdsPart != nullptr) {
+        EXPECT_NE(map(row.connectionString, freeTds).connectionString.Text().find(row.freeTdsPart), CString::npos);
+        return;
+    }
     _com_error e = expect_com_error([&] { map(row.connectionString, freeTds); });
     EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x80040E73u));
     EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable);
@@ -243,29 +249,36 @@ TEST_P(FreeTdsUnsafeValueTest, IsRefusedNamingTheSetting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Values, FreeTdsUnsafeValueTest,
+    Values, FreeTdsValueTest,
     ::testing::Values(
-        UnsafeValueRow{"PasswordWithBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}et};",
-                       "Database Password"},
-        UnsafeValueRow{"LoginAddingAKeyword",
-                       "Provider=SQLOLEDB; Server=db; Database=d; UID={sa}}}};UID=admin;X={}; PWD=p;",
-                       "Database Login"},
-        UnsafeValueRow{"DatabaseAddingAPort",
-                       "Provider=SQLOLEDB; Server=db; Database={db}}}};PORT=7;A={}; UID=sa; PWD=p;", "Database Name"},
-        UnsafeValueRow{"ServerWithBrace", "Provider=SQLOLEDB; Server={db}}x}; Database=d; UID=sa; PWD=p;",
-                       "Database Server Name"},
-        UnsafeValueRow{"PasswordEndingInBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}};",
-                       "Database Password"}),
-    [](const ::testing::TestParamInfo<UnsafeValueRow>& info) { return std::string(info.param.name); });
+        FreeTdsValueRow{"PasswordWithBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}et};",
+                        "PWD={S3cr}et};", nullptr},
+        FreeTdsValueRow{"PasswordEndingInBrace", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}}};",
+                        "PWD={S3cr}};", nullptr},
+        FreeTdsValueRow{"PasswordOfBracesAlone", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={}}}}};",
+                        "PWD={}}};", nullptr},
+        FreeTdsValueRow{"ServerWithBrace", "Provider=SQLOLEDB; Server={db}}x}; Database=d; UID=sa; PWD=p;",
+                        "SERVER={db}x};", nullptr},
+        FreeTdsValueRow{"PasswordEndingTheValue", "Provider=SQLOLEDB; Server=db; Database=d; UID=sa; PWD={S3cr}};x};",
+                        nullptr, "Database Password"},
+        FreeTdsValueRow{"LoginAddingAKeyword",
+                        "Provider=SQLOLEDB; Server=db; Database=d; UID={sa}};UID=admin;X={}; PWD=p;", nullptr,
+                        "Database Login"},
+        FreeTdsValueRow{"DatabaseAddingAPort",
+                        "Provider=SQLOLEDB; Server=db; Database={db}};PORT=7;A={}; UID=sa; PWD=p;", nullptr,
+                        "Database Name"}),
+    [](const ::testing::TestParamInfo<FreeTdsValueRow>& info) { return std::string(info.param.name); });
 
 // A FreeTDS data source gets the same refusal; a data source of another driver keeps its braces.
 TEST(MapToOdbcTest, DataSourcesRefuseOnlyForFreeTds) {
     const OdbcCatalog c = catalog({kFreeTds, kPostgres}, {{"Tds", "FreeTDS"}, {"Pg", "PostgreSQL Unicode"}});
     EXPECT_EQ(
-        expect_com_error([&] { map("Provider=SQLOLEDB; Server=Tds; Database=d; UID=sa; PWD={a}}b};", c); }).Cause(),
+        expect_com_error([&] { map("Provider=SQLOLEDB; Server=Tds; Database=d; UID=sa; PWD={a}};b};", c); }).Cause(),
         DataErrorCause::SettingUnusable);
-    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Pg; Database=d; UID=sa; PWD={a}}b};", c).connectionString.Text(),
-              "DSN=Pg;UID=sa;PWD={a}}b};DATABASE=d;");
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Pg; Database=d; UID=sa; PWD={a}};b};", c).connectionString.Text(),
+              "DSN=Pg;UID=sa;PWD={a}};b};DATABASE=d;");
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Tds; Database=d; UID=sa; PWD={a}}b};", c).connectionString.Text(),
+              "DSN=Tds;UID=sa;PWD={a}b};DATABASE=d;");
     // Values FreeTDS reads right are passed: braced where they need it.
     EXPECT_EQ(map("Provider=SQLOLEDB; Server=Tds; Database=d; UID={ sa}; PWD={p;w};", c).connectionString.Text(),
               "DSN=Tds;UID={ sa};PWD={p;w};DATABASE=d;");

@@ -176,7 +176,8 @@ INSTANTIATE_TEST_SUITE_P(EtcHosts, FreeTdsHostsTest,
                          });
 
 // What FreeTDS really sends: a server that decodes the login packet receives exactly the typed login, password and
-// database for values FreeTDS can carry (quoted where they need it), and nothing at all for values it would misread.
+// database for values FreeTDS can carry (braced where they need it, non-ASCII text included), and nothing at all for
+// values it would misread or that are not text.
 struct LoginRow {
     const char* name;
     const char* login;
@@ -200,13 +201,13 @@ TEST_P(FreeTdsLoginTest, ServerReceivesExactlyTheTypedValuesOrNothing) {
                              "; PWD=" + enlistor::ado::QuoteConnectionStringValue(row.password) + ";";
     try {
         m_connection.Open(text, "", "", 0);
-        FAIL() << "Open succeeded";
+        EXPECT_FALSE(row.refused) << "Open succeeded";
+        m_connection.Close();
     } catch (const _com_error& e) {
         const CString description = e.Description().value_or("");
+        EXPECT_TRUE(row.refused) << description;
         EXPECT_EQ(description.find(row.password), CString::npos) << description;
-        if (row.refused) {
-            EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable) << description;
-        }
+        EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable) << description;
     }
     if (row.refused) {
         EXPECT_EQ(server.connections(), 0);
@@ -218,15 +219,48 @@ TEST_P(FreeTdsLoginTest, ServerReceivesExactlyTheTypedValuesOrNothing) {
               (enlistor::test::TdsLoginServer::Login{row.login, row.password, row.database, false}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, FreeTdsLoginTest,
-                         ::testing::Values(LoginRow{"Plain", "sa", "S3cret!", "Suite", false},
-                                           LoginRow{"SemicolonsAndBlanks", "sa", " S3cr;et ", "Suite DB", false},
-                                           LoginRow{"LeadingBraceAndQuote", "{sa", "\"q\"=x", "it's", false},
-                                           LoginRow{"KeywordLookalikes", "sa;UID=admin", "PWD=x;", "db;PORT=7", false},
-                                           LoginRow{"PasswordWithBrace", "sa", "S3cr}et", "Suite", true},
-                                           LoginRow{"LoginAddingAKeyword", "sa}};UID=admin;X={", "pw", "Suite", true},
-                                           LoginRow{"DatabaseAddingAPort", "sa", "pw", "db}};PORT=7;A={", true}),
-                         [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
+// The three statements through the driver: the values arrive as bound parameters, the rows come back.
+TEST_F(FreeTdsTest, StatementsRunAgainstTheStandIn) {
+    enlistor::test::TdsLoginServer server;
+    server.AddServer("198.18.0.9");
+    m_connection.Open("Provider=SQLOLEDB; Server=127.0.0.1," + std::to_string(server.port()) +
+                          "; Database=Suite; UID=sa; PWD=pw;",
+                      "", "", 0);
+    enlistor::ado::Recordset recordset;
+    ASSERT_EQ(recordset.CreateInstance(), S_OK);
+    recordset.Open("Select ServerIP from tblServers where ServerIP = ?", {"198.18.0.9"}, m_connection,
+                   enlistor::ado::adOpenKeyset, enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
+    EXPECT_FALSE(recordset.IsEOF());
+    recordset.Close();
+    recordset.Open("Select ServerIP from tblRegisteredServers where ServerIP = ?", {"198.18.0.7"}, m_connection,
+                   enlistor::ado::adOpenKeyset, enlistor::ado::adLockOptimistic, enlistor::ado::adCmdText);
+    EXPECT_TRUE(recordset.IsEOF());
+    recordset.Close();
+    long rows = 0;
+    m_connection.Execute("Insert into tblRegisteredServers (ServerName, ServerIP, ServerType) values (?, ?, 'Windows')",
+                         {"host", "198.18.0.7"}, 0, &rows);
+    EXPECT_EQ(rows, 1);
+    m_connection.Close();
+    EXPECT_EQ(server.Registered(),
+              (std::vector<enlistor::test::TdsLoginServer::Row>{{"host", "198.18.0.7", "Windows"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, FreeTdsLoginTest,
+    ::testing::Values(LoginRow{"Plain", "sa", "S3cret!", "Suite", false},
+                      LoginRow{"SemicolonsAndBlanks", "sa", " S3cr;et ", "Suite DB", false},
+                      LoginRow{"LeadingBraceAndQuote", "{sa", "\"q\"=x", "it's", false},
+                      LoginRow{"KeywordLookalikes", "sa;UID=admin", "PWD=x;", "db;PORT=7", false},
+                      LoginRow{"PasswordWithBrace", "sa", "pw}x", "Suite", false},
+                      LoginRow{"PasswordEndingInBrace", "sa", "pw}", "Suite", false},
+                      LoginRow{"BracesEverywhere", "s}a", "Xy}9", "S}uite", false},
+                      LoginRow{"NonAscii", "Z\u00fcrich", "Pa\u00df-\u20ac", "Z\u00fcrich", false},
+                      LoginRow{"NonAsciiSwapped", "Pa\u00df-\u20ac", "Z\u00fcrich", "Pa\u00df-\u20ac", false},
+                      LoginRow{"PasswordEndingTheValue", "sa", "a};b", "Suite", true},
+                      LoginRow{"LoginAddingAKeyword", "sa};UID=admin;X={", "pw", "Suite", true},
+                      LoginRow{"DatabaseAddingAPort", "sa", "pw", "db};PORT=7;A={", true},
+                      LoginRow{"NotValidText", "sa", "pw\xff", "Suite", true}),
+    [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
 
 TEST_F(FreeTdsTest, ProviderWithoutAnyDriverSaysWhatToInstall) {
     UseTestOdbcConfig(m_dir.path(), {}, {"FreeTDS"});

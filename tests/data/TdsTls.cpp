@@ -16,7 +16,7 @@ constexpr std::size_t kHeader = 8;
 bool raw_read(int fd, std::uint8_t* data, std::size_t size) {
     while (size > 0) {
         pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, 5000) <= 0)
+        if (::poll(&pfd, 1, 60000) <= 0)
             return false;
         const ssize_t got = ::recv(fd, data, size, 0);
         if (got <= 0)
@@ -130,7 +130,7 @@ bool TdsServerChannel::ReadExactly(std::uint8_t* data, std::size_t size) {
             return false;
         std::uint8_t chunk[4096];
         pollfd pfd{m_fd, POLLIN, 0};
-        if (::poll(&pfd, 1, 5000) <= 0)
+        if (::poll(&pfd, 1, 60000) <= 0)
             return false;
         const ssize_t raw = ::recv(m_fd, chunk, sizeof chunk, 0);
         if (raw <= 0)

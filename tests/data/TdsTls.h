@@ -24,7 +24,7 @@ public:
     void StopTls();
     bool encrypted() const;
 
-    // Reads exactly size bytes (through TLS when it runs); false at end of stream or after 5 s of silence.
+    // Reads exactly size bytes (through TLS when it runs); false at end of stream or after a minute of silence.
     bool ReadExactly(std::uint8_t* data, std::size_t size);
     bool Write(const std::uint8_t* data, std::size_t size);
 

@@ -121,6 +121,18 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length)
     return next(stmt, text, length);
 }
 
+// The wide form the data objects call; the statements are ASCII, so each unit is one character.
+SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT stmt, SQLWCHAR* text, SQLINTEGER length) {
+    static const auto next = enlistor::test::real<SQLRETURN (*)(SQLHSTMT, SQLWCHAR*, SQLINTEGER)>("SQLExecDirectW");
+    std::string statement;
+    for (SQLINTEGER i = 0; length == SQL_NTS ? text[i] != 0 : i < length; ++i)
+        statement += static_cast<char>(text[i] < 0x80 ? text[i] : '?');
+    if (auto fault = enlistor::test::take(OdbcCall::ExecDirect, statement.c_str()))
+        return enlistor::test::fail(stmt, *fault);
+    enlistor::test::forget(stmt);
+    return next(stmt, text, length);
+}
+
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
     static const auto next = enlistor::test::real<SQLRETURN (*)(SQLHDBC)>("SQLDisconnect");
     if (auto fault = enlistor::test::take(OdbcCall::Disconnect)) {
@@ -156,6 +168,40 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
     if (message != nullptr && capacity > 0)
         std::snprintf(reinterpret_cast<char*>(message), static_cast<std::size_t>(capacity), "%s",
                       record->message.c_str());
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT index, SQLWCHAR* state,
+                                 SQLINTEGER* native, SQLWCHAR* message, SQLSMALLINT capacity, SQLSMALLINT* length) {
+    static const auto next =
+        enlistor::test::real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLWCHAR*, SQLINTEGER*, SQLWCHAR*,
+                                           SQLSMALLINT, SQLSMALLINT*)>("SQLGetDiagRecW");
+    std::optional<enlistor::test::Record> record;
+    {
+        std::lock_guard lock(enlistor::test::state_mutex);
+        if (auto found = enlistor::test::pending.find(handle); found != enlistor::test::pending.end())
+            record = found->second;
+    }
+    if (!record)
+        return next(type, handle, index, state, native, message, capacity, length);
+    if (index != 1)
+        return SQL_NO_DATA;
+    // The injected texts are ASCII: each character is one UTF-16 unit.
+    auto copy = [](const std::string& text, SQLWCHAR* to, std::size_t room) {
+        std::size_t i = 0;
+        for (; i + 1 < room && i < text.size(); ++i)
+            to[i] = static_cast<unsigned char>(text[i]);
+        if (room > 0)
+            to[i] = 0;
+    };
+    if (state != nullptr)
+        copy(record->sqlState, state, 6);
+    if (native != nullptr)
+        *native = record->nativeError;
+    if (length != nullptr)
+        *length = static_cast<SQLSMALLINT>(record->message.size());
+    if (message != nullptr && capacity > 0)
+        copy(record->message, message, static_cast<std::size_t>(capacity));
     return SQL_SUCCESS;
 }
 
