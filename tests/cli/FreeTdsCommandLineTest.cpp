@@ -1,6 +1,7 @@
 // The unattended commands through the real FreeTDS driver against the SQL Server stand-in (tests/data): the
 // executable runs in this test's network namespace (loopback only), so the driver reaches nothing else.
 #include "tests/data/TdsLoginServer.h"
+#include "tests/data/TdsTls.h"
 #include "tests/log/SyslogCapture.h"
 #include "tests/support/TestSupport.h"
 
@@ -36,7 +37,13 @@ protected:
         fs::create_directories(m_registry);
         setenv("ENLISTOR_REGISTRY", m_registry.c_str(), 1);
         UseTestOdbcConfig(m_dir.path());
-        m_server = std::make_unique<TdsLoginServer>();
+        // The stand-in does TLS with a certificate of its own, which register is told to trust (--ca-file) and
+        // stores for the runs after it: the login never travels in the clear.
+        m_certificate = MakeSelfSignedCertificate(m_dir.path().string(), "standin");
+        TdsLoginServer::Options options;
+        options.certFile = m_certificate.certFile;
+        options.keyFile = m_certificate.keyFile;
+        m_server = std::make_unique<TdsLoginServer>(options);
     }
 
     void TearDown() override {
@@ -68,14 +75,24 @@ protected:
 
     std::vector<std::string> register_args(const std::string& login, const std::string& password,
                                            const std::string& database = "Suite") {
-        return {"register",   "--server",        server(),
-                "--database", database,          "--login",
-                login,        "--password-file", password_file(password).string(),
-                "--address",  kAddress};
+        return {"register",
+                "--server",
+                server(),
+                "--database",
+                database,
+                "--login",
+                login,
+                "--password-file",
+                password_file(password).string(),
+                "--address",
+                kAddress,
+                "--ca-file",
+                m_certificate.certFile};
     }
 
     TempDir m_dir;
     fs::path m_registry;
+    TestCertificate m_certificate;
     std::unique_ptr<TdsLoginServer> m_server;
     std::vector<std::string> m_secrets;
     std::vector<std::string> m_outputs;
@@ -105,7 +122,7 @@ TEST_F(FreeTdsCommandLineTest, RegisterCheckUnregisterCycle) {
     const ProcessResult suiteOwn = run({"unregister", "--address", kAddress});
     EXPECT_EQ(suiteOwn.exitCode, 1);
     ASSERT_EQ(m_server->logins().size(), 5u);
-    EXPECT_EQ(m_server->logins()[4], (TdsLoginServer::Login{"sa", "S3cret!", "Suite"}));
+    EXPECT_EQ(m_server->logins()[4], (TdsLoginServer::Login{"sa", "S3cret!", "Suite", true}));
 }
 
 } // namespace

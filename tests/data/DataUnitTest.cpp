@@ -231,7 +231,10 @@ TEST_P(FreeTdsValueTest, IsBracedAsItStandsOrRefusedNamingTheSetting) {
     const FreeTdsValueRow& row = GetParam();
     const OdbcCatalog freeTds = catalog({kFreeTds});
     if (row.freeTdsPart != nullptr) {
-        EXPECT_NE(map(row.connectionString, freeTds).connectionString.Text().find(row.freeTdsPart), CString::npos);
+        // The host path's values in the ODBC string itself (with a verified login the host and port go into the
+        // generated freetds.conf section instead).
+        EXPECT_NE(map(row.connectionString, freeTds, true).connectionString.Text().find(row.freeTdsPart),
+                  CString::npos);
         return;
     }
     _com_error e = expect_com_error([&] { map(row.connectionString, freeTds); });

@@ -1,10 +1,15 @@
 #include "tests/data/TdsTls.h"
 
 #include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <cstdio>
+#include <stdexcept>
 #include <vector>
 
 namespace enlistor::test {
@@ -38,7 +43,50 @@ bool raw_write(int fd, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
+bool write_pem(const std::string& path, bool key, EVP_PKEY* pkey, X509* cert) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr)
+        return false;
+    const bool written = key ? PEM_write_PrivateKey(file, pkey, nullptr, nullptr, 0, nullptr, nullptr) == 1
+                             : PEM_write_X509(file, cert) == 1;
+    return std::fclose(file) == 0 && written;
+}
+
 } // namespace
+
+TestCertificate MakeSelfSignedCertificate(const std::string& dir, const std::string& name,
+                                          const std::string& subjectAltName) {
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), &EVP_PKEY_free);
+    std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), &X509_free);
+    if (!key || !cert)
+        throw std::runtime_error("MakeSelfSignedCertificate: no key or certificate");
+    X509_set_version(cert.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -60);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 3600);
+    X509_set_pubkey(cert.get(), key.get());
+    X509_NAME* subject = X509_get_subject_name(cert.get());
+    X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(name.c_str()), -1,
+                               -1, 0);
+    X509_set_issuer_name(cert.get(), subject);
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, cert.get(), cert.get(), nullptr, nullptr, 0);
+    for (const auto& [nid, value] : {std::pair<int, std::string>{NID_subject_alt_name, subjectAltName},
+                                     {NID_basic_constraints, "critical,CA:TRUE"}}) {
+        X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
+        if (extension == nullptr || X509_add_ext(cert.get(), extension, -1) != 1)
+            throw std::runtime_error("MakeSelfSignedCertificate: bad extension " + value);
+        X509_EXTENSION_free(extension);
+    }
+    if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0)
+        throw std::runtime_error("MakeSelfSignedCertificate: cannot sign");
+    TestCertificate made{dir + "/" + name + ".crt", dir + "/" + name + ".key"};
+    if (!write_pem(made.certFile, false, key.get(), cert.get()) ||
+        !write_pem(made.keyFile, true, key.get(), cert.get()))
+        throw std::runtime_error("MakeSelfSignedCertificate: cannot write " + made.certFile);
+    return made;
+}
 
 struct TdsServerChannel::Tls {
     SSL_CTX* ctx = nullptr;

@@ -10,6 +10,16 @@
 
 namespace enlistor::test {
 
+// A self-signed certificate (P-256 key, valid for a day) for the given subjectAltName ("IP:127.0.0.1",
+// "DNS:db.example,IP:198.18.0.1"), written as dir/<name>.crt and dir/<name>.key. The certificate is its own CA: as
+// --ca-file it verifies the stand-in with the host name checked. Throws std::runtime_error when OpenSSL fails.
+struct TestCertificate {
+    std::string certFile;
+    std::string keyFile;
+};
+TestCertificate MakeSelfSignedCertificate(const std::string& dir, const std::string& name,
+                                          const std::string& subjectAltName = "IP:127.0.0.1");
+
 class TdsServerChannel {
 public:
     explicit TdsServerChannel(int fd);
