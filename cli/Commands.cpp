@@ -151,8 +151,9 @@ failure_report describe_failure(const RegistrationOutcome& outcome, const CStrin
         driverText = description.substr(sentence.size());
     while (!driverText.empty() && (driverText.front() == ' ' || driverText.front() == '\n'))
         driverText.erase(0, 1);
-    if (sentence.empty() && DescriptionIsTheCause(e.Cause())) {
-        // The description is the sentence itself: it names the setting and why the driver cannot take it.
+    if (sentence.empty() && (DescriptionIsTheCause(e.Cause()) || IsRegistrationRefusal(e))) {
+        // The description is the sentence itself: it names the setting and why the driver cannot take it (or why
+        // the login was not sent), or what the registration refused to do.
         report.cause = description;
         driverText.clear();
     } else {
@@ -302,6 +303,10 @@ public:
             json object = result_object("register", word, result.exitCode, outcome, failure);
             object["row_inserted"] = outcome.rowInserted;
             object["settings_changed"] = ok && !(m_typed == m_snapshot);
+            json warnings = json::array();
+            for (const CString& warning : outcome.warnings)
+                warnings.push_back(RedactSecrets(warning, m_typed.password.Text()));
+            object["warnings"] = std::move(warnings);
             print_line(m_out, JsonLine(object));
             return;
         }
@@ -310,11 +315,9 @@ public:
             return;
         }
         print_line(m_out, kSuccessText);
-        if (!outcome.errorText.empty()) {
-            // The row went in after a duplicate check failed: say what the check met.
-            print_line(m_err, "enlistor: warning: a duplicate check failed before the insert: " +
-                                  shown(RedactSecrets(outcome.errorText, m_typed.password.Text())));
-        }
+        // The row went in although something failed on the way (a duplicate check): say what it met.
+        for (const CString& warning : outcome.warnings)
+            print_line(m_err, "enlistor: registered, but " + shown(RedactSecrets(warning, m_typed.password.Text())));
     }
 
     bool Restore(const DatabaseSettingsValue& snapshot, SettingsStoreError& error) override {

@@ -101,6 +101,9 @@ void insert_machine(enlistor::ado::Connection& connection, RegistrationOutcome& 
             connection.Execute(kInsertStatement, {outcome.computerName, outcome.address}, 0);
             outcome.rowInserted = true;
             outcome.result = 1;
+            // The row went in although a duplicate check failed first: the caller is told, not only the error text.
+            if (outcome.lastErrorStep == RegistrationStep::Check && outcome.lastError)
+                outcome.warnings.push_back("a duplicate check failed: " + GetComErrorText(*outcome.lastError));
         }
     } catch (const _com_error& e) {
         note_error(outcome, e, RegistrationStep::Insert);
@@ -237,6 +240,10 @@ RegistrationOutcome run_detailed(const RegistrationOptions& options, Mode mode) 
 }
 
 } // namespace
+
+bool IsRegistrationRefusal(const _com_error& error) {
+    return error.Source() == std::optional<CString>(kRegistrationSource);
+}
 
 CString NoUsableAddressText() {
     return GetComErrorText(_com_error(E_FAIL, kRegistrationSource, NoUsableAddressDescription()));

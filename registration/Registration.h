@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // Size of the error-text area the Register command hands to RegisterMachine.
 inline constexpr std::size_t kErrorTextSize = 512;
@@ -76,8 +77,15 @@ struct RegistrationOutcome {
     CString computerName;      // the computer name used; set when the insert step is reached
     CString driverName;        // the ODBC driver the connection used; set once connected
     CString connectionTarget;  // the ODBC connection string it mapped to, password shown as "***"
+    // What went wrong although the result is 1: a duplicate check that failed before a successful insert (its error
+    // also stays in errorText, as the transaction keeps it). Each is a sentence, "a duplicate check failed: ...".
+    std::vector<CString> warnings;
     enlistor::ado::TransportReport tls; // how the login was (or would have been) protected on the wire
 };
+
+// True when the error is one the registration raises itself (no usable address, an address in tblServers): its
+// description is the whole sentence of what happened, not a database's error.
+[[nodiscard]] bool IsRegistrationRefusal(const _com_error& error);
 
 // The data objects' trust for a connection to server: the CA file, the pin (normalised; one that is no fingerprint
 // matches no certificate), and the opt-out when it was given for this server (compared case-insensitively).

@@ -4,9 +4,11 @@
 #include "workflow/MachineLock.h"
 #include "workflow/SignalDeferral.h"
 
+#include "common/FormatString.h"
 #include "platform/log/AuditLog.h"
 #include "platform/net/ComputerName.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -26,6 +28,11 @@ void audit(const char* command, const char* word, const WorkflowResult& result) 
     record.databaseName = result.used.database;
     record.login = result.used.login;
     record.exitCode = result.exitCode;
+    // The line names what failed and its code, not the driver's text (which came from outside).
+    if (!result.registration.warnings.empty() && result.registration.lastError)
+        record.warning = FormatString(
+            "a duplicate check failed before the insert (error 0x%08lX)",
+            static_cast<unsigned long>(static_cast<std::uint32_t>(result.registration.lastError->Error())));
     if (result.registrationRan && result.registration.tls.overNetwork) {
         record.tls = enlistor::ado::TransportWord(result.registration.tls);
         record.tlsWarning = result.registration.tls.warning;

@@ -5,6 +5,7 @@
 #include "platform/data/LoginProtection.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
+#include "platform/data/TcpProbe.h"
 #include "platform/data/WideText.h"
 
 #include "common/Secret.h"
@@ -27,6 +28,8 @@ const CString kRecordsetSource = "ADODB.Recordset";
 
 // The instance lookup gets at most this share of the login limit.
 constexpr std::chrono::seconds kBrowserBudget{5};
+// The second try that names why a server could not be reached.
+constexpr std::chrono::seconds kProbeBudget{1};
 
 constexpr HRESULT kBadInitString = static_cast<HRESULT>(0x80040E73u);
 
@@ -116,6 +119,20 @@ struct Session {
     }
 };
 
+// A statement's error on a connection the driver has found dead (the server dropped it after the login) is a lost
+// connection, whatever the driver called it: FreeTDS reports the first statement on it as HY000 "Unknown error".
+_com_error with_lost_connection(const _com_error& e, const Session& session) {
+    if (e.Cause() != DataErrorCause::Other || !session.dbc)
+        return e;
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (!SQL_SUCCEEDED(SQLGetConnectAttr(session.dbc.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) ||
+        dead != SQL_CD_TRUE)
+        return e;
+    return _com_error(e.Error(), e.Source().value_or(session.source),
+                      e.Description().value_or("") + "; the connection to the database server was lost", e.SqlState(),
+                      e.NativeError(), DataErrorCause::ServerUnreachable);
+}
+
 class ConnectionImpl {
 public:
     std::shared_ptr<odbc::EnvHandle> env; // allocated when the object is created
@@ -190,12 +207,16 @@ void resolve_instance(OdbcTarget& target, const CString& source) {
         LookupSqlServerInstance(*target.browserHost, target.browserInstance, kBrowserBudget, source);
     if (target.wire.freeTdsSection) {
         target.wire.port = instance.port;
+        target.tcpHost = target.wire.host;
+        target.tcpPort = instance.port;
         return;
     }
     const CString server =
         "SERVER=" + QuoteConnectionStringValue(instance.address) + ";PORT=" + std::to_string(instance.port) + ";";
     target.connectionString.Append(server);
     target.displayString += server;
+    target.tcpHost = instance.address;
+    target.tcpPort = instance.port;
 }
 
 // The login limit, less what the instance lookup already used.
@@ -232,6 +253,15 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     }
     _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session.dbc.get()), session.source,
                                        "Connecting", secret.Text());
+    if (error.Cause() == DataErrorCause::ServerUnreachable && target.tcpPort != 0) {
+        // FreeTDS words a refused port like a missing server: one more try names what happened.
+        const CString reason = ProbeTcpRefusal(target.tcpHost, target.tcpPort, kProbeBudget);
+        if (!reason.empty())
+            error = _com_error(error.Error(), *error.Source(),
+                               *error.Description() + "; connecting to " + target.tcpHost + " port " +
+                                   std::to_string(target.tcpPort) + " again: " + reason,
+                               error.SqlState(), error.NativeError(), error.Cause());
+    }
     if (target.fileDatabase) {
         const CString file = odbc::DataSourceAttribute(target.dataSource, "Database");
         std::error_code ignored;
@@ -335,7 +365,7 @@ void Connection::Execute(const CString& commandText, const std::vector<CString>&
             *recordsAffected = static_cast<long>(std::max<SQLLEN>(rows, 0));
         }
     } catch (const _com_error& e) {
-        throw with_cause(e, m_impl->session->context);
+        throw with_cause(with_lost_connection(e, *m_impl->session), m_impl->session->context);
     }
 }
 
@@ -357,7 +387,7 @@ void Connection::Close() {
         odbc::Check(SQLDisconnect(session->dbc.get()), SQL_HANDLE_DBC, session->dbc.get(), session->source,
                     "Disconnecting");
     } catch (const _com_error& e) {
-        throw with_cause(e, session->context);
+        throw with_cause(with_lost_connection(e, *session), session->context);
     }
 }
 
@@ -416,7 +446,7 @@ void Recordset::Open(const CString& source, const std::vector<CString>& paramete
             eof = odbc::Check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), session->source, "Fetching a row", {},
                               true) == SQL_NO_DATA;
     } catch (const _com_error& e) {
-        throw with_cause(e, session->context);
+        throw with_cause(with_lost_connection(e, *session), session->context);
     }
     auto owned = std::make_shared<odbc::StmtHandle>(std::move(stmt));
     session->statements.erase(std::remove_if(session->statements.begin(), session->statements.end(),

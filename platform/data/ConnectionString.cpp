@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <charconv>
 #include <initializer_list>
 #include <strings.h>
 #include <tuple>
@@ -125,11 +124,20 @@ void refuse_what_freetds_misreads(std::initializer_list<std::string_view> settin
     }
 }
 
+// A port number as the Server value gives it after "host,"; 0 when it is none.
+unsigned short parse_port(std::string_view text) {
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || (value = value * 10 + static_cast<unsigned long>(c - '0')) > 65535)
+            return 0;
+    }
+    return static_cast<unsigned short>(value);
+}
+
+// The port a data source or the Server value names, else the protocol's default.
 int port_or(std::string_view text, int fallback) {
-    text = trim(text);
-    int port = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
-    return error == std::errc() && end == text.data() + text.size() && port > 0 && port < 65536 ? port : fallback;
+    const unsigned short port = parse_port(trim(text));
+    return port != 0 ? port : fallback;
 }
 
 bool is_mode(std::string_view value, std::initializer_list<std::string_view> modes) {
@@ -205,6 +213,7 @@ CString libpq_quoted(const CString& value) {
     }
     return quoted + "'";
 }
+
 
 } // namespace
 
@@ -420,6 +429,8 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
             target.browserHost = CString(host.substr(0, slash));
             target.browserInstance = CString(host.substr(slash + 1));
         }
+        target.tcpHost = target.wire.host;
+        target.tcpPort = static_cast<unsigned short>(target.wire.port);
         target.wire.freeTdsSection = true;
         target.wire.verifies = true;
         target.wire.section = next_section_name();
@@ -432,9 +443,13 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         } else if (std::size_t comma = host.find(','); comma != std::string_view::npos) {
             builder.Add("SERVER", trim(host.substr(0, comma)));
             builder.Add("PORT", trim(host.substr(comma + 1)));
+            target.tcpHost = CString(trim(host.substr(0, comma)));
+            target.tcpPort = parse_port(trim(host.substr(comma + 1)));
         } else {
             builder.Add("SERVER", host);
             builder.Add("PORT", "1433");
+            target.tcpHost = CString(host);
+            target.tcpPort = 1433;
         }
         builder.Add("TDS_Version", "7.4");
     }

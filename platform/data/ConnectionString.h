@@ -99,6 +99,9 @@ struct OdbcTarget {
     std::optional<CString> browserHost;
     CString browserInstance;
     WirePlan wire;
+    // FreeTDS's host path: the host and TCP port it connects to (0: not known here, a data source or another driver).
+    CString tcpHost;
+    unsigned short tcpPort = 0;
 };
 
 // Maps the parsed connection string onto the catalog:

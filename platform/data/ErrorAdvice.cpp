@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <initializer_list>
+#include <iterator>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -39,10 +42,62 @@ const char* unreachable_reason(const CString& text) {
         return "network unreachable";
     if (contains_any(text, {"unavailable or does not exist"}))
         return "no server answers there";
+    if (contains_any(text, {"connection to the database server was lost", "communication link failure"}))
+        return "the connection was lost";
     return "the connection failed";
 }
 
 } // namespace
+
+std::optional<DataErrorCause> SqlServerNativeCause(std::int32_t nativeError) {
+    switch (nativeError) {
+    case 4060: // cannot open the database requested by the login (followed by 18456)
+    case 911:  // database does not exist
+        return DataErrorCause::DatabaseMissing;
+    case 18456: // login failed
+    case 18452: // login from an untrusted domain
+    case 18470: // account disabled
+    case 18487: // password expired
+    case 18488: // password must be changed
+        return DataErrorCause::LoginRefused;
+    case 208: // invalid object name
+        return DataErrorCause::TableMissing;
+    case 229: // permission denied on the object
+    case 230: // permission denied on a column
+    case 262: // permission denied in the database
+    case 916: // the login cannot access the database
+        return DataErrorCause::PermissionDenied;
+    case 2:     // the server was not found or was not accessible
+    case 53:    // the network path was not found
+    case 64:    // the specified network name is no longer available
+    case 233:   // no process is on the other end of the pipe
+    case 10053: // the connection was aborted
+    case 10054: // the connection was reset by the peer
+    case 10060: // the connection attempt timed out
+    case 10061: // the connection was refused
+        return DataErrorCause::ServerUnreachable;
+    case 11001: // no such host is known
+        return DataErrorCause::ServerUnknown;
+    default:
+        return std::nullopt;
+    }
+}
+
+DataErrorCause SqlServerCauseOf(const std::vector<std::int32_t>& nativeErrors) {
+    // SQL Server follows a refusal for a named reason with its generic 18456: the reason wins.
+    constexpr DataErrorCause order[] = {DataErrorCause::DatabaseMissing,  DataErrorCause::TableMissing,
+                                        DataErrorCause::PermissionDenied, DataErrorCause::LoginRefused,
+                                        DataErrorCause::ServerUnknown,    DataErrorCause::ServerUnreachable};
+    DataErrorCause found = DataErrorCause::Other;
+    auto rank = [&](DataErrorCause cause) {
+        return static_cast<std::size_t>(std::find(std::begin(order), std::end(order), cause) - std::begin(order));
+    };
+    for (std::int32_t native : nativeErrors)
+        if (const std::optional<DataErrorCause> cause = SqlServerNativeCause(native);
+            cause && rank(*cause) < rank(found))
+            found = *cause;
+    return found;
+}
 
 NativeErrorKind NativeErrorKindOf(const CString& driver) {
     const CString name = lower_ascii(driver);
@@ -79,26 +134,9 @@ DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CStr
         return DataErrorCause::DriverMissing;
 
     // The native error, read as the driver that gave it means it.
-    if (kind == NativeErrorKind::SqlServer && nativeError != 0) {
-        switch (nativeError) {
-        case 18456: // login failed
-        case 18452: // login from an untrusted domain
-        case 18470: // account disabled
-        case 18487: // password expired
-        case 18488: // password must be changed
-            return DataErrorCause::LoginRefused;
-        case 4060: // cannot open the database requested by the login
-        case 911:  // database does not exist
-            return DataErrorCause::DatabaseMissing;
-        case 208: // invalid object name
-            return DataErrorCause::TableMissing;
-        case 229: // permission denied on the object
-        case 262: // permission denied in the database
-        case 916: // the login cannot access the database
-            return DataErrorCause::PermissionDenied;
-        default:
-            break;
-        }
+    if (kind == NativeErrorKind::SqlServer) {
+        if (const std::optional<DataErrorCause> cause = SqlServerNativeCause(nativeError))
+            return *cause;
     }
     if (kind == NativeErrorKind::Sqlite && nativeError != 0) {
         switch (nativeError & 0xFF) { // extended result codes carry the primary code in the low byte
@@ -121,8 +159,10 @@ DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CStr
         return DataErrorCause::CertificateUntrusted;
     if (contains_any(text, {"ssl error", "ssl syscall error", "tls handshake", "ssl handshake"}))
         return DataErrorCause::TlsFailed;
-    if (contains_any(text, {"password authentication failed", "login failed", "authentication failed",
-                            "no pg_hba.conf entry", "access denied for user", "no password supplied"}))
+    if (contains_any(text,
+                     {"password authentication failed", "login failed", "authentication failed", "no pg_hba.conf entry",
+                      "pg_hba.conf rejects", "access denied for user", "no password supplied"}) ||
+        (contains_any(text, {"role \""}) && contains_any(text, {"does not exist"})))
         return DataErrorCause::LoginRefused;
     if ((contains_any(text, {"database \""}) && contains_any(text, {"does not exist"})) ||
         contains_any(text, {"cannot open database", "unknown database"}) ||

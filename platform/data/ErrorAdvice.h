@@ -14,6 +14,8 @@
 #include "platform/win32/Win32.h"
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 // Whose native error codes a diagnostic carries: they mean different things for each driver.
 enum class NativeErrorKind {
@@ -24,6 +26,14 @@ enum class NativeErrorKind {
 
 // The kind of native codes the driver named in an error source ("ODBC driver <name>") or a driver name gives.
 [[nodiscard]] NativeErrorKind NativeErrorKindOf(const CString& driver);
+
+// The cause one of SQL Server's own message numbers names (4060 database, 18456 login, 208 object, 229/230
+// permission, 2/53/10060/... network); nullopt for the others.
+[[nodiscard]] std::optional<DataErrorCause> SqlServerNativeCause(std::int32_t nativeError);
+
+// The cause SQL Server's message numbers name together, whatever order they came in: a named reason (4060 database,
+// 208 object, 229 permission) before the generic 18456 that follows it, then the network; Other when none is known.
+[[nodiscard]] DataErrorCause SqlServerCauseOf(const std::vector<std::int32_t>& nativeErrors);
 
 // Names the cause of a failure: a SQLSTATE that says it decides, then the native error (of the given kind), then the
 // driver's text, and only then the SQLSTATE's class (08xxx: unreachable).

@@ -120,11 +120,20 @@ _com_error MakeError(const std::vector<DiagRecord>& records, const CString& sour
     replace_all(description, secret, "***");
 
     // Classified from the driver's own words, before anything of ours is added to them.
+    // SQL Server's own message numbers are read first, together: they say more than any SQLSTATE a driver puts on
+    // them (FreeTDS gives 4060 "cannot open database" and the 18456 "login failed" after it both as 28000).
     const NativeErrorKind kind = NativeErrorKindOf(source);
     DataErrorCause cause = DataErrorCause::Other;
-    for (const DiagRecord* record : ordered)
-        cause = MoreTellingCause(cause, ClassifyDataError(record->sqlState, HresultFromSqlState(record->sqlState),
-                                                          record->message, record->nativeError, kind));
+    if (kind == NativeErrorKind::SqlServer) {
+        std::vector<std::int32_t> natives;
+        for (const DiagRecord* record : ordered)
+            natives.push_back(record->nativeError);
+        cause = SqlServerCauseOf(natives);
+    }
+    if (cause == DataErrorCause::Other)
+        for (const DiagRecord* record : ordered)
+            cause = MoreTellingCause(cause, ClassifyDataError(record->sqlState, HresultFromSqlState(record->sqlState),
+                                                              record->message, record->nativeError, kind));
 
     CString sqlState = ordered.empty() ? CString() : ordered.front()->sqlState;
     const SQLINTEGER nativeError = ordered.empty() ? 0 : ordered.front()->nativeError;

@@ -55,6 +55,8 @@ CString FormatAuditLine(const AuditRecord& record) {
     append_quoted(line, "database_server", record.databaseServer);
     append_quoted(line, "database_name", record.databaseName);
     append_quoted(line, "login", record.login);
+    if (!record.warning.empty())
+        append_quoted(line, "warning", record.warning);
     if (!record.tls.empty()) {
         line += ' ';
         append_bare(line, "tls", record.tls);

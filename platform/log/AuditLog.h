@@ -16,6 +16,7 @@ struct AuditRecord {
     CString databaseName;   // Database Name
     CString login;          // Database Login
     int exitCode = 0;       // the command's exit status; 0 is a success
+    CString warning;        // what failed although the command succeeded (a duplicate check); "" when nothing did
     CString tls;            // how the login was protected on the wire (a word of the program's); empty: not known
     CString tlsWarning;     // why the login was not protected although it was sent; empty when it was
 };
@@ -23,7 +24,8 @@ struct AuditRecord {
 // The line WriteAuditRecord sends, without syslog's own header:
 //   command=register outcome=registered exit_code=0 address="198.18.0.2" computer_name="web1"
 //   database_server="suite" database_name="Suite" login="sa" tls=verified-ca
-// (tls only when known; tls_warning="..." after it when the login was sent unprotected.)
+// followed by warning="..." when the record has one; tls only when known, and tls_warning="..." after it when the
+// login was sent unprotected.
 // The words command and outcome come from the program and are written bare; the other texts came from outside (the
 // operator, the network, the host name) and are quoted, with '"' and '\' escaped by '\', every control character
 // (C0 and DEL) replaced by '?', and anything past 256 bytes cut and marked by "...", so no value can start a new

@@ -23,7 +23,7 @@ namespace {
 constexpr char kBinary[] = ENLISTOR_CLI_BINARY;
 constexpr char kAddress[] = "198.18.0.5";
 
-[[maybe_unused]] std::string first_line(const std::string& text) {
+std::string first_line(const std::string& text) {
     return text.substr(0, text.find('\n'));
 }
 
@@ -123,6 +123,206 @@ TEST_F(FreeTdsCommandLineTest, RegisterCheckUnregisterCycle) {
     EXPECT_EQ(suiteOwn.exitCode, 1);
     ASSERT_EQ(m_server->logins().size(), 5u);
     EXPECT_EQ(m_server->logins()[4], (TdsLoginServer::Login{"sa", "S3cret!", "Suite", true}));
+}
+
+// What the operator types reaches the server exactly, through the settings store and the driver; a value the
+// driver cannot be given, or that is not text, is refused (exit 2) before anything is sent.
+struct TextRow {
+    const char* name;
+    std::string login;
+    std::string password;
+    std::string database;
+    int exitCode;
+};
+
+void PrintTo(const TextRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FreeTdsTextTest : public FreeTdsCommandLineTest, public testing::WithParamInterface<TextRow> {};
+
+TEST_P(FreeTdsTextTest, ArrivesExactlyOrIsRefusedBeforeSending) {
+    const TextRow& row = GetParam();
+    const ProcessResult result = run(register_args(row.login, row.password, row.database));
+    EXPECT_EQ(result.exitCode, row.exitCode) << result.errors;
+    if (row.exitCode != 0) {
+        EXPECT_EQ(m_server->connections(), 0);
+        EXPECT_NE(first_line(result.errors).find("Check Database"), std::string::npos) << result.errors;
+        return;
+    }
+    ASSERT_EQ(m_server->logins().size(), 1u);
+    EXPECT_EQ(m_server->logins()[0], (TdsLoginServer::Login{row.login, row.password, row.database}));
+    // check connects with the stored settings: it sends the same.
+    EXPECT_EQ(run({"check", "--address", kAddress}).exitCode, 0);
+    ASSERT_EQ(m_server->logins().size(), 2u);
+    EXPECT_EQ(m_server->logins()[1], m_server->logins()[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, FreeTdsTextTest,
+    testing::Values(TextRow{"Plain", "sa", "S3cret!", "Suite", 0},
+                    TextRow{"NonAscii", "Z\u00fcrich", "Pa\u00df-\u20ac", "Z\u00fcrich", 0},
+                    TextRow{"NonAsciiSwapped", "Pa\u00df-\u20ac", "Z\u00fcrich", "Pa\u00df-\u20ac", 0},
+                    TextRow{"BraceInside", "sa", "pw}x", "Suite", 0},
+                    TextRow{"BraceNearTheEnd", "sa", "Xy}9", "Suite", 0},
+                    TextRow{"LongPassword", "sa", std::string(128, 'p'), "Suite", 0},
+                    TextRow{"Base64LookingPassword", "sa", "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWY=", "Suite", 0},
+                    TextRow{"BraceEndingTheValue", "sa", "a};b", "Suite", 2},
+                    TextRow{"LoginNotText",
+                            "s\xff"
+                            "a",
+                            "S3cret!", "Suite", 2},
+                    TextRow{"PasswordNotText", "sa", "pw\xc3(", "Suite", 2}),
+    [](const testing::TestParamInfo<TextRow>& info) { return std::string(info.param.name); });
+
+// Passwords as operators generate them (openssl rand -base64 32) arrive exactly on register.
+TEST_F(FreeTdsCommandLineTest, GeneratedPasswordsArriveExactly) {
+    for (int i = 0; i < 20; ++i) {
+        const ProcessResult generated = RunProcess({"openssl", "rand", "-base64", "32"});
+        ASSERT_EQ(generated.exitCode, 0) << generated.errors;
+        const std::string password = generated.output.substr(0, generated.output.find('\n'));
+        ASSERT_EQ(password.size(), 44u);
+        ASSERT_EQ(run(register_args("sa", password)).exitCode, 0);
+        EXPECT_EQ(m_server->logins().back().password, password);
+    }
+}
+
+// A computer name that is not ASCII is stored exactly (a UTS namespace of this test gives it).
+TEST_F(FreeTdsCommandLineTest, NonAsciiComputerNameIsStoredExactly) {
+    const std::string name = "z\u00fcrich";
+    if (unshare(CLONE_NEWUTS) != 0 || sethostname(name.data(), name.size()) != 0)
+        GTEST_SKIP() << "no UTS namespace here";
+    ASSERT_EQ(run(register_args("sa", "S3cret!")).exitCode, 0);
+    ASSERT_EQ(m_server->Registered().size(), 1u);
+    EXPECT_EQ(m_server->Registered()[0].name, name);
+    EXPECT_EQ(run({"unregister", "--address", kAddress}).exitCode, 0);
+    EXPECT_TRUE(m_server->Registered().empty());
+}
+
+// What the server answers decides the exit code and the first line, whatever order its errors come in.
+struct CauseRow {
+    const char* name;
+    Step step;
+    TdsLoginServer::Answer answer;
+    const char* command;
+    int exitCode;
+    const char* firstLine; // the start of stderr's first line
+};
+
+void PrintTo(const CauseRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FreeTdsCauseTest : public FreeTdsCommandLineTest, public testing::WithParamInterface<CauseRow> {};
+
+TEST_P(FreeTdsCauseTest, ExitCodeAndFirstLine) {
+    const CauseRow& row = GetParam();
+    ASSERT_EQ(run(register_args("sa", "S3cret!")).exitCode, 0);
+    m_server->SetAnswer(row.step, row.answer);
+    const ProcessResult result = run({row.command, "--address", kAddress});
+    EXPECT_EQ(result.exitCode, row.exitCode) << result.errors;
+    EXPECT_EQ(first_line(result.errors).rfind(row.firstLine, 0), 0u) << result.errors;
+}
+
+const TdsLoginServer::ServerError kCannotOpen{4060, 1, 11,
+                                              "Cannot open database \"Suite\" requested by the login. "
+                                              "The login failed."};
+const TdsLoginServer::ServerError kLoginFailed{18456, 1, 14, "Login failed for user 'sa'."};
+const TdsLoginServer::Answer kDropped{{}, true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, FreeTdsCauseTest,
+    testing::Values(CauseRow{"WrongDatabase",
+                             Step::Login,
+                             {{kCannotOpen, kLoginFailed}},
+                             "register",
+                             5,
+                             "enlistor: The database 'Suite' does not exist"},
+                    CauseRow{"WrongDatabaseOtherOrder",
+                             Step::Login,
+                             {{kLoginFailed, kCannotOpen}},
+                             "check",
+                             5,
+                             "enlistor: The database 'Suite' does not exist"},
+                    CauseRow{
+                        "LoginRefused", Step::Login, {{kLoginFailed}}, "register", 4, "enlistor: The database server"},
+                    CauseRow{"NoTable",
+                             Step::CheckRegistered,
+                             {{{208, 1, 16, "Invalid object name 'tblRegisteredServers'."}}},
+                             "check",
+                             5,
+                             "enlistor: The database 'Suite' lacks a table"},
+                    CauseRow{"NoPermission",
+                             Step::CheckServers,
+                             {{{229, 5, 14, "The SELECT permission was denied on the object 'tblServers'."}}},
+                             "unregister",
+                             6,
+                             "enlistor: The login 'sa' is not allowed"},
+                    CauseRow{"DroppedOnRegister", Step::CheckRegistered, kDropped, "register", 3,
+                             "enlistor: Cannot reach the database server"},
+                    CauseRow{"DroppedOnCheck", Step::CheckRegistered, kDropped, "check", 3,
+                             "enlistor: Cannot reach the database server"},
+                    CauseRow{"DroppedOnUnregister", Step::CheckServers, kDropped, "unregister", 3,
+                             "enlistor: Cannot reach the database server"}),
+    [](const testing::TestParamInfo<CauseRow>& info) { return std::string(info.param.name); });
+
+// A duplicate check that fails does not stop the insert, and is not hidden: --json lists it under warnings, the text
+// output says "registered, but ...", and the audit line carries a warning.
+TEST_F(FreeTdsCommandLineTest, FailedDuplicateCheckIsAWarningOfASuccessfulRegister) {
+    m_server->SetAnswer(Step::CheckServers,
+                        {{{229, 5, 14, "The SELECT permission was denied on the object 'tblServers'."}}});
+    std::vector<std::string> args = register_args("sa", "S3cret!");
+    args.push_back("--json");
+    const ProcessResult json = run(args);
+    EXPECT_EQ(json.exitCode, 0) << json.errors;
+    ProcessOptions input;
+    input.input = json.output;
+    const ProcessResult members = RunProcess(
+        {"python3", "-c",
+         "import json, sys\nd = json.load(sys.stdin)\nprint(d['outcome'], d['error'] == '', len(d['warnings']))\n"
+         "print(d['warnings'][0])"},
+        input);
+    EXPECT_EQ(first_line(members.output), "registered True 1") << json.output;
+    EXPECT_NE(members.output.find("SELECT permission was denied"), std::string::npos) << members.output;
+    ASSERT_EQ(m_server->Registered().size(), 1u);
+
+    m_server->AddRegistered({"other", "198.18.0.6", "Windows"}); // a second address, registered anew
+    const ProcessResult text = run({"register", "--address", "198.18.0.7"});
+    EXPECT_EQ(text.exitCode, 0);
+    EXPECT_EQ(text.output, "Server registered successfully\n");
+    EXPECT_EQ(first_line(text.errors).rfind("enlistor: registered, but a duplicate check failed: ", 0), 0u)
+        << text.errors;
+
+    const SyslogCapture capture = RunWithSyslogCapture({kBinary, "register", "--address", "198.18.0.8"});
+    if (!capture.available)
+        GTEST_SKIP() << capture.process.errors;
+    ASSERT_EQ(capture.datagrams.size(), 1u) << capture.process.errors;
+    const auto message = ParseSyslogDatagram(capture.datagrams[0]);
+    ASSERT_TRUE(message);
+    const auto fields = ParseAuditFields(message->message);
+    ASSERT_TRUE(fields) << message->message;
+    EXPECT_EQ(fields->at("outcome"), "registered");
+    EXPECT_EQ(fields->at("warning").rfind("a duplicate check failed", 0), 0u) << message->message;
+}
+
+// The program's own refusals say what happened on their first line; a refused port says so.
+TEST_F(FreeTdsCommandLineTest, OwnRefusalsAndARefusedPortSayWhatHappened) {
+    ASSERT_EQ(run(register_args("sa", "S3cret!")).exitCode, 0);
+    m_server->AddServer(kAddress);
+    const ProcessResult suiteOwn = run({"unregister", "--address", kAddress});
+    EXPECT_EQ(suiteOwn.exitCode, 1);
+    EXPECT_EQ(first_line(suiteOwn.errors).rfind("enlistor: The address 198.18.0.5 is in the suite's server list", 0),
+              0u)
+        << suiteOwn.errors;
+    const ProcessResult noAddress = run({"check"}); // only loopback here: no address qualifies
+    EXPECT_EQ(noAddress.exitCode, 1);
+    EXPECT_EQ(first_line(noAddress.errors).rfind("enlistor: No usable network address was found", 0), 0u)
+        << noAddress.errors;
+
+    const ProcessResult refused =
+        run({"check", "--address", kAddress, "--server", "127.0.0.1," + std::to_string(ClosedTcpPort())});
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_NE(first_line(refused.errors).find(": connection refused."), std::string::npos) << refused.errors;
 }
 
 } // namespace

@@ -85,7 +85,9 @@ TEST_F(FreeTdsTest, HostAloneUsesPort1433AndReportsTheRefusal) {
     EXPECT_EQ(e.SqlState(), "08001");
     ExpectCauseThenDriverText(e,
                               "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unable to "
-                              "connect: Adaptive Server is unavailable or does not exist");
+                              "connect: Adaptive Server is unavailable or does not exist; connecting to localhost "
+                              "port 1433 again: connection refused");
+    EXPECT_NE(e.Description()->find("'localhost': connection refused."), CString::npos);
     EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds);
 }
 
