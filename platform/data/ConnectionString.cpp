@@ -214,7 +214,6 @@ CString libpq_quoted(const CString& value) {
     return quoted + "'";
 }
 
-
 } // namespace
 
 ConnectionOptions ConnectionOptions::Parse(std::string_view text) {

@@ -141,8 +141,11 @@ void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, const CString
         report.encrypted = plan.encrypts;
         report.verified = plan.verifies;
         report.by = plan.verifies ? "ca" : "none";
+        const bool stated = plan.setting.rfind("SSLMode=", 0) == 0 || plan.setting.rfind("Encryption=", 0) == 0;
         if (!plan.verifies)
-            report.warning = "the data source sets " + plan.setting + ": the login is not protected";
+            report.warning = stated ? "the data source sets " + plan.setting + ": the login is not protected"
+                                    : plan.setting + " decides how the login is protected: the server is not "
+                                                     "verified by enlistor";
         return;
     }
     if (plan.kind == WirePlan::Kind::OptedOut) {

@@ -188,7 +188,8 @@ std::optional<std::uint8_t> tds_prelogin(int fd, Clock::time_point deadline) {
     std::vector<std::uint8_t> packet;
     bool last = false;
     while (!last) {
-        if (!recv_tds_packet(fd, packet, last, deadline))
+        // A PRELOGIN answer is a few dozen bytes: a server that keeps sending is not answering one.
+        if (!recv_tds_packet(fd, packet, last, deadline) || reply.size() + packet.size() > kTdsPacketLimit)
             return std::nullopt;
         reply.insert(reply.end(), packet.begin(), packet.end());
     }

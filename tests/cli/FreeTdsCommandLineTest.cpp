@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using namespace enlistor::test;
@@ -52,7 +54,7 @@ protected:
                 EXPECT_EQ(output.find(secret), std::string::npos) << "a password was printed: " << output;
     }
 
-    std::string server() const { return "127.0.0.1," + std::to_string(m_server->port()); }
+    std::string server() const { return m_host + "," + std::to_string(m_server->port()); }
 
     fs::path password_file(const std::string& password) {
         const fs::path path = m_dir.path() / ("password-" + std::to_string(m_secrets.size()));
@@ -93,6 +95,7 @@ protected:
     TempDir m_dir;
     fs::path m_registry;
     TestCertificate m_certificate;
+    std::string m_host = "127.0.0.1";
     std::unique_ptr<TdsLoginServer> m_server;
     std::vector<std::string> m_secrets;
     std::vector<std::string> m_outputs;
@@ -151,7 +154,7 @@ TEST_P(FreeTdsTextTest, ArrivesExactlyOrIsRefusedBeforeSending) {
         return;
     }
     ASSERT_EQ(m_server->logins().size(), 1u);
-    EXPECT_EQ(m_server->logins()[0], (TdsLoginServer::Login{row.login, row.password, row.database}));
+    EXPECT_EQ(m_server->logins()[0], (TdsLoginServer::Login{row.login, row.password, row.database, true}));
     // check connects with the stored settings: it sends the same.
     EXPECT_EQ(run({"check", "--address", kAddress}).exitCode, 0);
     ASSERT_EQ(m_server->logins().size(), 2u);
@@ -324,5 +327,94 @@ TEST_F(FreeTdsCommandLineTest, OwnRefusalsAndARefusedPortSayWhatHappened) {
     EXPECT_EQ(refused.exitCode, 3);
     EXPECT_NE(first_line(refused.errors).find(": connection refused."), std::string::npos) << refused.errors;
 }
+
+// The login never crosses the network unprotected, through the real FreeTDS driver on the host path: (what the
+// server offers, what the operator trusts) gives the exit code, and whether the password reached the server. Every
+// row runs with the server on loopback and on a namespace's own address.
+enum class Offer { NoTls, CertificateForThisAddress, CertificateForAnotherName };
+enum class Trust { SystemCas, ItsCertificateAsCaFile, Pin };
+
+struct SqlServerTlsRow {
+    const char* name;
+    Offer offer;
+    Trust trust;
+    int exitCode; // 0: registered, the login inside TLS; 7: the login never sent
+};
+
+void PrintTo(const SqlServerTlsRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FreeTdsTlsTest : public FreeTdsCommandLineTest,
+                       public testing::WithParamInterface<std::tuple<SqlServerTlsRow, bool>> {};
+
+TEST_P(FreeTdsTlsTest, ThePasswordReachesOnlyAVerifiedServer) {
+    const auto& [row, onLoopback] = GetParam();
+    if (!onLoopback) {
+        std::string why;
+        ASSERT_TRUE(AddNamespaceAddress("198.18.0.1", &why)) << why;
+        m_host = "198.18.0.1";
+    }
+    TdsLoginServer::Options options;
+    options.address = m_host;
+    if (row.offer != Offer::NoTls) {
+        const TestCertificate served = MakeSelfSignedCertificate(
+            m_dir.path().string(), "served",
+            row.offer == Offer::CertificateForThisAddress ? "IP:" + m_host : std::string("DNS:other.example"));
+        options.certFile = served.certFile;
+        options.keyFile = served.keyFile;
+    }
+    m_server = std::make_unique<TdsLoginServer>(options);
+    const std::string fingerprint = options.certFile.empty() ? "" : Sha256Fingerprint(options.certFile);
+
+    std::vector<std::string> args = register_args("sa", "S3cret!");
+    args.resize(args.size() - 2); // the fixture's --ca-file
+    if (row.trust == Trust::ItsCertificateAsCaFile)
+        args.insert(args.end(), {"--ca-file", options.certFile});
+    else if (row.trust == Trust::Pin)
+        args.insert(args.end(), {"--trust-cert", fingerprint});
+    args.push_back("--json");
+    const ProcessResult result = run(args);
+    EXPECT_EQ(result.exitCode, row.exitCode) << result.output << result.errors;
+    EXPECT_NE(result.output.find("\"certificate_sha256\":\"" + fingerprint + "\""), std::string::npos) << result.output;
+
+    if (row.exitCode == 0) {
+        EXPECT_NE(result.output.find("\"verified\":true"), std::string::npos) << result.output;
+        ASSERT_EQ(m_server->Registered().size(), 1u);
+        ASSERT_FALSE(m_server->logins().empty());
+        for (const TdsLoginServer::Login& login : m_server->logins())
+            EXPECT_TRUE(login.overTls); // the probe sends none; the driver's inside TLS
+        return;
+    }
+    EXPECT_NE(result.output.find("\"verified\":false"), std::string::npos) << result.output;
+    EXPECT_TRUE(m_server->logins().empty());
+    EXPECT_TRUE(m_server->Registered().empty());
+    // check says the same on stderr, with the command that pins the certificate it saw.
+    args[0] = "check";
+    args.pop_back();
+    const ProcessResult text = run(args);
+    EXPECT_EQ(text.exitCode, 7);
+    EXPECT_NE(text.errors.find("so the login was not sent"), std::string::npos) << text.errors;
+    if (!fingerprint.empty()) {
+        EXPECT_NE(text.errors.find("enlistor register --trust-cert " + fingerprint), std::string::npos) << text.errors;
+    }
+    EXPECT_TRUE(m_server->logins().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FreeTdsTlsTest,
+    testing::Combine(
+        testing::Values(SqlServerTlsRow{"NoTls", Offer::NoTls, Trust::SystemCas, 7},
+                        SqlServerTlsRow{"UnknownCertificate", Offer::CertificateForThisAddress, Trust::SystemCas, 7},
+                        SqlServerTlsRow{"AnotherHostName", Offer::CertificateForAnotherName,
+                                        Trust::ItsCertificateAsCaFile, 7},
+                        SqlServerTlsRow{"AnotherHostNamePinned", Offer::CertificateForAnotherName, Trust::Pin, 0},
+                        SqlServerTlsRow{"ItsCertificateAsCaFile", Offer::CertificateForThisAddress,
+                                        Trust::ItsCertificateAsCaFile, 0}),
+        testing::Bool()),
+    [](const testing::TestParamInfo<std::tuple<SqlServerTlsRow, bool>>& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "OnLoopback" : "OnANamespaceAddress");
+    });
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/data/Ado.h"
 #include "platform/data/Transport.h"
 #include "tests/data/TdsLoginServer.h"
+#include "tests/data/TdsTls.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -68,13 +69,7 @@ struct TestCertificates {
         return {crt, key};
     }
 
-    static std::string fingerprint(const fs::path& crt) {
-        const ProcessResult result =
-            RunProcess({"openssl", "x509", "-in", crt.string(), "-noout", "-fingerprint", "-sha256"});
-        const std::string out = result.output;
-        const auto eq = out.find('=');
-        return out.substr(eq + 1, out.find('\n') - eq - 1);
-    }
+    static std::string fingerprint(const fs::path& crt) { return Sha256Fingerprint(crt.string()); }
 };
 
 enum class Offer { NoTls, UnknownCa, OtherHost, Good };
@@ -112,13 +107,7 @@ protected:
         std::string why;
         if (!EnterLoopbackOnlyNetwork(&why))
             GTEST_SKIP() << "no network namespace: " << why;
-        // A veth pair of the namespace's own carries the second address: not loopback, and nowhere else.
-        for (const std::vector<std::string>& ip :
-             {std::vector<std::string>{"ip", "link", "add", "enl0", "type", "veth", "peer", "name", "enl1"},
-              {"ip", "addr", "add", std::string(kNamespaceAddress) + "/24", "dev", "enl0"},
-              {"ip", "link", "set", "enl0", "up"},
-              {"ip", "link", "set", "enl1", "up"}})
-            ASSERT_EQ(RunProcess(ip).exitCode, 0) << ip[1] << " " << ip[2];
+        ASSERT_TRUE(AddNamespaceAddress(kNamespaceAddress, &why)) << why;
         fs::create_directories(m_dir.path() / "odbc");
         UseTestOdbcConfig(m_dir.path() / "odbc");
         fs::create_directories(m_dir.path() / "certs");

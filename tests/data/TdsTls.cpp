@@ -88,6 +88,27 @@ TestCertificate MakeSelfSignedCertificate(const std::string& dir, const std::str
     return made;
 }
 
+std::string Sha256Fingerprint(const std::string& certFile) {
+    std::FILE* file = std::fopen(certFile.c_str(), "r");
+    if (file == nullptr)
+        throw std::runtime_error("Sha256Fingerprint: cannot read " + certFile);
+    std::unique_ptr<X509, decltype(&X509_free)> cert(PEM_read_X509(file, nullptr, nullptr, nullptr), &X509_free);
+    std::fclose(file);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (!cert || X509_digest(cert.get(), EVP_sha256(), digest, &size) != 1)
+        throw std::runtime_error("Sha256Fingerprint: no certificate in " + certFile);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (unsigned int i = 0; i < size; ++i) {
+        if (i > 0)
+            text += ':';
+        text += kHex[digest[i] >> 4];
+        text += kHex[digest[i] & 0x0F];
+    }
+    return text;
+}
+
 struct TdsServerChannel::Tls {
     SSL_CTX* ctx = nullptr;
     SSL* ssl = nullptr;

@@ -19,6 +19,8 @@ struct TestCertificate {
 };
 TestCertificate MakeSelfSignedCertificate(const std::string& dir, const std::string& name,
                                           const std::string& subjectAltName = "IP:127.0.0.1");
+// The SHA-256 fingerprint of a PEM certificate file as "AB:CD:..." (openssl x509 -fingerprint -sha256).
+std::string Sha256Fingerprint(const std::string& certFile);
 
 class TdsServerChannel {
 public:

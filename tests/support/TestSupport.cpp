@@ -316,6 +316,22 @@ bool EnterLoopbackOnlyNetwork(std::string* why) {
     return up;
 }
 
+bool AddNamespaceAddress(const std::string& address, std::string* why) {
+    for (const std::vector<std::string>& ip :
+         {std::vector<std::string>{"ip", "link", "add", "enl0", "type", "veth", "peer", "name", "enl1"},
+          {"ip", "addr", "add", address + "/24", "dev", "enl0"},
+          {"ip", "link", "set", "enl0", "up"},
+          {"ip", "link", "set", "enl1", "up"}}) {
+        const ProcessResult result = RunProcess(ip);
+        if (result.exitCode != 0) {
+            if (why)
+                *why = "ip " + ip[1] + " " + ip[2] + ": " + result.errors;
+            return false;
+        }
+    }
+    return true;
+}
+
 SilentTcpListener::SilentTcpListener() : m_fd(bind_loopback(SOCK_STREAM, 0)) {
     if (::listen(m_fd, 16) != 0)
         throw std::runtime_error(errno_text("listen"));

@@ -16,6 +16,7 @@
 //   EnterLoopbackOnlyNetwork   moves the process into a new network namespace with only loopback up (as root, or
 //                              through a user namespace otherwise): host names handed to a driver then never leave
 //                              the machine. The fixture's PostgreSQL is not reachable from inside.
+//   AddNamespaceAddress        a second, non-loopback address inside that namespace.
 //   SilentTcpListener, ClosedTcpPort, ScriptedTcpServer, ScriptedUdpServer
 //                              loopback peers: one that accepts and never answers, a port nobody listens on, and
 //                              servers that answer every connection or datagram with fixed bytes.
@@ -93,6 +94,10 @@ std::filesystem::path PostgresEnvFile();
 
 // Returns false (and why) when no network namespace could be made.
 bool EnterLoopbackOnlyNetwork(std::string* why = nullptr);
+// After EnterLoopbackOnlyNetwork: gives the namespace an IPv4 address (198.18.0.0/15) on a veth pair of its own, so a
+// test server can listen on an address that is not loopback and still reaches nowhere outside. False (and why) when
+// `ip` fails.
+bool AddNamespaceAddress(const std::string& address, std::string* why = nullptr);
 
 // Listens on 127.0.0.1 and never accepts: connections complete (the kernel's backlog) and then hear nothing.
 class SilentTcpListener {
