@@ -247,22 +247,22 @@ TEST_F(FreeTdsTest, StatementsRunAgainstTheStandIn) {
               (std::vector<enlistor::test::TdsLoginServer::Row>{{"host", "198.18.0.7", "Windows"}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, FreeTdsLoginTest,
-    ::testing::Values(LoginRow{"Plain", "sa", "S3cret!", "Suite", false},
-                      LoginRow{"SemicolonsAndBlanks", "sa", " S3cr;et ", "Suite DB", false},
-                      LoginRow{"LeadingBraceAndQuote", "{sa", "\"q\"=x", "it's", false},
-                      LoginRow{"KeywordLookalikes", "sa;UID=admin", "PWD=x;", "db;PORT=7", false},
-                      LoginRow{"PasswordWithBrace", "sa", "pw}x", "Suite", false},
-                      LoginRow{"PasswordEndingInBrace", "sa", "pw}", "Suite", false},
-                      LoginRow{"BracesEverywhere", "s}a", "Xy}9", "S}uite", false},
-                      LoginRow{"NonAscii", "Z\u00fcrich", "Pa\u00df-\u20ac", "Z\u00fcrich", false},
-                      LoginRow{"NonAsciiSwapped", "Pa\u00df-\u20ac", "Z\u00fcrich", "Pa\u00df-\u20ac", false},
-                      LoginRow{"PasswordEndingTheValue", "sa", "a};b", "Suite", true},
-                      LoginRow{"LoginAddingAKeyword", "sa};UID=admin;X={", "pw", "Suite", true},
-                      LoginRow{"DatabaseAddingAPort", "sa", "pw", "db};PORT=7;A={", true},
-                      LoginRow{"NotValidText", "sa", "pw\xff", "Suite", true}),
-    [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Values, FreeTdsLoginTest,
+                         ::testing::Values(LoginRow{"Plain", "sa", "S3cret!", "Suite", false},
+                                           LoginRow{"SemicolonsAndBlanks", "sa", " S3cr;et ", "Suite DB", false},
+                                           LoginRow{"LeadingBraceAndQuote", "{sa", "\"q\"=x", "it's", false},
+                                           LoginRow{"KeywordLookalikes", "sa;UID=admin", "PWD=x;", "db;PORT=7", false},
+                                           LoginRow{"PasswordWithBrace", "sa", "pw}x", "Suite", false},
+                                           LoginRow{"PasswordEndingInBrace", "sa", "pw}", "Suite", false},
+                                           LoginRow{"BracesEverywhere", "s}a", "Xy}9", "S}uite", false},
+                                           LoginRow{"NonAscii", "Z\u00fcrich", "Pa\u00df-\u20ac", "Z\u00fcrich", false},
+                                           LoginRow{"NonAsciiSwapped", "Pa\u00df-\u20ac", "Z\u00fcrich",
+                                                    "Pa\u00df-\u20ac", false},
+                                           LoginRow{"PasswordEndingTheValue", "sa", "a};b", "Suite", true},
+                                           LoginRow{"LoginAddingAKeyword", "sa};UID=admin;X={", "pw", "Suite", true},
+                                           LoginRow{"DatabaseAddingAPort", "sa", "pw", "db};PORT=7;A={", true},
+                                           LoginRow{"NotValidText", "sa", "pw\xff", "Suite", true}),
+                         [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
 
 TEST_F(FreeTdsTest, ProviderWithoutAnyDriverSaysWhatToInstall) {
     UseTestOdbcConfig(m_dir.path(), {}, {"FreeTDS"});
