@@ -332,7 +332,7 @@ TEST_F(FreeTdsCommandLineTest, OwnRefusalsAndARefusedPortSayWhatHappened) {
 // server offers, what the operator trusts) gives the exit code, and whether the password reached the server. Every
 // row runs with the server on loopback and on a namespace's own address.
 enum class Offer { NoTls, CertificateForThisAddress, CertificateForAnotherName };
-enum class Trust { SystemCas, ItsCertificateAsCaFile, Pin };
+enum class Trust { SystemCas, ItsCertificateAsCaFile, Pin, InsecureLogin };
 
 struct SqlServerTlsRow {
     const char* name;
@@ -373,11 +373,24 @@ TEST_P(FreeTdsTlsTest, ThePasswordReachesOnlyAVerifiedServer) {
         args.insert(args.end(), {"--ca-file", options.certFile});
     else if (row.trust == Trust::Pin)
         args.insert(args.end(), {"--trust-cert", fingerprint});
+    else if (row.trust == Trust::InsecureLogin)
+        args.push_back("--insecure-login");
     args.push_back("--json");
     const ProcessResult result = run(args);
     EXPECT_EQ(result.exitCode, row.exitCode) << result.output << result.errors;
     EXPECT_NE(result.output.find("\"certificate_sha256\":\"" + fingerprint + "\""), std::string::npos) << result.output;
 
+    if (row.trust == Trust::InsecureLogin) {
+        // The operator's opt-out for this server: sent as FreeTDS would by default, and said on every run.
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_NE(result.output.find("--insecure-login is set for this server"), std::string::npos) << result.output;
+        ASSERT_EQ(m_server->logins().size(), 1u);
+        EXPECT_FALSE(m_server->logins()[0].overTls);
+        const ProcessResult again = run({"check", "--address", kAddress});
+        EXPECT_EQ(again.exitCode, 0) << again.errors;
+        EXPECT_NE(again.errors.find("warning: --insecure-login is set"), std::string::npos) << again.errors;
+        return;
+    }
     if (row.exitCode == 0) {
         EXPECT_NE(result.output.find("\"verified\":true"), std::string::npos) << result.output;
         ASSERT_EQ(m_server->Registered().size(), 1u);
@@ -405,6 +418,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, FreeTdsTlsTest,
     testing::Combine(
         testing::Values(SqlServerTlsRow{"NoTls", Offer::NoTls, Trust::SystemCas, 7},
+                        SqlServerTlsRow{"NoTlsInsecureLogin", Offer::NoTls, Trust::InsecureLogin, 0},
                         SqlServerTlsRow{"UnknownCertificate", Offer::CertificateForThisAddress, Trust::SystemCas, 7},
                         SqlServerTlsRow{"AnotherHostName", Offer::CertificateForAnotherName,
                                         Trust::ItsCertificateAsCaFile, 7},
