@@ -253,6 +253,7 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     }
     _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session.dbc.get()), session.source,
                                        "Connecting", secret.Text());
+    error = WithTlsRefusalSentence(error, session.context.server, prepared.report);
     if (error.Cause() == DataErrorCause::ServerUnreachable && target.tcpPort != 0) {
         // FreeTDS words a refused port like a missing server: one more try names what happened.
         const CString reason = ProbeTcpRefusal(target.tcpHost, target.tcpPort, kProbeBudget);
@@ -321,6 +322,11 @@ void open_session(ConnectionImpl& impl, ConnectionOptions& options, const Secret
     session->dbc = odbc::NewConnection(*session->env);
     apply_login_limit(session->dbc, started);
     connect(*session, target, secret, prepared);
+    if (prepared.verifiedByDriver) {
+        impl.transport.encrypted = true;
+        impl.transport.verified = true;
+        impl.transport.by = prepared.pinned ? "pin" : "ca";
+    }
     impl.session = std::move(session);
 }
 

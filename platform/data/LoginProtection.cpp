@@ -139,8 +139,7 @@ void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, const CString
     if (plan.kind == WirePlan::Kind::Explicit) {
         report.setting = plan.setting;
         report.encrypted = plan.encrypts;
-        report.verified = plan.verifies;
-        report.by = plan.verifies ? "ca" : "none";
+        prepared.verifiedByDriver = plan.verifies; // verify-ca/verify-full: the driver's own CAs, once it connects
         const bool stated = plan.setting.rfind("SSLMode=", 0) == 0 || plan.setting.rfind("Encryption=", 0) == 0;
         if (!plan.verifies)
             report.warning = stated ? "the data source sets " + plan.setting + ": the login is not protected"
@@ -157,9 +156,8 @@ void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, const CString
     // Enforced: the login goes only to a server the probe verified. A server the probe could not reach is left to
     // the driver when the driver verifies by itself (it then reports the unreachable server as always).
     if (probe.status == ProbeStatus::NotReached && plan.verifies) {
-        report.encrypted = true;
-        report.verified = true;
-        report.by = trust.pinSha256.empty() ? "ca" : "pin";
+        prepared.verifiedByDriver = true;
+        prepared.pinned = !trust.pinSha256.empty();
     } else if (probe.status != ProbeStatus::Verified) {
         report.encrypted = offersTls;
         refuse(probe, server);
@@ -178,6 +176,40 @@ void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, const CString
     const CString conf = ProtectLogin(target, trust, pinnedFile);
     if (!conf.empty())
         prepared.freeTdsConf = prepared.files->Write("freetds.conf", conf);
+}
+
+_com_error WithTlsRefusalSentence(const _com_error& driverError, const CString& server, const TransportReport& report) {
+    CString sentence;
+    switch (driverError.Cause()) {
+    case DataErrorCause::ServerCannotEncrypt:
+        sentence = FormatString("The database server '%s' cannot encrypt the connection, so the login was not sent. "
+                                "Turn on TLS on the server, or allow this server's login without it with "
+                                "--insecure-login.",
+                                server.c_str());
+        break;
+    case DataErrorCause::CertificateUntrusted:
+        sentence =
+            FormatString("The database driver did not verify the certificate of the database server '%s', so "
+                         "the login was not sent. Give the CA that signed it with --ca-file%s%s%s.",
+                         server.c_str(),
+                         report.certificateSha256.empty() ? ", or pin it with --trust-cert"
+                                                          : ", or, if it is the server's certificate (SHA-256 ",
+                         report.certificateSha256.c_str(),
+                         report.certificateSha256.empty()
+                             ? ""
+                             : ("), pin it: enlistor register --trust-cert " + report.certificateSha256).c_str());
+        break;
+    case DataErrorCause::TlsFailed:
+        sentence = FormatString("The TLS handshake with the database server '%s' failed, so the login was not sent. "
+                                "Check Database Server Name and the server's TLS configuration.",
+                                server.c_str());
+        break;
+    default:
+        return driverError;
+    }
+    return _com_error(driverError.Error(), driverError.Source().value_or(kSource),
+                      sentence + " " + driverError.Description().value_or(CString()), driverError.SqlState(),
+                      driverError.NativeError(), driverError.Cause());
 }
 
 namespace {

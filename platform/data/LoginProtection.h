@@ -21,7 +21,17 @@ struct PreparedLogin {
     TransportReport report;
     std::shared_ptr<PrivateDriverFiles> files;
     CString freeTdsConf; // the generated freetds.conf's path, empty when none
+    // The probe could not reach the server, but the driver verifies it itself: a connection that succeeds was
+    // verified (by the pin when pinned, else by the CAs).
+    bool verifiedByDriver = false;
+    bool pinned = false;
 };
+
+// The driver's own refusal of the server's TLS (a certificate it does not verify, a server without TLS, a failed
+// handshake): the error with the sentence that says so, that the login was not sent, and what to do, before the
+// driver's text.
+[[nodiscard]] _com_error WithTlsRefusalSentence(const _com_error& driverError, const CString& server,
+                                                const TransportReport& report);
 
 // Prepares target for the login to server (the Database Server Name, as the sentences name it) within budget, and
 // fills prepared.report, also when it throws. Throws _com_error (0x80004005) with cause ServerCannotEncrypt,

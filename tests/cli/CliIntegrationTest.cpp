@@ -824,7 +824,7 @@ TEST_P(PostgresTlsTest, RegisterSendsThePasswordOnlyToAVerifiedServer) {
     ASSERT_TRUE(fields) << message->message;
     EXPECT_EQ(fields->at("tls"), row.word) << message->message;
 
-    if (*row.sslMode != '\0') {
+    if (std::string(row.sslMode) == "disable") {
         // Honoured, and said on every run: --json, the audit line, the text.
         EXPECT_NE(json["tls.warning"].find("SSLMode=disable"), std::string::npos) << json["tls.warning"];
         EXPECT_NE(fields->at("tls_warning").find("not protected"), std::string::npos);
@@ -853,7 +853,11 @@ INSTANTIATE_TEST_SUITE_P(
                     PostgresTlsRow{"ItsCertificateAsCaFile", "localhost", "", "ca", 0, "verified-ca"},
                     PostgresTlsRow{"CaFileButAnotherHostName", "127.0.0.1", "", "ca", 7, "encrypted-unverified"},
                     PostgresTlsRow{"Pinned", "127.0.0.1", "", "pin", 0, "verified-pin"},
-                    PostgresTlsRow{"DataSourceDisablesSsl", "127.0.0.1", "disable", "", 0, "unprotected"}),
+                    PostgresTlsRow{"DataSourceDisablesSsl", "127.0.0.1", "disable", "", 0, "unprotected"},
+                    // The data source's own verify-full with no root certificate: the driver refuses, in the same
+                    // words and with the same exit code as the probe's refusals.
+                    PostgresTlsRow{"DataSourceVerifiesWithoutARoot", "localhost", "verify-full", "", 7,
+                                   "encrypted-unverified"}),
     [](const testing::TestParamInfo<PostgresTlsRow>& info) { return std::string(info.param.name); });
 
 // A server that refuses SSL hears the probe's SSLRequest and nothing else: exit 7, and the driver never connects.
