@@ -64,10 +64,20 @@ CString quote_for_freetds(std::string_view value) {
     return standard.size() == value.size() ? standard : "{" + CString(value) + "}";
 }
 
+// psqlODBC reads a bare value as URL-encoded ("+" is a blank, "%41" is "A") and a braced one as it stands (with "}}"
+// for '}'): a value with '+' or '%' is braced.
+CString quote_for_psqlodbc(std::string_view value) {
+    const CString standard = QuoteConnectionStringValue(value);
+    if (standard.size() != value.size() || value.find_first_of("+%") == std::string_view::npos)
+        return standard;
+    return "{" + CString(value) + "}";
+}
+
 class OdbcStringBuilder {
 public:
-    // FreeTDS reads braced values its own way (quote_for_freetds).
-    void UseFreeTdsQuoting() { m_freeTds = true; }
+    // FreeTDS and psqlODBC read values their own way (quote_for_freetds, quote_for_psqlodbc).
+    void UseFreeTdsQuoting() { m_quoting = Quoting::FreeTds; }
+    void UsePsqlOdbcQuoting() { m_quoting = Quoting::PsqlOdbc; }
     void Add(std::string_view keyword, std::string_view value, bool secret = false) {
         m_parts.emplace_back(CString(keyword), CString(value), secret);
     }
@@ -75,9 +85,10 @@ public:
         CString text;
         for (const auto& [keyword, value, secret] : m_parts)
             text += keyword + "=" +
-                    (secret && !showSecrets ? CString("***")
-                     : m_freeTds            ? quote_for_freetds(value)
-                                            : QuoteConnectionStringValue(value)) +
+                    (secret && !showSecrets           ? CString("***")
+                     : m_quoting == Quoting::FreeTds  ? quote_for_freetds(value)
+                     : m_quoting == Quoting::PsqlOdbc ? quote_for_psqlodbc(value)
+                                                      : QuoteConnectionStringValue(value)) +
                     ";";
         return text;
     }
@@ -87,8 +98,9 @@ public:
     }
 
 private:
+    enum class Quoting { Standard, FreeTds, PsqlOdbc };
     std::vector<std::tuple<CString, CString, bool>> m_parts;
-    bool m_freeTds = false;
+    Quoting m_quoting = Quoting::Standard;
 };
 
 void add_credentials(OdbcStringBuilder& builder, const ConnectionOptions& options) {
@@ -340,6 +352,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
             builder.UseFreeTdsQuoting();
             target.wire = plan_for_freetds_source(*dsn, insecureLogin);
         } else if (postgresSource) {
+            builder.UsePsqlOdbcQuoting();
             target.wire = plan_for_postgres_source(*dsn, insecureLogin);
         } else if (!target.fileDatabase) {
             target.wire.kind = WirePlan::Kind::Explicit;
@@ -470,7 +483,7 @@ CString ProtectLogin(OdbcTarget& target, const TransportTrust& trust, const CStr
     const CString root = pinned ? pinnedFile : trust.caFile.empty() ? SystemCaBundle() : trust.caFile;
     if (target.wire.postgres) {
         const CString added = CString("SSLMode=") + (pinned ? "verify-ca" : "verify-full") +
-                              ";pqopt=" + QuoteConnectionStringValue("sslrootcert=" + libpq_quoted(root)) + ";";
+                              ";pqopt=" + quote_for_psqlodbc("sslrootcert=" + libpq_quoted(root)) + ";";
         target.connectionString.Append(added);
         target.displayString += added;
         return {};

@@ -106,7 +106,8 @@ struct OdbcTarget {
 
 // Maps the parsed connection string onto the catalog:
 //  - Server names a data source (compared case-insensitively): DSN=name with UID and PWD; a server DSN also gets
-//    DATABASE when Database is not empty; a file database (SQLite) keeps its path and gets NoCreat=1.
+//    DATABASE when Database is not empty; a file database (SQLite) keeps its path and gets NoCreat=1. psqlODBC
+//    (PostgreSQL) reads bare values URL-encoded, so for it a value with '+' or '%' is braced as well.
 //  - else Provider is SQLOLEDB, SQLNCLI, SQLNCLI10 or SQLNCLI11: the driver named like the provider's registry key
 //    ("SQL Server" for SQLOLEDB, "SQL Native Client", "SQL Server Native Client 10.0/11.0"), else "ODBC Driver 18
 //    for SQL Server", else "ODBC Driver 17 for SQL Server", else FreeTDS; SERVER, DATABASE, UID, PWD, and for

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sched.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -350,6 +351,48 @@ protected:
     std::string m_database;
     std::string m_connection;
 };
+
+// Runs SQL as the test server's superuser (its socket directory trusts local connections); the text goes on stdin.
+void run_as_postgres_admin(const PostgresServer& server, const std::string& database, const std::string& sql) {
+    std::ifstream env(PostgresEnvFile());
+    std::string dataRoot;
+    for (std::string line; std::getline(env, line);)
+        if (line.rfind("PG_DATA_ROOT=", 0) == 0)
+            dataRoot = line.substr(13);
+    ProcessOptions options;
+    options.input = sql;
+    const ProcessResult result = RunProcess({"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", dataRoot, "-p",
+                                             std::to_string(server.port), "-U", "postgres", "-d", database},
+                                            options);
+    ASSERT_EQ(result.exitCode, 0) << result.errors;
+}
+
+// Passwords as operators generate them (openssl rand -base64 32), and a long one, reach the server exactly on
+// register: the server takes them as its role's password. A role that does not exist is a refused login.
+TEST_F(PostgresCommandLineTest, GeneratedPasswordsArriveExactlyAndAMissingRoleIsRefused) {
+    const std::string role = "gen_" + m_database;
+    run_as_postgres_admin(m_server, m_database,
+                          "create role " + role +
+                              " login;\ngrant select, insert on tblServers, tblRegisteredServers to " + role + ";\n");
+    std::vector<std::string> passwords = {std::string(128, 'p')};
+    for (int i = 0; i < 20; ++i) {
+        const ProcessResult generated = RunProcess({"openssl", "rand", "-base64", "32"});
+        ASSERT_EQ(generated.exitCode, 0) << generated.errors;
+        passwords.push_back(generated.output.substr(0, generated.output.find('\n')));
+    }
+    for (const std::string& password : passwords) {
+        run_as_postgres_admin(m_server, m_database,
+                              "set password_encryption = 'scram-sha-256';\nalter role " + role + " password '" +
+                                  password + "';\n");
+        const ProcessResult registered = run({"register", "--server", "pgsuite", "--database", m_database, "--login",
+                                              role, "--password-file", password_file(password)});
+        EXPECT_EQ(registered.exitCode, 0) << registered.errors;
+    }
+    EXPECT_EQ(count_rows(m_connection), 1);
+    const ProcessResult missing = run({"register", "--login", "no_such_role_" + m_database});
+    EXPECT_EQ(missing.exitCode, 4) << missing.errors;
+    run_as_postgres_admin(m_server, m_database, "drop owned by " + role + ";\ndrop role " + role + ";\n");
+}
 
 // Register inserts one row, check then reports it known; a second register inserts nothing.
 TEST_F(PostgresCommandLineTest, RegisterAndCheck) {
@@ -740,6 +783,25 @@ TEST_F(PostgresCommandLineTest, ServerTextReachesTheTerminalAsPlainText) {
     EXPECT_EQ(failed.errors.find("\xc2\x9b"), std::string::npos) << failed.errors;
     EXPECT_NE(failed.errors.find("?[31mServer registered successfully"), std::string::npos) << failed.errors;
     EXPECT_EQ(failed.output, "");
+}
+
+// A computer name that is not ASCII is stored exactly through a driver without wide calls too (the SQLite driver,
+// which unixODBC serves in 8-bit text); a UTS namespace of this test gives the name.
+TEST_F(SqliteCommandLineTest, NonAsciiComputerNameIsStoredExactly) {
+    const std::string name = "z\u00fcrich-\u20ac";
+    if (unshare(CLONE_NEWUTS) != 0 || sethostname(name.data(), name.size()) != 0)
+        GTEST_SKIP() << "no UTS namespace here";
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        RunSql(m_connection, "delete from tblRegisteredServers");
+        ProcessOptions options;
+        options.environment = {{"LC_ALL", locale}};
+        const ProcessResult registered =
+            RunProcess({kBinary, "register", "--server", "suite", "--database", "suite", "--login", "sa",
+                        "--password-file", password_file("Sqlite-pw-71").string(), "--address", "198.18.0.5"},
+                       options);
+        EXPECT_EQ(registered.exitCode, 0) << locale << ": " << registered.errors;
+        EXPECT_EQ(QueryRows(m_connection, "select ServerName from tblRegisteredServers"), (Rows{{name}})) << locale;
+    }
 }
 
 // No database server at all is a configuration error (2) that stores nothing; a password file others can read is

@@ -6,6 +6,7 @@
 #include "platform/data/ErrorAdvice.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
+#include "platform/data/WideText.h"
 #include "tests/support/OdbcFaults.h"
 
 #include <gtest/gtest.h>
@@ -177,9 +178,10 @@ INSTANTIATE_TEST_SUITE_P(
                             "DSN=Pg;UID=sa;PWD=***;DATABASE=Suite;SSLMode=verify-full;"
                             "pqopt=sslrootcert='/etc/enlistor/ca.pem';",
                             ""},
-        ProtectedMappingRow{"PostgresPinned", "Pg", "/run/p/it's.pem",
+        // psqlODBC reads a bare '+' as a blank: the option is braced.
+        ProtectedMappingRow{"PostgresPinned", "Pg", "/run/p/it's+1.pem",
                             "DSN=Pg;UID=sa;PWD=***;DATABASE=Suite;SSLMode=verify-ca;"
-                            "pqopt=sslrootcert='/run/p/it\\'s.pem';",
+                            "pqopt={sslrootcert='/run/p/it\\'s+1.pem'};",
                             ""},
         ProtectedMappingRow{"PostgresOwnModeKept", "PgPlain", "", "DSN=PgPlain;UID=sa;PWD=***;DATABASE=Suite;", ""},
         ProtectedMappingRow{"PostgresUnixSocket", "PgLocal", "", "DSN=PgLocal;UID=sa;PWD=***;DATABASE=Suite;", ""}),
@@ -282,6 +284,9 @@ TEST(MapToOdbcTest, DataSourcesRefuseOnlyForFreeTds) {
               "DSN=Pg;UID=sa;PWD={a}};b};DATABASE=d;");
     EXPECT_EQ(map("Provider=SQLOLEDB; Server=Tds; Database=d; UID=sa; PWD={a}}b};", c).connectionString.Text(),
               "DSN=Tds;UID=sa;PWD={a}b};DATABASE=d;");
+    // psqlODBC reads bare values URL-encoded: '+' and '%' go braced (a generated Base64 password has '+').
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=Pg; Database=d%41; UID=sa; PWD=a+b/c=;", c).connectionString.Text(),
+              "DSN=Pg;UID=sa;PWD={a+b/c=};DATABASE={d%41};");
     // Values FreeTDS reads right are passed: braced where they need it.
     EXPECT_EQ(map("Provider=SQLOLEDB; Server=Tds; Database=d; UID={ sa}; PWD={p;w};", c).connectionString.Text(),
               "DSN=Tds;UID={ sa};PWD={p;w};DATABASE=d;");
@@ -343,6 +348,28 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"HY000", 8, "attempt to write"}},
                  "ODBC driver SQLite3",
                  DataErrorCause::PermissionDenied},
+        CauseRow{"FreeTdsWrongDatabaseBeforeTheLoginFailure",
+                 {{"28000", 18456, "Login failed for user 'sa'."},
+                  {"28000", 4060, "Cannot open database \"x\" requested by the login. The login failed."}},
+                 "ODBC driver FreeTDS",
+                 DataErrorCause::DatabaseMissing},
+        CauseRow{"FreeTdsWrongDatabaseAfterTheLoginFailure",
+                 {{"28000", 4060, "Cannot open database \"x\" requested by the login. The login failed."},
+                  {"28000", 18456, "Login failed for user 'sa'."}},
+                 "ODBC driver FreeTDS",
+                 DataErrorCause::DatabaseMissing},
+        CauseRow{"SqlServerNetworkNumberOverAGenericState",
+                 {{"HY000", 10061, "No connection could be made because the target machine actively refused it."}},
+                 "ODBC driver ODBC Driver 18 for SQL Server",
+                 DataErrorCause::ServerUnreachable},
+        CauseRow{"PostgresMissingRoleIsARefusedLogin",
+                 {{"08001", 101, "FATAL:  role \"nobody\" does not exist"}},
+                 "ODBC driver PostgreSQL Unicode",
+                 DataErrorCause::LoginRefused},
+        CauseRow{"PostgresHbaRejectionIsARefusedLogin",
+                 {{"08001", 101, "FATAL:  pg_hba.conf rejects connection for host \"127.0.0.1\", user \"sa\""}},
+                 "ODBC driver PostgreSQL Unicode",
+                 DataErrorCause::LoginRefused},
         CauseRow{"NothingKnown", {{"HY000", 1, "something odd"}}, "ODBC driver X", DataErrorCause::Other}),
     [](const ::testing::TestParamInfo<CauseRow>& info) { return std::string(info.param.name); });
 
@@ -466,3 +493,22 @@ TEST(ConnectionCreateTest, EnvironmentAllocationFailureInjected) {
 }
 
 } // namespace
+
+// Texts cross into the wide calls as UTF-16 from the process's character set (UTF-8 in the "C" locale these tests
+// run in) and come back the same way; a byte sequence that is not text there is refused, not guessed at.
+TEST(WideTextTest, ConvertsRoundTripAndRefusesWhatIsNotText) {
+    using namespace enlistor::ado::wide;
+    EXPECT_EQ(ProcessCharset(), "UTF-8");
+    for (const CString& text : {CString(), CString("plain"), CString("Z\u00fcrich"), CString("Pa\u00df-\u20ac"),
+                                CString("\U0001F600 beyond the BMP"), CString(300, 'p')}) {
+        const std::optional<WideText> wide = ToWide(text);
+        ASSERT_TRUE(wide) << text;
+        EXPECT_EQ(FromWide(wide->data(), wide->size()), text);
+    }
+    EXPECT_EQ(ToWide("\u20ac")->size(), 1u);
+    EXPECT_EQ(ToWide("\U0001F600")->size(), 2u); // a surrogate pair
+    for (const char* broken : {"\xff", "pw\xc3(", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80"})
+        EXPECT_FALSE(ToWide(broken)) << broken;
+    const SQLWCHAR lone[] = {'a', 0xD800, 'b'};
+    EXPECT_EQ(FromWide(lone, 3), "a?b");
+}

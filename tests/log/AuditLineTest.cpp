@@ -81,6 +81,9 @@ TEST(AuditLineTest, FieldOrder) {
     EXPECT_EQ(FormatAuditLine(plain_record()),
               "command=register outcome=registered exit_code=0 address=\"198.18.0.2\" computer_name=\"web1\" "
               "database_server=\"suite\" database_name=\"Suite\" login=\"sa\"");
+    AuditRecord warned = plain_record();
+    warned.warning = "a duplicate check failed";
+    EXPECT_EQ(FormatAuditLine(warned), FormatAuditLine(plain_record()) + " warning=\"a duplicate check failed\"");
 }
 
 // How the login was protected comes last, when known: the word bare, the warning quoted (it quotes a data source's
