@@ -33,14 +33,20 @@ constexpr std::chrono::seconds kProbeBudget{1};
 
 constexpr HRESULT kBadInitString = static_cast<HRESULT>(0x80040E73u);
 
-// The text as UTF-16 for a wide call, or the refusal (nothing is sent) naming what is not valid text.
-wide::WideText to_wide_or_refuse(std::string_view text, const CString& what, const CString& source) {
-    if (std::optional<wide::WideText> converted = wide::ToWide(text))
-        return std::move(*converted);
+// The refusal of a text that is not valid in the process's character set; nothing is sent. advice ends it.
+[[noreturn]] void refuse_not_text(const CString& what, const CString& source, const CString& advice = {}) {
     throw _com_error(kBadInitString, source,
                      what + " is not valid text in this system's character set (" + wide::ProcessCharset() +
-                         "); nothing was sent to the database server.",
+                         "); nothing was sent to the database server." + advice,
                      {}, 0, DataErrorCause::SettingUnusable);
+}
+
+// The text as UTF-16 for a wide call, or the refusal naming what is not valid text.
+wide::WideText to_wide_or_refuse(std::string_view text, const CString& what, const CString& source) {
+    std::optional<wide::WideText> converted = wide::ToWide(text);
+    if (!converted)
+        refuse_not_text(what, source);
+    return std::move(*converted);
 }
 
 // Binds each text as one wide character input parameter (SQL_C_WCHAR); the buffers must outlive the execution.
@@ -239,9 +245,7 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     // The settings were checked to be valid text (check_settings_text): the string made of them converts.
     std::optional<wide::WideText> text = wide::ToWide(target.connectionString.Text());
     if (!text)
-        throw _com_error(kBadInitString, session.source,
-                         "The connection string is not valid text in this system's character set", {}, 0,
-                         DataErrorCause::SettingUnusable);
+        refuse_not_text("The connection string", session.source);
     const FreeTdsConfScope conf(prepared.freeTdsConf);
     const SQLRETURN rc =
         SQLDriverConnectW(session.dbc.get(), nullptr, text->data(), static_cast<SQLSMALLINT>(text->size()), nullptr, 0,
@@ -281,16 +285,11 @@ void check_settings_text(const ConnectionOptions& options) {
                                                                         {"UID", "Database Login"},
                                                                         {"PWD", "Database Password"}};
     for (const auto& [keyword, setting] : kSettings) {
-        std::optional<wide::WideText> text = wide::ToWide(options.GetOr(keyword));
-        if (text) {
-            wide::Wipe(*text);
-            continue;
-        }
-        throw _com_error(kBadInitString, kConnectionSource,
-                         CString(setting) + " is not valid text in this system's character set (" +
-                             wide::ProcessCharset() + "); nothing was sent to the database server. Check " + setting +
-                             ".",
-                         {}, 0, DataErrorCause::SettingUnusable);
+        const SecretText value(options.GetOr(keyword)); // the password among them
+        std::optional<wide::WideText> text = wide::ToWide(value.Text());
+        if (!text)
+            refuse_not_text(setting, kConnectionSource, " Check " + CString(setting) + ".");
+        wide::Wipe(*text);
     }
 }
 

@@ -128,6 +128,24 @@ TEST_F(FreeTdsCommandLineTest, RegisterCheckUnregisterCycle) {
     EXPECT_EQ(m_server->logins()[4], (TdsLoginServer::Login{"sa", "S3cret!", "Suite", true}));
 }
 
+// The instance form: the SQL Server Browser (UDP 1434) names the instance's port, and the registration goes there.
+TEST_F(FreeTdsCommandLineTest, InstanceFormRegistersThroughTheBrowsersPort) {
+    const std::string text = "ServerName;STANDIN;InstanceName;SUITE;IsClustered;No;Version;16.0.1000.6;tcp;" +
+                             std::to_string(m_server->port()) + ";;";
+    ScriptedUdpServer browser(1434, std::string("\x05", 1) + static_cast<char>(text.size()) + '\0' + text);
+    const ProcessResult result =
+        run({"register", "--server", "127.0.0.1\\SUITE", "--database", "Suite", "--login", "sa", "--password-file",
+             password_file("S3cret!").string(), "--address", kAddress, "--ca-file", m_certificate.certFile});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
+    EXPECT_EQ(browser.lastRequest(), std::string("\x04SUITE\0", 7));
+    ASSERT_EQ(m_server->Registered().size(), 1u);
+    EXPECT_EQ(m_server->Registered()[0].ip, kAddress);
+    // Through the generated section at the browser's port, the login inside TLS, the certificate checked for the
+    // host the operator named.
+    ASSERT_FALSE(m_server->logins().empty());
+    EXPECT_TRUE(m_server->logins().back().overTls);
+}
+
 // What the operator types reaches the server exactly, through the settings store and the driver; a value the
 // driver cannot be given, or that is not text, is refused (exit 2) before anything is sent.
 struct TextRow {

@@ -3,6 +3,7 @@
 // runs in a network namespace of its own with only loopback, so host names never leave the machine.
 #include "platform/data/Ado.h"
 #include "platform/data/ConnectionString.h"
+#include "platform/data/Odbc.h"
 #include "tests/data/TdsLoginServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -263,6 +264,38 @@ INSTANTIATE_TEST_SUITE_P(Values, FreeTdsLoginTest,
                                            LoginRow{"DatabaseAddingAPort", "sa", "pw", "db};PORT=7;A={", true},
                                            LoginRow{"NotValidText", "sa", "pw\xff", "Suite", true}),
                          [](const ::testing::TestParamInfo<LoginRow>& info) { return std::string(info.param.name); });
+
+// The stand-in also answers prepared statements as FreeTDS runs them (sp_prepexec, then sp_execute on the handle it
+// returned, sp_unprepare when the statement goes), for tests that drive the driver directly.
+TEST_F(FreeTdsTest, StandInAnswersPreparedStatements) {
+    enlistor::test::TdsLoginServer server;
+    server.AddServer("198.18.0.9");
+    using namespace enlistor::ado::odbc;
+    EnvHandle env = NewEnvironment();
+    DbcHandle dbc = NewConnection(env);
+    std::string text = "DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=" + std::to_string(server.port()) +
+                       ";TDS_Version=7.4;UID=sa;PWD=pw;DATABASE=Suite;";
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)));
+    {
+        StmtHandle stmt = NewStatement(dbc, "test");
+        std::string sql = "Select ServerIP from tblServers where ServerIP = ?";
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepare(stmt.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)));
+        char value[32] = {};
+        SQLLEN length = SQL_NTS;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(stmt.get(), 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 31, 0,
+                                                   value, sizeof value, &length)));
+        for (const char* ip : {"198.18.0.9", "198.18.0.8", "198.18.0.9"}) {
+            std::snprintf(value, sizeof value, "%s", ip);
+            ASSERT_TRUE(SQL_SUCCEEDED(SQLExecute(stmt.get())));
+            const SQLRETURN fetched = SQLFetch(stmt.get());
+            EXPECT_EQ(fetched == SQL_NO_DATA, std::string(ip) == "198.18.0.8") << ip;
+            SQLCloseCursor(stmt.get());
+        }
+    }
+    SQLDisconnect(dbc.get());
+    EXPECT_EQ(server.Parameters(), (std::vector<std::string>{"198.18.0.9", "198.18.0.8", "198.18.0.9"}));
+}
 
 TEST_F(FreeTdsTest, ProviderWithoutAnyDriverSaysWhatToInstall) {
     UseTestOdbcConfig(m_dir.path(), {}, {"FreeTDS"});
