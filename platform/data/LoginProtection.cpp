@@ -79,9 +79,11 @@ void fill_certificate(TransportReport& report, const ServerCertificate& certific
     report.notAfter = certificate.notAfter;
 }
 
+// The certificate's other particulars; they come last, so that a text cut to fit (the dialog's error area) keeps
+// the fingerprint and the command that pins it.
 CString certificate_text(const ServerCertificate& c) {
-    return FormatString("Its certificate: SHA-256 %s, subject \"%s\", issuer \"%s\", valid from %s to %s.",
-                        c.sha256.c_str(), c.subject.c_str(), c.issuer.c_str(), c.notBefore.c_str(), c.notAfter.c_str());
+    return FormatString("Its subject is \"%s\", its issuer \"%s\", valid from %s to %s.", c.subject.c_str(),
+                        c.issuer.c_str(), c.notBefore.c_str(), c.notAfter.c_str());
 }
 
 [[noreturn]] void refuse(const ProbeResult& probe, const CString& server) {
@@ -98,10 +100,10 @@ CString certificate_text(const ServerCertificate& c) {
     case ProbeStatus::Untrusted:
         cause = DataErrorCause::CertificateUntrusted;
         text = FormatString("The certificate of the database server '%s' is not verified (%s), so the login was not "
-                            "sent. %s If this is the server's certificate, pin it: enlistor register --trust-cert %s "
-                            "(or give the CA that signed it with --ca-file).",
-                            server.c_str(), probe.reason.c_str(), certificate_text(*probe.certificate).c_str(),
-                            probe.certificate->sha256.c_str());
+                            "sent. If it is the server's certificate, pin it: enlistor register --trust-cert %s (or "
+                            "give the CA that signed it with --ca-file). %s",
+                            server.c_str(), probe.reason.c_str(), probe.certificate->sha256.c_str(),
+                            certificate_text(*probe.certificate).c_str());
         break;
     case ProbeStatus::NotReached:
         cause = DataErrorCause::ServerUnreachable;
