@@ -1,10 +1,12 @@
 #include "cli/Arguments.h"
 
+#include "platform/data/Transport.h"
 #include "platform/net/AddressText.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,8 @@ constexpr value_option kValueOptions[] = {
     {"--login", &CommandLineOptions::login},
     {"--password-file", &CommandLineOptions::passwordFile},
     {"--address", &CommandLineOptions::address},
+    {"--ca-file", &CommandLineOptions::caFile},
+    {"--trust-cert", &CommandLineOptions::trustCert},
 };
 
 struct command_name {
@@ -123,15 +127,17 @@ ParsedArguments ParseArguments(int argc, const char* const* argv) {
         CLI::App* app;
         CLI::Option* help;
         CLI::Option* json;
+        CLI::Option* insecureLogin;
         std::vector<CLI::Option*> values;
     };
     std::vector<command_parser> commands;
     for (const command_name& command : kCommands) {
-        command_parser parser{command.kind, app.add_subcommand(command.name), nullptr, nullptr, {}};
+        command_parser parser{command.kind, app.add_subcommand(command.name), nullptr, nullptr, nullptr, {}};
         parser.app->set_help_flag();
         parser.app->allow_extras();
         parser.help = parser.app->add_flag("-h,--help");
         parser.json = parser.app->add_flag("--json");
+        parser.insecureLogin = parser.app->add_flag("--insecure-login");
         for (const value_option& option : kValueOptions)
             parser.values.push_back(
                 parser.app->add_option(option.name)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
@@ -174,6 +180,25 @@ ParsedArguments ParseArguments(int argc, const char* const* argv) {
         if (chosen->json->count() == 1 && chosen->json->results().front() != "true")
             return refuse(parsed, "option '--json' takes no value");
         options.json = chosen->json->count() == 1;
+        if (chosen->insecureLogin->count() > 1)
+            return refuse(parsed, "option '--insecure-login' given twice");
+        if (chosen->insecureLogin->count() == 1 && chosen->insecureLogin->results().front() != "true")
+            return refuse(parsed, "option '--insecure-login' takes no value");
+        options.insecureLogin = chosen->insecureLogin->count() == 1;
+        if (options.trustCert) {
+            const std::optional<CString> pin = enlistor::ado::NormaliseSha256(*options.trustCert);
+            if (!pin)
+                return refuse(parsed, "option '--trust-cert' needs a SHA-256 fingerprint: 64 hex digits, with or "
+                                      "without ':' between the pairs");
+            options.trustCert = enlistor::ado::ColonSha256(*pin);
+        }
+        if (options.caFile) {
+            if (options.caFile->empty())
+                return refuse(parsed,
+                              "option '--ca-file' needs the path of a CA bundle or of the server's certificate");
+            std::error_code ignored;
+            options.caFile = CString(std::filesystem::absolute(std::filesystem::path(*options.caFile), ignored));
+        }
         if (options.address) {
             const RegistrableAddress address = CheckRegistrableAddress(*options.address);
             if (!address.text && address.literal)

@@ -1,6 +1,6 @@
 // The command line's grammar:
 //   enlistor register   [--server S] [--ip IP] [--database D] [--login L] [--password-file FILE|-] [--address A]
-//                       [--json]
+//                       [--ca-file PATH] [--trust-cert SHA256] [--insecure-login] [--json]
 //   enlistor check      (the same options)
 //   enlistor unregister (the same options)
 //   enlistor --help | -h | help,  enlistor --version | -V,  enlistor COMMAND --help
@@ -23,6 +23,12 @@ struct CommandLineOptions {
     // The address to register instead of the one the rules pick: an IPv4 or IPv6 literal in its canonical text form
     // (lowercase, shortest IPv6 form, no zone), whatever form it was given in.
     std::optional<CString> address;
+    // The connection's TLS trust (stored beside the five settings by register): a CA bundle or the server's own
+    // certificate (made absolute), a pinned certificate's SHA-256 fingerprint ("AB:CD:..."), and the per-server
+    // opt-out from the rule that the login goes only to a verified server.
+    std::optional<CString> caFile;
+    std::optional<CString> trustCert;
+    bool insecureLogin = false;
     bool json = false;
 };
 

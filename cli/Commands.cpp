@@ -37,6 +37,25 @@ void print_failure(std::FILE* err, const RunReport& report) {
         print_line(err, "    " + line);
 }
 
+// The one line the text output gives the wire's protection.
+CString tls_line(const enlistor::ado::TransportReport& tls) {
+    if (!tls.overNetwork)
+        return "not used (no network connection)";
+    CString line;
+    if (tls.verified)
+        line = tls.by == "pin" ? "encrypted, server verified by its pinned certificate"
+                               : "encrypted, server verified by a trusted CA";
+    else if (tls.encrypted)
+        line = "encrypted, server NOT verified";
+    else
+        line = "NOT encrypted";
+    if (!tls.certificateSha256.empty())
+        line += "; certificate SHA-256 " + tls.certificateSha256 + " (" + tls.subject + ")";
+    if (!tls.setting.empty())
+        line += "; set by the data source: " + tls.setting;
+    return line;
+}
+
 void print_check(std::FILE* out, const RunReport& report) {
     const DatabaseSettingsValue& settings = report.used;
     print_field(out, "Database Server Name:", settings.server);
@@ -50,6 +69,8 @@ void print_check(std::FILE* out, const RunReport& report) {
     print_field(out, "Address:", report.address.empty() ? CString("(none found)") : report.address);
     print_field(out, "Computer name:", report.computerName);
     print_field(out, "Connected:", report.connected ? "yes" : "no");
+    if (report.connected || report.tls.overNetwork)
+        print_field(out, "TLS:", tls_line(report.tls));
     if (report.settingsChanged)
         print_field(out, "Settings:", "register would store the values given here");
     if (report.outcome == RunOutcome::AlreadyRegistered)
@@ -141,6 +162,7 @@ void PrintRefusal(const char* command, const CString& reason, bool asJson, const
 int RunCommand(WorkflowCommand command, const CommandLineOptions& options) {
     WorkflowOptions workflow;
     workflow.address = options.address;
+    workflow.trust = TrustOverrides{options.caFile, options.trustCert, options.insecureLogin};
     std::optional<SecretText> password;
     if (options.passwordFile) {
         SecretText text;

@@ -29,6 +29,22 @@ json all_warnings(const RunReport& report) {
     return list;
 }
 
+// How the login was (or would have been) protected; null when nothing crossed the network.
+json tls_object(const enlistor::ado::TransportReport& tls) {
+    if (!tls.overNetwork)
+        return nullptr;
+    return {{"encrypted", tls.encrypted},
+            {"verified", tls.verified},
+            {"by", tls.by},
+            {"certificate_sha256", tls.certificateSha256},
+            {"subject", tls.subject},
+            {"issuer", tls.issuer},
+            {"not_before", tls.notBefore},
+            {"not_after", tls.notAfter},
+            {"setting", tls.setting},
+            {"warning", tls.warning}};
+}
+
 json report_object(const RunReport& report) {
     const bool failed = report.outcome == RunOutcome::Failed;
     json object = head_object(CommandName(report.command), OutcomeWord(report.outcome), report.exitCode,
@@ -37,7 +53,8 @@ json report_object(const RunReport& report) {
                    {"computer_name", report.computerName},
                    {"driver_message", report.driverMessage},
                    {"hresult", report.hresult ? json(static_cast<long>(*report.hresult)) : json(nullptr)},
-                   {"warnings", all_warnings(report)}});
+                   {"warnings", all_warnings(report)},
+                   {"tls", tls_object(report.tls)}});
     return object;
 }
 

@@ -4,6 +4,8 @@
 #include "platform/data/Com.h"
 #include "platform/net/ComputerName.h"
 
+#include <algorithm>
+#include <cctype>
 #include <new>
 
 namespace {
@@ -42,15 +44,19 @@ bool find_address(const RegistrationOptions& options, RegistrationOutcome& outco
 
 // Creates the Connection object and opens it (block A). A creation failure is not reported by itself: Open through
 // the missing object raises E_POINTER, which is what the caller then sees.
-bool connect(enlistor::ado::Connection& connection, const CString& connectionString, RegistrationOutcome& outcome) {
+bool connect(enlistor::ado::Connection& connection, const CString& connectionString,
+             const enlistor::ado::TransportTrust& trust, RegistrationOutcome& outcome) {
     try {
         (void)connection.CreateInstance();
+        if (connection.Exists())
+            connection.SetTransportTrust(trust);
         connection.Open(connectionString, "", "", 0);
         outcome.connected = true;
     } catch (const _com_error& e) {
         note_error(outcome, e, RegistrationStep::Connect);
     }
     if (connection.Exists()) {
+        outcome.tls = connection.Transport();
         try {
             outcome.driverName = connection.DriverName();
             outcome.connectionTarget = connection.MappedConnectionString();
@@ -151,6 +157,12 @@ void remove_machine(enlistor::ado::Connection& connection, RegistrationOutcome& 
 
 enum class Mode { Register, Unregister };
 
+bool same_text_nocase(const CString& a, const CString& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& options, Mode mode) {
     CComScope com; // apartment-threaded for the span of the call; uninitialised on every path
 
@@ -161,9 +173,21 @@ void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& o
         options.settings ? GetConnectionString(*options.settings) : GetConnectionString();
     if (connectionString.empty())
         return;
+    CString server;
+    if (options.settings) {
+        server = options.settings->server;
+    } else {
+        DatabaseSettingsValue stored;
+        (void)LoadDatabaseSettingsValue(stored);
+        server = stored.server;
+    }
+    ConnectionTrustSettings storedTrust;
+    if (!options.trust)
+        (void)LoadConnectionTrust(storedTrust);
+    const enlistor::ado::TransportTrust trust = TransportTrustFor(options.trust ? *options.trust : storedTrust, server);
 
     enlistor::ado::Connection connection;
-    if (connect(connection, connectionString.Text(), outcome) && find_address(options, outcome)) {
+    if (connect(connection, connectionString.Text(), trust, outcome) && find_address(options, outcome)) {
         if (mode == Mode::Unregister) {
             remove_machine(connection, outcome);
         } else {
@@ -174,6 +198,19 @@ void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& o
     }
     disconnect(connection, outcome);
 }
+
+} // namespace
+
+enlistor::ado::TransportTrust TransportTrustFor(const ConnectionTrustSettings& trust, const CString& server) {
+    enlistor::ado::TransportTrust result;
+    result.caFile = trust.caFile;
+    if (!trust.trustCert.empty())
+        result.pinSha256 = enlistor::ado::NormaliseSha256(trust.trustCert).value_or("not a fingerprint");
+    result.insecureLogin = !trust.insecureLoginServer.empty() && same_text_nocase(trust.insecureLoginServer, server);
+    return result;
+}
+
+namespace {
 
 RegistrationOutcome run_detailed(const RegistrationOptions& options, Mode mode) {
     RegistrationOutcome outcome;

@@ -4,6 +4,7 @@
 #include "common/Secret.h"
 #include "common/Text.h"
 #include "platform/data/ComError.h"
+#include "platform/data/Transport.h"
 #include "settings/DatabaseSettings.h"
 
 #include <cstddef>
@@ -62,6 +63,8 @@ struct RegistrationOptions {
     std::optional<CString> address;
     // The settings to connect with instead of the stored ones; nothing is stored.
     std::shared_ptr<const DatabaseSettingsValue> settings;
+    // The connection's TLS trust instead of the stored one (LoadConnectionTrust); nothing is stored.
+    std::shared_ptr<const ConnectionTrustSettings> trust;
 };
 
 // Everything one registration found out. RegisterMachine reports result and errorText of it.
@@ -81,11 +84,16 @@ struct RegistrationOutcome {
     // What went wrong although the result is 1: a duplicate check that failed before a successful insert (its error
     // also stays in errorText, as the transaction keeps it). Each is a sentence, "a duplicate check failed: ...".
     std::vector<CString> warnings;
+    enlistor::ado::TransportReport tls; // how the login was (or would have been) protected on the wire
 };
 
 // True when the error is one the registration raises itself (no usable address, an address in tblServers): its
 // description is the whole sentence of what happened, not a database's error.
 [[nodiscard]] bool IsRegistrationRefusal(const _com_error& error);
+
+// The data objects' trust for a connection to server: the CA file, the pin (normalised; one that is no fingerprint
+// matches no certificate), and the opt-out when it was given for this server (compared case-insensitively).
+enlistor::ado::TransportTrust TransportTrustFor(const ConnectionTrustSettings& trust, const CString& server);
 
 // The text (in the "%s Error %ld%s%s" form) of a registration that found no usable address.
 CString NoUsableAddressText();

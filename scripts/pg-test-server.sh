@@ -9,9 +9,13 @@
 # otherwise as the calling user. It holds the suite test database with tblServers and tblRegisteredServers, owned by
 # a test login that may also create databases (tests that change rows use a database of their own).
 #
+# The server runs with ssl=on and a self-signed test certificate made here with openssl, for the host name
+# "localhost" only (so a connection to 127.0.0.1 that checks the host name is refused); non-SSL logins are accepted
+# too, so data sources that set SSLmode=disable still connect.
+#
 # DIR/postgres.env (shell syntax, read by tests/support): PG_HOST, PG_PORT, PG_USER, PG_PASSWORD_FILE (a file, mode
-# 0600, holding the password and nothing else), PG_DATABASE, PG_DATA_ROOT. The password is never passed on a
-# command line.
+# 0600, holding the password and nothing else), PG_DATABASE, PG_DATA_ROOT, PG_CA_FILE (the server's certificate,
+# which is also its CA, readable by all). The password is never passed on a command line.
 set -euo pipefail
 
 usage() {
@@ -55,7 +59,7 @@ stop_server() {
     case "$data_root" in
     /tmp/enlistor-pg.*) rm -rf -- "$data_root" ;;
     esac
-    rm -f -- "$env_file" "$dir/password"
+    rm -f -- "$env_file" "$dir/password" "$dir/server-ca.crt"
 }
 
 free_port() {
@@ -85,6 +89,7 @@ PG_USER=$user
 PG_PASSWORD_FILE=$dir/password
 PG_DATABASE=$database
 PG_DATA_ROOT=$data_root
+PG_CA_FILE=$dir/server-ca.crt
 ENV
     chmod 0644 "$env_file"
 
@@ -93,8 +98,18 @@ ENV
         cat "$data_root/initdb.log" >&2
         return 1
     }
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 \
+        -subj "/CN=localhost/O=Enlistor test" -addext "subjectAltName=DNS:localhost" \
+        -keyout "$data_root/data/server.key" -out "$data_root/data/server.crt" >"$data_root/openssl.log" 2>&1 || {
+        cat "$data_root/openssl.log" >&2
+        return 1
+    }
+    [ "$server_user" = "$(id -un)" ] || chown "$server_user:" "$data_root/data/server.key" "$data_root/data/server.crt"
+    chmod 0600 "$data_root/data/server.key"
+    cp "$data_root/data/server.crt" "$dir/server-ca.crt"
+    chmod 0644 "$dir/server-ca.crt"
     run_as_server "$pg_bin/pg_ctl" -D "$data_root/data" -l "$data_root/server.log" -w -t 60 \
-        -o "-c listen_addresses=127.0.0.1 -p $port -k $data_root -c fsync=off -c max_connections=100" \
+        -o "-c listen_addresses=127.0.0.1 -p $port -k $data_root -c fsync=off -c max_connections=100 -c ssl=on" \
         start >/dev/null || {
         cat "$data_root/server.log" >&2
         return 1

@@ -143,3 +143,39 @@ bool SaveDatabaseSettings(const CString& databaseServer, const CString& dbServer
     (void)SaveDatabaseSettingsChecked(databaseServer, dbServerIP, databaseName, dbUserID, dbUserPassword, nullptr);
     return true;
 }
+
+namespace {
+constexpr std::array<const char*, 3> trust_value_names = {"DBCaFile", "DBTrustCert", "DBInsecureLogin"};
+} // namespace
+
+bool LoadConnectionTrust(ConnectionTrustSettings& trust, SettingsStoreError* error) {
+    const std::array<CString*, 3> members = {&trust.caFile, &trust.trustCert, &trust.insecureLoginServer};
+    CVLReg reg;
+    const CString keyPath = SettingsKeyPath();
+    bool allRead = true;
+    for (std::size_t i = 0; i < trust_value_names.size(); ++i) {
+        CString read;
+        if (!reg.ReadValue(read, keyPath, trust_value_names[i])) {
+            read.clear();
+            if (reg.m_dwLastError != ERROR_FILE_NOT_FOUND && reg.m_dwLastError != ERROR_PATH_NOT_FOUND && allRead) {
+                allRead = false;
+                note_error(error, trust_value_names[i], reg);
+            }
+        }
+        *members[i] = read;
+    }
+    return allRead;
+}
+
+bool SaveConnectionTrust(const ConnectionTrustSettings& trust, SettingsStoreError* error) {
+    const std::array<const CString*, 3> members = {&trust.caFile, &trust.trustCert, &trust.insecureLoginServer};
+    CVLReg reg;
+    const CString keyPath = SettingsKeyPath();
+    bool allWritten = true;
+    for (std::size_t i = 0; i < trust_value_names.size(); ++i)
+        if (!reg.WriteValue(keyPath, trust_value_names[i], up_to_first_zero(*members[i]), REG_SZ) && allWritten) {
+            allWritten = false;
+            note_error(error, trust_value_names[i], reg);
+        }
+    return allWritten;
+}

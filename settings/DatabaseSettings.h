@@ -58,3 +58,19 @@ bool SaveDatabaseSettings(const CString& databaseServer, const CString& dbServer
 // in *firstError when firstError is not null. Every value is still attempted.
 bool SaveDatabaseSettingsChecked(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
                                  const CString& dbUserID, const CString& dbUserPassword, CString* firstError);
+
+// How the database connection's TLS is trusted: stored beside the five settings under the same key, as values of
+// their own (never changing the five), so that later runs and the dialog connect the same way. Empty values are
+// the defaults (the system's CAs, no pin, no opt-out) and are stored as absent.
+struct ConnectionTrustSettings {
+    CString caFile;              // DBCaFile: a CA bundle or the server's own certificate (host name checked)
+    CString trustCert;           // DBTrustCert: the pinned certificate's SHA-256 fingerprint (host name not checked)
+    CString insecureLoginServer; // DBInsecureLogin: the one server whose login may go without a verified certificate
+    friend bool operator==(const ConnectionTrustSettings&, const ConnectionTrustSettings&) = default;
+};
+
+// Reads the three values (missing ones are empty). False, with the value and reason in *error, when one exists but
+// cannot be read.
+[[nodiscard]] bool LoadConnectionTrust(ConnectionTrustSettings& trust, SettingsStoreError* error = nullptr);
+// Writes the three values (an empty one is written empty). False with the first failing value in *error.
+[[nodiscard]] bool SaveConnectionTrust(const ConnectionTrustSettings& trust, SettingsStoreError* error = nullptr);

@@ -13,6 +13,10 @@ int ExitCodeForCause(DataErrorCause cause) noexcept {
         return kExitMissing;
     case DataErrorCause::PermissionDenied:
         return kExitNotAllowed;
+    case DataErrorCause::ServerCannotEncrypt:
+    case DataErrorCause::CertificateUntrusted:
+    case DataErrorCause::TlsFailed:
+        return kExitNotProtected;
     case DataErrorCause::SettingUnusable:
         return kExitUsage; // a setting the driver cannot be given: nothing was sent
     case DataErrorCause::DriverMissing:

@@ -13,6 +13,8 @@ enum ExitCode : int {
     kExitLoginRefused = 4,  // the database server refused the login
     kExitMissing = 5,       // the database or a table is missing
     kExitNotAllowed = 6,    // database permission denied, or the settings store cannot be read or written
+    kExitNotProtected = 7,  // the login was not sent: the server offers no TLS, its certificate is not verified, or
+                            // the TLS handshake failed
     kExitNotRegistered = 8, // check: the server answered and this machine is not registered (register would insert)
 };
 

@@ -74,6 +74,9 @@ void take_outcome(RunReport& report, const RegistrationOutcome& outcome) {
     report.computerName = outcome.computerName;
     report.rowInserted = outcome.rowInserted;
     report.rowsRemoved = outcome.rowsRemoved;
+    report.tls = outcome.tls;
+    if (!outcome.tls.warning.empty())
+        report.warnings.push_back(outcome.tls.warning); // the login went unprotected: said on every run
     report.exitCode = ExitCodeForRegistration(outcome);
     if (report.exitCode == kExitOk) {
         report.outcome = success_outcome(report.command, outcome);
@@ -97,7 +100,7 @@ void take_outcome(RunReport& report, const RegistrationOutcome& outcome) {
     report.errorSource = redact(e.Source().value_or(CString()));
     report.driverMessage = redact(e.DriverText());
     report.causeText = redact(e.CauseSentence());
-    const bool ownError = IsRegistrationRefusal(e) || e.Cause() == DataErrorCause::SettingUnusable;
+    const bool ownError = IsRegistrationRefusal(e) || DescriptionIsTheCause(e.Cause());
     if (report.causeText.empty() && ownError && !report.driverMessage.empty()) {
         // The description is the sentence itself: it names what to check.
         report.causeText = std::move(report.driverMessage);
@@ -132,6 +135,10 @@ void audit(const RunReport& report) {
     if (report.warningHresult)
         record.warning = FormatString("a duplicate check failed before the insert (error 0x%08lX)",
                                       static_cast<unsigned long>(static_cast<std::uint32_t>(*report.warningHresult)));
+    if (report.databaseStepRan && report.tls.overNetwork) {
+        record.tls = enlistor::ado::TransportWord(report.tls);
+        record.tlsWarning = report.tls.warning;
+    }
     WriteAuditRecord(record);
 }
 
@@ -170,10 +177,25 @@ std::optional<lock_attempt> lock_or_stop(RunReport& report, IRunFace& face, cons
     return std::nullopt;
 }
 
+// The trust a run connects with: the stored one, with each override in its place (--insecure-login names the server
+// it is given for).
+ConnectionTrustSettings with_overrides(const ConnectionTrustSettings& stored, const TrustOverrides& overrides,
+                                       const CString& server) {
+    ConnectionTrustSettings trust = stored;
+    if (overrides.caFile)
+        trust.caFile = *overrides.caFile;
+    if (overrides.trustCert)
+        trust.trustCert = *overrides.trustCert;
+    if (overrides.insecureLogin)
+        trust.insecureLoginServer = server;
+    return trust;
+}
+
 RegistrationOptions step_options(WorkflowCommand command, const DatabaseSettingsValue& typed,
-                                 const WorkflowOptions& options) {
+                                 const ConnectionTrustSettings& trust, const WorkflowOptions& options) {
     RegistrationOptions step;
     step.address = options.address;
+    step.trust = std::make_shared<const ConnectionTrustSettings>(trust);
     step.insertWhenNew = command != WorkflowCommand::Check;
     // Register connects with what it stored, as the dialog's Register always did; the others with what they were
     // given.
@@ -245,15 +267,29 @@ RunReport RunWorkflow(WorkflowCommand command, IRunFace& face, const WorkflowOpt
         deferral.emplace();
 
     DatabaseSettingsValue snapshot;
+    ConnectionTrustSettings trustSnapshot;
+    ConnectionTrustSettings trust;
+    bool trustStored = false;
     std::optional<WorkflowStop> stop = face.TakeSnapshot(snapshot);
     if (!stop)
         stop = face.TypedSettings(command, snapshot, report.used);
+    if (!stop) {
+        SettingsStoreError error;
+        if (!LoadConnectionTrust(trustSnapshot, &error))
+            stop = WorkflowStop{settings_error_text(error, "read"), kExitNotAllowed, is_register(command)};
+        trust = with_overrides(trustSnapshot, options.trust, report.used.server);
+        if (!stop && is_register(command) && options.trust.Any()) {
+            trustStored = true;
+            if (!SaveConnectionTrust(trust, &error))
+                stop = WorkflowStop{settings_error_text(error, "store"), kExitNotAllowed, true};
+        }
+    }
     if (command == WorkflowCommand::Check) {
-        report.settingsChanged = !(report.used == snapshot);
+        report.settingsChanged = !(report.used == snapshot) || !(trust == trustSnapshot);
         lock.reset(); // the settings are read: the connection and the checks need no lock
     }
     if (!stop) {
-        const RegistrationOptions step = step_options(command, report.used, options);
+        const RegistrationOptions step = step_options(command, report.used, trust, options);
         std::optional<RegistrationOutcome> outcome =
             on_worker<RegistrationOutcome>(face, [&face, command, step] { return face.DatabaseStep(command, step); });
         if (outcome)
@@ -268,7 +304,8 @@ RunReport RunWorkflow(WorkflowCommand command, IRunFace& face, const WorkflowOpt
     if (is_register(command)) {
         const bool stored = !stop || stop->storedSome;
         if (report.outcome == RunOutcome::Failed && stored) {
-            report.restoreFailed = !face.Restore(snapshot, report.restoreError);
+            report.restoreFailed = !face.Restore(snapshot, report.restoreError) ||
+                                   (trustStored && !SaveConnectionTrust(trustSnapshot, &report.restoreError));
             if (report.restoreFailed)
                 report.warnings.push_back("the earlier settings could not all be stored back: " +
                                           settings_error_text(report.restoreError, "store"));

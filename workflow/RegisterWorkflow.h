@@ -66,7 +66,7 @@ struct RunReport {
     // for the audit line, which never carries the driver's text.
     std::vector<CString> registrationWarnings;
     std::optional<HRESULT> warningHresult;
-    CString tls; // how the connection was protected, where the data layer reports it; empty else
+    enlistor::ado::TransportReport tls; // how the login was (or would have been) protected on the wire
 
     DatabaseSettingsValue used; // the settings the database step used (the password is the one typed)
     bool connected = false;
@@ -104,6 +104,14 @@ public:
     virtual void Finish(const RunReport& report) { (void)report; }
 };
 
+// The command line's TLS trust options, put over the stored trust for the run.
+struct TrustOverrides {
+    std::optional<CString> caFile;
+    std::optional<CString> trustCert;
+    bool insecureLogin = false; // for the run's server only
+    [[nodiscard]] bool Any() const noexcept { return caFile || trustCert || insecureLogin; }
+};
+
 struct WorkflowOptions {
     std::chrono::milliseconds lockWait = kMachineLockWait;
     // The address the run registers instead of the one the rules pick (the command line's --address): named in the
@@ -111,6 +119,9 @@ struct WorkflowOptions {
     std::optional<CString> address;
     // Hold the terminating signals back from the snapshot to the end of the reload (platform/process/SignalDeferral).
     bool deferSignals = true;
+    // Register stores the trust with the overrides beside the settings (and puts the earlier one back after a
+    // failure); check and unregister use it for their connection only.
+    TrustOverrides trust;
     // Warnings the face met before the run (a readable password file); they head the report's list.
     std::vector<CString> warnings;
 };

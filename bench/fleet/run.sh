@@ -182,7 +182,9 @@ prepare_hosts() {
     for ((i = 1; i <= max_hosts; i++)); do
         mkdir -p "$work/h$i/registry"
         chmod 0700 "$work/h$i"
-        printf '[pgsuite]\nDriver=PostgreSQL Unicode\nServername=198.18.0.1\nPort=5432\n' >"$work/h$i/odbc.ini"
+        # The throw-away server speaks no TLS: the data source says so itself (the login is then reported unprotected).
+        printf '[pgsuite]\nDriver=PostgreSQL Unicode\nServername=198.18.0.1\nPort=5432\nSSLmode=disable\n' \
+            >"$work/h$i/odbc.ini"
     done
 }
 

@@ -43,9 +43,7 @@ struct World {
         std::vector<DataSource> sources = {{kSqliteDsn, "SQLite3", {{"Database", file.string()}}}};
         postgres = PostgresServer::Load(&postgresWhy);
         if (postgres)
-            sources.push_back({kPostgresDsn,
-                               "PostgreSQL Unicode",
-                               {{"Servername", postgres->host}, {"Port", std::to_string(postgres->port)}}});
+            sources.push_back({kPostgresDsn, "PostgreSQL Unicode", postgres->DataSourceAttributes()});
         // Before the first ODBC call of the process: the driver manager reads its configuration once.
         std::filesystem::create_directories(dir.path() / "odbc");
         UseTestOdbcConfig(dir.path() / "odbc", sources);

@@ -2,6 +2,7 @@
 #include "platform/data/ErrorAdvice.h"
 
 #include "platform/data/ConnectionString.h"
+#include "platform/data/LoginProtection.h"
 #include "platform/data/Odbc.h"
 #include "platform/data/SqlServerBrowser.h"
 #include "platform/data/TcpProbe.h"
@@ -140,6 +141,8 @@ public:
     std::shared_ptr<Session> session;
     CString mapped;
     CString driverName;
+    TransportTrust trust;
+    TransportReport transport;
 
     bool IsOpen() const { return session && session->connected; }
 };
@@ -184,7 +187,14 @@ OdbcCatalog read_catalog(const odbc::EnvHandle& env, const CString& server) {
     OdbcCatalog catalog;
     if (std::optional<odbc::DataSourceInfo> source = odbc::FindDataSource(env, server)) {
         catalog.drivers.push_back({source->driver, odbc::DriverAttribute(source->driver, "Driver")});
-        catalog.dataSources.push_back({std::move(source->name), std::move(source->driver)});
+        OdbcCatalog::DataSource found{std::move(source->name), std::move(source->driver)};
+        const auto attribute = [&](const char* key) { return odbc::DataSourceAttribute(found.name, key); };
+        found.section = attribute("Servername");
+        found.host = attribute("Server");
+        found.port = attribute("Port");
+        found.sslMode = attribute("SSLmode");
+        found.encryption = attribute("Encryption");
+        catalog.dataSources.push_back(std::move(found));
         return catalog;
     }
     for (auto& driver : odbc::ListDrivers(env))
@@ -192,14 +202,21 @@ OdbcCatalog read_catalog(const odbc::EnvHandle& env, const CString& server) {
     return catalog;
 }
 
-// Asks the SQL Server Browser for the instance's port and points the connection at the address that answered.
-void resolve_instance(OdbcTarget& target, CString& mapped, const CString& source) {
+// Asks the SQL Server Browser for the instance's port and points the connection at the address that answered (the
+// generated freetds.conf section at the port, keeping the host name its certificate is checked against).
+void resolve_instance(OdbcTarget& target, const CString& source) {
     const SqlServerInstance instance =
         LookupSqlServerInstance(*target.browserHost, target.browserInstance, kBrowserBudget, source);
+    if (target.wire.freeTdsSection) {
+        target.wire.port = instance.port;
+        target.tcpHost = target.wire.host;
+        target.tcpPort = instance.port;
+        return;
+    }
     const CString server =
         "SERVER=" + QuoteConnectionStringValue(instance.address) + ";PORT=" + std::to_string(instance.port) + ";";
     target.connectionString.Append(server);
-    mapped += server;
+    target.displayString += server;
     target.tcpHost = instance.address;
     target.tcpPort = instance.port;
 }
@@ -211,12 +228,21 @@ void apply_login_limit(const odbc::DbcHandle& dbc, std::chrono::steady_clock::ti
     SQLSetConnectAttr(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(loginTimeout), 0);
 }
 
+// What is left of the login limit for the TLS probe: at most a third of it, so that the driver keeps the rest.
+std::chrono::milliseconds login_budget(std::chrono::steady_clock::time_point started) {
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    const auto left = std::chrono::milliseconds(kLoginTimeoutSeconds * 1000) - spent;
+    return std::max(std::chrono::milliseconds(1000), std::min(left, std::chrono::milliseconds(5000)));
+}
+
 // Connects; the driver's error names a missing SQLite file, which the driver itself reports as "connect failed".
-void connect(Session& session, const OdbcTarget& target, const SecretText& secret) {
+void connect(Session& session, const OdbcTarget& target, const SecretText& secret, const PreparedLogin& prepared) {
     // The settings were checked to be valid text (check_settings_text): the string made of them converts.
     std::optional<wide::WideText> text = wide::ToWide(target.connectionString.Text());
     if (!text)
         refuse_not_text("The connection string", session.source);
+    const FreeTdsConfScope conf(prepared.freeTdsConf);
     const SQLRETURN rc =
         SQLDriverConnectW(session.dbc.get(), nullptr, text->data(), static_cast<SQLSMALLINT>(text->size()), nullptr, 0,
                           nullptr, SQL_DRIVER_NOPROMPT);
@@ -227,6 +253,7 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     }
     _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session.dbc.get()), session.source,
                                        "Connecting", secret.Text());
+    error = WithTlsRefusalSentence(error, session.context.server, prepared.report);
     if (error.Cause() == DataErrorCause::ServerUnreachable && target.tcpPort != 0) {
         // FreeTDS words a refused port like a missing server: one more try names what happened.
         const CString reason = ProbeTcpRefusal(target.tcpHost, target.tcpPort, kProbeBudget);
@@ -268,18 +295,33 @@ void open_session(ConnectionImpl& impl, ConnectionOptions& options, const Secret
     session->context = context;
     session->env = impl.env;
     check_settings_text(options);
-    OdbcTarget target = MapToOdbc(options, read_catalog(*impl.env, context.server));
+    OdbcTarget target = MapToOdbc(options, read_catalog(*impl.env, context.server), impl.trust.insecureLogin);
     options.Wipe();
     session->source = "ODBC driver " + target.driverName;
     impl.mapped = target.displayString;
     impl.driverName = target.driverName;
 
     if (target.browserHost)
-        resolve_instance(target, impl.mapped, session->source);
+        resolve_instance(target, session->source);
+
+    PreparedLogin prepared;
+    try {
+        PrepareLogin(target, impl.trust, context.server, login_budget(started), prepared);
+    } catch (...) {
+        impl.transport = prepared.report;
+        throw;
+    }
+    impl.transport = prepared.report;
+    impl.mapped = target.displayString;
 
     session->dbc = odbc::NewConnection(*session->env);
     apply_login_limit(session->dbc, started);
-    connect(*session, target, secret);
+    connect(*session, target, secret, prepared);
+    if (prepared.verifiedByDriver) {
+        impl.transport.encrypted = true;
+        impl.transport.verified = true;
+        impl.transport.by = prepared.pinned ? "pin" : "ca";
+    }
     impl.session = std::move(session);
 }
 
@@ -292,6 +334,7 @@ void Connection::Open(const CString& connectionString, const CString& userId, co
         throw _com_error(kObjectOpen, kConnectionSource, "Operation is not allowed when the object is open.");
 
     const auto started = std::chrono::steady_clock::now();
+    m_impl->transport = {};
     ConnectionOptions options = ConnectionOptions::Parse(connectionString);
     const SecretText secret(password.empty() ? options.GetOr("PWD") : password);
     if (!userId.empty())
@@ -354,6 +397,14 @@ CString Connection::MappedConnectionString() const {
 }
 CString Connection::DriverName() const {
     return m_impl ? m_impl->driverName : CString();
+}
+void Connection::SetTransportTrust(const TransportTrust& trust) {
+    if (!m_impl)
+        throw _com_error(E_POINTER);
+    m_impl->trust = trust;
+}
+TransportReport Connection::Transport() const {
+    return m_impl ? m_impl->transport : TransportReport();
 }
 
 Recordset::Recordset() = default;

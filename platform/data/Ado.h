@@ -8,6 +8,7 @@
 
 #include "common/Text.h"
 #include "platform/data/ComError.h"
+#include "platform/data/Transport.h"
 
 #include <memory>
 #include <vector>
@@ -52,6 +53,10 @@ public:
     CString MappedConnectionString() const;
     // Name of the ODBC driver in use after Open ("" before).
     CString DriverName() const;
+    // What the next Open trusts for TLS (Transport.h's rule); the system's CAs until it is set.
+    void SetTransportTrust(const TransportTrust& trust);
+    // How the last Open protected (or would have protected) the login; also after an Open that failed.
+    TransportReport Transport() const;
 
 private:
     friend class Recordset;

@@ -22,7 +22,19 @@ enum class DataErrorCause {
     PermissionDenied,  // the login may not connect to the database or run the statement; a read-only database
     DriverMissing,     // no ODBC driver or data source for the connection
     SettingUnusable,   // a setting holds a value the driver in use cannot carry; the description names the setting
+    // The login was not sent because it could not be protected; the description is the sentence naming the server's
+    // certificate fingerprint and what to do.
+    ServerCannotEncrypt,  // the server offers no TLS
+    CertificateUntrusted, // the server's certificate is not verified by the trusted CAs (for this host) or the pin
+    TlsFailed,            // the TLS handshake failed
 };
+
+// Whether the error's description is itself the sentence that names the cause and what to do (no sentence of
+// DescribeCause goes before it).
+[[nodiscard]] constexpr bool DescriptionIsTheCause(DataErrorCause cause) noexcept {
+    return cause == DataErrorCause::SettingUnusable || cause == DataErrorCause::ServerCannotEncrypt ||
+           cause == DataErrorCause::CertificateUntrusted || cause == DataErrorCause::TlsFailed;
+}
 
 class _com_error {
 public:

@@ -1,10 +1,14 @@
 #include "platform/data/ConnectionString.h"
 
+#include "platform/data/TlsProbe.h"
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <initializer_list>
 #include <strings.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace enlistor::ado {
 namespace {
@@ -142,6 +146,86 @@ unsigned short parse_port(std::string_view text) {
     return static_cast<unsigned short>(value);
 }
 
+// The port a data source or the Server value names, else the protocol's default.
+int port_or(std::string_view text, int fallback) {
+    const unsigned short port = parse_port(trim(text));
+    return port != 0 ? port : fallback;
+}
+
+bool is_mode(std::string_view value, std::initializer_list<std::string_view> modes) {
+    return std::any_of(modes.begin(), modes.end(),
+                       [&](std::string_view mode) { return equals_nocase(trim(value), mode); });
+}
+
+WirePlan plan_for_postgres_source(const OdbcCatalog::DataSource& source, bool insecureLogin) {
+    WirePlan plan;
+    plan.protocol = WireProtocol::Postgres;
+    plan.postgres = true;
+    plan.host = CString(trim(source.section.empty() ? source.host : source.section)); // psqlODBC: Servername
+    plan.port = port_or(source.port, 5432);
+    if (plan.host.empty() || plan.host.front() == '/')
+        return plan; // libpq's Unix socket
+    if (!trim(source.sslMode).empty()) {
+        plan.kind = WirePlan::Kind::Explicit;
+        plan.setting = "SSLMode=" + CString(trim(source.sslMode));
+        plan.encrypts = is_mode(source.sslMode, {"require", "verify-ca", "verify-full"});
+        plan.verifies = is_mode(source.sslMode, {"verify-ca", "verify-full"});
+        return plan;
+    }
+    plan.kind = insecureLogin ? WirePlan::Kind::OptedOut : WirePlan::Kind::Enforced;
+    plan.verifies = true; // libpq verifies itself with the mode ProtectLogin adds
+    return plan;
+}
+
+WirePlan plan_for_freetds_source(const OdbcCatalog::DataSource& source, bool insecureLogin) {
+    WirePlan plan;
+    plan.protocol = WireProtocol::Tds;
+    plan.host = CString(trim(source.host));
+    plan.port = port_or(source.port, 1433);
+    if (!trim(source.encryption).empty()) {
+        plan.kind = WirePlan::Kind::Explicit;
+        plan.setting = "Encryption=" + CString(trim(source.encryption));
+        plan.encrypts = is_mode(source.encryption, {"require", "strict"});
+        return plan;
+    }
+    if (plan.host.empty()) {
+        plan.kind = WirePlan::Kind::Explicit;
+        plan.setting = "freetds.conf section " + CString(trim(source.section.empty() ? source.name : source.section));
+        return plan;
+    }
+    plan.kind = insecureLogin ? WirePlan::Kind::OptedOut : WirePlan::Kind::Enforced;
+    return plan;
+}
+
+// A generated freetds.conf section's value: one line, none of the characters that end or comment it.
+void refuse_for_section(std::string_view setting, const CString& value) {
+    if (value.find_first_of(std::string_view("\r\n\0#;[]", 7)) == CString::npos)
+        return;
+    throw _com_error(
+        kBadInitString, kAdoSource,
+        CString(setting) +
+            " contains a character that cannot stand in the FreeTDS configuration; nothing was sent to the "
+            "server. Check " +
+            CString(setting) + ".",
+        {}, 0, DataErrorCause::SettingUnusable);
+}
+
+CString next_section_name() {
+    static std::atomic<unsigned> counter{0};
+    return "enlistor-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+}
+
+// A libpq connection-option value in single quotes (backslash and quote escaped).
+CString libpq_quoted(const CString& value) {
+    CString quoted = "'";
+    for (char c : value) {
+        if (c == '\\' || c == '\'')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "'";
+}
+
 } // namespace
 
 ConnectionOptions ConnectionOptions::Parse(std::string_view text) {
@@ -241,7 +325,7 @@ CString QuoteConnectionStringValue(std::string_view value) {
     return quoted;
 }
 
-OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalog) {
+OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalog, bool insecureLogin) {
     OdbcTarget target;
     OdbcStringBuilder builder;
     const CString server = options.GetOr("Server", options.GetOr("Data Source"));
@@ -256,18 +340,27 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
                                    [&](const auto& d) { return equals_nocase(d.name, dsn->driver); });
         target.fileDatabase = contains_nocase(dsn->driver, "sqlite") ||
                               (driver != catalog.drivers.end() && contains_nocase(driver->library, "sqlite"));
-        if (equals_nocase(dsn->driver, "FreeTDS") ||
-            (driver != catalog.drivers.end() && contains_nocase(driver->library, "tdsodbc"))) {
+        const bool freeTdsSource = equals_nocase(dsn->driver, "FreeTDS") ||
+                                   (driver != catalog.drivers.end() && contains_nocase(driver->library, "tdsodbc"));
+        const bool postgresSource = contains_nocase(dsn->driver, "postgres") ||
+                                    (driver != catalog.drivers.end() && contains_nocase(driver->library, "psqlodbc"));
+        if (freeTdsSource) {
             const CString user = options.GetOr("UID");
             const SecretText password(options.GetOr("PWD"));
             refuse_what_freetds_misreads({"Database Name", "Database Login", "Database Password"},
                                          {&database, &user, &password.Text()});
             builder.UseFreeTdsQuoting();
-        } else if (contains_nocase(dsn->driver, "postgres") ||
-                   (driver != catalog.drivers.end() && contains_nocase(driver->library, "psqlodbc"))) {
+            target.wire = plan_for_freetds_source(*dsn, insecureLogin);
+        } else if (postgresSource) {
             builder.UsePsqlOdbcQuoting();
+            target.wire = plan_for_postgres_source(*dsn, insecureLogin);
+        } else if (!target.fileDatabase) {
+            target.wire.kind = WirePlan::Kind::Explicit;
+            target.wire.setting = "the data source " + dsn->name + "'s own settings";
         }
         builder.Add("DSN", dsn->name);
+        if (freeTdsSource && target.wire.kind == WirePlan::Kind::Enforced)
+            builder.Add("Encryption", "require");
         add_credentials(builder, options);
         if (target.fileDatabase)
             builder.Add("NoCreat", "1"); // a wrong path is an error, not a new empty database
@@ -316,14 +409,46 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
                                      {&server, &database, &user, &password.Text()});
         builder.UseFreeTdsQuoting();
     }
+    target.wire.kind = insecureLogin ? WirePlan::Kind::OptedOut : WirePlan::Kind::Enforced;
+    target.wire.protocol = WireProtocol::Tds;
+    // FreeTDS reads "tcp:host" as a host name, has no default port, and waits on the SQL Server Browser longer than
+    // the login limit: strip the prefix, pass the port, and leave instances to the browser lookup.
+    std::string_view host = server;
+    if (host.size() > 4 && equals_nocase(host.substr(0, 4), "tcp:"))
+        host.remove_prefix(4);
+    if (std::size_t slash = host.find('\\'); slash != std::string_view::npos) {
+        target.wire.host = CString(host.substr(0, slash));
+    } else if (std::size_t comma = host.find(','); comma != std::string_view::npos) {
+        target.wire.host = CString(trim(host.substr(0, comma)));
+        target.wire.port = port_or(host.substr(comma + 1), 0);
+    } else {
+        target.wire.host = CString(host);
+        target.wire.port = 1433;
+    }
     if (!freeTds) {
         builder.Add("SERVER", server);
+        if (target.wire.kind == WirePlan::Kind::Enforced) {
+            builder.Add("Encrypt", "yes");
+            builder.Add("TrustServerCertificate", "no");
+            target.wire.verifies = true;
+        }
+    } else if (target.wire.kind == WirePlan::Kind::Enforced) {
+        // The host path reads no freetds.conf of the operator's: it names a generated section that requires
+        // encryption and verifies the certificate (ProtectLogin), and the connection string requires encryption
+        // too, so a section that went missing cannot fall back to a login in the clear.
+        refuse_for_section("Database Server Name", target.wire.host);
+        if (std::size_t slash = host.find('\\'); slash != std::string_view::npos) {
+            target.browserHost = CString(host.substr(0, slash));
+            target.browserInstance = CString(host.substr(slash + 1));
+        }
+        target.tcpHost = target.wire.host;
+        target.tcpPort = static_cast<unsigned short>(target.wire.port);
+        target.wire.freeTdsSection = true;
+        target.wire.verifies = true;
+        target.wire.section = next_section_name();
+        builder.Add("SERVERNAME", target.wire.section);
+        builder.Add("Encryption", "require");
     } else {
-        // FreeTDS reads "tcp:host" as a host name, has no default port, and waits on the SQL Server Browser longer
-        // than the login limit: strip the prefix, pass the port, and leave instances to the browser lookup.
-        std::string_view host = server;
-        if (host.size() > 4 && equals_nocase(host.substr(0, 4), "tcp:"))
-            host.remove_prefix(4);
         if (std::size_t slash = host.find('\\'); slash != std::string_view::npos) {
             target.browserHost = CString(host.substr(0, slash));
             target.browserInstance = CString(host.substr(slash + 1));
@@ -345,6 +470,31 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
     add_credentials(builder, options);
     finish(target, builder);
     return target;
+}
+
+} // namespace enlistor::ado
+
+namespace enlistor::ado {
+
+CString ProtectLogin(OdbcTarget& target, const TransportTrust& trust, const CString& pinnedFile) {
+    if (target.wire.kind != WirePlan::Kind::Enforced)
+        return {};
+    const bool pinned = !trust.pinSha256.empty();
+    const CString root = pinned ? pinnedFile : trust.caFile.empty() ? SystemCaBundle() : trust.caFile;
+    if (target.wire.postgres) {
+        const CString added = CString("SSLMode=") + (pinned ? "verify-ca" : "verify-full") +
+                              ";pqopt=" + quote_for_psqlodbc("sslrootcert=" + libpq_quoted(root)) + ";";
+        target.connectionString.Append(added);
+        target.displayString += added;
+        return {};
+    }
+    if (!target.wire.freeTdsSection)
+        return {};
+    refuse_for_section("The CA file's path", root);
+    return "[" + target.wire.section + "]\n\thost = " + target.wire.host +
+           "\n\tport = " + std::to_string(target.wire.port) +
+           "\n\ttds version = 7.4\n\tencryption = require\n\tca file = " + root +
+           "\n\tcheck certificate hostname = " + (pinned ? "no" : "yes") + "\n";
 }
 
 } // namespace enlistor::ado

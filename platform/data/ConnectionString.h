@@ -10,6 +10,7 @@
 #include "common/Secret.h"
 #include "common/Text.h"
 #include "platform/data/ComError.h"
+#include "platform/data/Transport.h"
 
 #include <optional>
 #include <string_view>
@@ -53,9 +54,36 @@ struct OdbcCatalog {
     struct DataSource {
         CString name;
         CString driver;
+        // What odbc.ini says of where it connects and how: psqlODBC's Servername, Port, SSLmode; FreeTDS's Server,
+        // Servername (a freetds.conf section), Port, Encryption.
+        CString host{};
+        CString port{};
+        CString section{};
+        CString sslMode{};
+        CString encryption{};
     };
     std::vector<Driver> drivers;
     std::vector<DataSource> dataSources;
+};
+
+// How the login travels on the wire, as the mapping found it.
+struct WirePlan {
+    enum class Kind {
+        Local,    // a file database or a Unix socket: nothing crosses the network
+        Enforced, // nothing configured: the login goes only over TLS to a verified server (ProtectLogin adds how)
+        Explicit, // the data source decides (its SSLmode, Encryption or freetds.conf section): honoured as it is
+        OptedOut, // the operator allowed this server's login without a verified certificate: the driver's default
+    };
+    Kind kind = Kind::Local;
+    WireProtocol protocol = WireProtocol::Postgres;
+    CString host; // where the probe dials; empty when only a freetds.conf section knows
+    int port = 0;
+    CString setting;             // Explicit: the deciding setting as configured, e.g. "SSLMode=disable"
+    bool encrypts = false;       // Explicit: that setting encrypts the login
+    bool verifies = false;       // Explicit: that setting verifies the server; Enforced: the driver verifies too
+    bool postgres = false;       // psqlODBC (SSLMode, sslrootcert)
+    bool freeTdsSection = false; // Enforced FreeTDS host path: the connection names a generated freetds.conf section
+    CString section;             // that section's name
 };
 
 // The ODBC side of one Open.
@@ -70,6 +98,7 @@ struct OdbcTarget {
     // "SERVER=<host>;PORT=<port>;" to connectionString.
     std::optional<CString> browserHost;
     CString browserInstance;
+    WirePlan wire;
     // FreeTDS's host path: the host and TCP port it connects to (0: not known here, a data source or another driver).
     CString tcpHost;
     unsigned short tcpPort = 0;
@@ -90,6 +119,16 @@ struct OdbcTarget {
 // is refused before anything is sent: _com_error 0x80040E73 with cause SettingUnusable, whose description names the
 // setting (Database Server Name, Database Name, Database Login, Database Password) and never the value.
 // Throws _com_error 0x800A0E7A (provider not found) naming the provider and the Debian package to install.
-OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalog);
+// The wire (see WirePlan): a psqlODBC data source with SSLmode, a FreeTDS data source with Encryption or a Servername
+// section is Explicit; insecureLogin makes the rest OptedOut; otherwise Enforced. The FreeTDS host path then names the
+// section ProtectLogin writes (SERVERNAME, Encryption=require) instead of SERVER and PORT; Microsoft's drivers get
+// Encrypt=yes;TrustServerCertificate=no; a FreeTDS data source Encryption=require.
+OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalog, bool insecureLogin = false);
+
+// Completes an Enforced plan once the trust is known: psqlODBC gets SSLMode=verify-full with the CA file (the
+// system's bundle when trust names none) as sslrootcert, or, for a pinned certificate (written to pinnedFile),
+// SSLMode=verify-ca with it. For the FreeTDS section it returns the freetds.conf text (host, port, tds version 7.4,
+// encryption = require, ca file, host-name check unless pinned), which holds no secret; else "".
+CString ProtectLogin(OdbcTarget& target, const TransportTrust& trust, const CString& pinnedFile);
 
 } // namespace enlistor::ado

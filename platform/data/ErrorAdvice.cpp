@@ -152,6 +152,13 @@ DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CStr
     }
 
     // The driver's text, last: psqlODBC wraps all of these in 08001 and the SQLite driver in HY000.
+    if (contains_any(text, {"does not support ssl", "server does not support encryption"}))
+        return DataErrorCause::ServerCannotEncrypt;
+    if (contains_any(text, {"certificate verify failed", "does not match host name", "certificate is not trusted",
+                            "root certificate file"}))
+        return DataErrorCause::CertificateUntrusted;
+    if (contains_any(text, {"ssl error", "ssl syscall error", "tls handshake", "ssl handshake"}))
+        return DataErrorCause::TlsFailed;
     if (contains_any(text,
                      {"password authentication failed", "login failed", "authentication failed", "no pg_hba.conf entry",
                       "pg_hba.conf rejects", "access denied for user", "no password supplied"}) ||
@@ -182,9 +189,10 @@ DataErrorCause ClassifyDataError(const CString& sqlState, HRESULT hr, const CStr
 DataErrorCause MoreTellingCause(DataErrorCause a, DataErrorCause b) {
     // Most telling first: what names a setting precisely beats what only says the connection failed.
     constexpr DataErrorCause order[] = {
-        DataErrorCause::SettingUnusable, DataErrorCause::LoginRefused,     DataErrorCause::DatabaseMissing,
-        DataErrorCause::TableMissing,    DataErrorCause::PermissionDenied, DataErrorCause::ServerTimedOut,
-        DataErrorCause::ServerUnknown,   DataErrorCause::DriverMissing,    DataErrorCause::ServerUnreachable,
+        DataErrorCause::SettingUnusable, DataErrorCause::CertificateUntrusted, DataErrorCause::ServerCannotEncrypt,
+        DataErrorCause::TlsFailed,       DataErrorCause::LoginRefused,         DataErrorCause::DatabaseMissing,
+        DataErrorCause::TableMissing,    DataErrorCause::PermissionDenied,     DataErrorCause::ServerTimedOut,
+        DataErrorCause::ServerUnknown,   DataErrorCause::DriverMissing,        DataErrorCause::ServerUnreachable,
         DataErrorCause::Other,
     };
     for (DataErrorCause cause : order)
@@ -230,6 +238,9 @@ CString DescribeCause(DataErrorCause cause, const CString& server, const CString
                             "Server Name and the installed ODBC drivers.",
                             server.c_str());
     case DataErrorCause::SettingUnusable:
+    case DataErrorCause::ServerCannotEncrypt:
+    case DataErrorCause::CertificateUntrusted:
+    case DataErrorCause::TlsFailed:
     case DataErrorCause::Other:
         break;
     }

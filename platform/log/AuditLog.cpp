@@ -66,6 +66,12 @@ CString FormatAuditLine(const AuditRecord& record) {
     append_quoted(line, "login", record.login);
     if (!record.warning.empty())
         append_quoted(line, "warning", record.warning);
+    if (!record.tls.empty()) {
+        line += ' ';
+        append_bare(line, "tls", record.tls);
+    }
+    if (!record.tlsWarning.empty())
+        append_quoted(line, "tls_warning", record.tlsWarning);
     return line;
 }
 

@@ -17,12 +17,15 @@ struct AuditRecord {
     CString login;          // Database Login
     int exitCode = 0;       // the command's exit status; 0 is a success
     CString warning;        // what failed although the command succeeded (a duplicate check); "" when nothing did
+    CString tls;            // how the login was protected on the wire (a word of the program's); empty: not known
+    CString tlsWarning;     // why the login was not protected although it was sent; empty when it was
 };
 
 // The line WriteAuditRecord sends, without syslog's own header:
 //   command=register outcome=registered exit_code=0 address="198.18.0.2" computer_name="web1"
-//   database_server="suite" database_name="Suite" login="sa"
-// followed by warning="..." when the record has one.
+//   database_server="suite" database_name="Suite" login="sa" tls=verified-ca
+// followed by warning="..." when the record has one; tls only when known, and tls_warning="..." after it when the
+// login was sent unprotected.
 // The words command and outcome come from the program and are written bare; the other texts came from outside (the
 // operator, the network, the host name) and are quoted, with '"' and '\' escaped by '\', every control character
 // (C0, DEL and C1) and every byte that is not part of valid UTF-8 replaced by '?', and anything past 256 bytes cut

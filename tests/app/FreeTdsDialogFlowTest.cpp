@@ -3,7 +3,9 @@
 // own (loopback, and one veth end with a static 198.18.0.0/15 address for the registration to find).
 #include "app/EnlistorUtilityDlg.h"
 #include "res/Resource.h"
+#include "settings/DatabaseSettings.h"
 #include "tests/data/TdsLoginServer.h"
+#include "tests/data/TdsTls.h"
 #include "tests/support/TestSupport.h"
 #include "tests/ui/ScriptedWindow.h"
 
@@ -47,11 +49,21 @@ protected:
         }
         ASSERT_EQ(setenv("ENLISTOR_REGISTRY", m_root.path().c_str(), 1), 0);
         UseTestOdbcConfig(m_root.path());
-        m_server = std::make_unique<TdsLoginServer>();
+        // The stand-in does TLS with a certificate of its own, trusted as a CA file stored beside the settings (as
+        // an earlier "enlistor register --ca-file" leaves it): the dialog connects the same way.
+        m_certificate = MakeSelfSignedCertificate(m_root.path().string(), "standin");
+        TdsLoginServer::Options options;
+        options.certFile = m_certificate.certFile;
+        options.keyFile = m_certificate.keyFile;
+        m_server = std::make_unique<TdsLoginServer>(options);
+        ConnectionTrustSettings trust;
+        trust.caFile = m_certificate.certFile;
+        ASSERT_TRUE(SaveConnectionTrust(trust));
     }
     void TearDown() override { unsetenv("ENLISTOR_REGISTRY"); }
 
     TempDir m_root;
+    TestCertificate m_certificate;
     std::unique_ptr<TdsLoginServer> m_server; // made inside the namespace
     std::vector<std::string> m_log;
     ScriptedFrontEnd m_frontEnd{m_log};
@@ -79,7 +91,7 @@ TEST_P(FreeTdsDialogFlowTest, TypedSettingsRegisterThroughTheDriver) {
         return;
     }
     ASSERT_EQ(m_server->logins().size(), 1u);
-    EXPECT_EQ(m_server->logins()[0], (TdsLoginServer::Login{row.login, row.password, row.database}));
+    EXPECT_EQ(m_server->logins()[0], (TdsLoginServer::Login{row.login, row.password, row.database, true}));
     ASSERT_EQ(m_server->Registered().size(), 1u);
     EXPECT_EQ(m_server->Registered()[0].ip, kAddress);
 }
@@ -95,5 +107,29 @@ INSTANTIATE_TEST_SUITE_P(
                     DialogRow{"BraceEndingTheValue", "Suite", "sa", "a};b", "[Error]"},
                     DialogRow{"NotText", "Suite", "s\xff", "S3cret!", "[Error]"}),
     [](const testing::TestParamInfo<DialogRow>& info) { return std::string(info.param.name); });
+
+// A certificate nothing trusts: the Error box (one, for the one press) says the login was not sent, names the
+// certificate's fingerprint and the command that pins it; the server never hears a login.
+TEST_F(FreeTdsDialogFlowTest, UntrustedCertificateGivesTheErrorBoxAndSendsNoLogin) {
+    ASSERT_TRUE(SaveConnectionTrust(ConnectionTrustSettings{}));
+    m_frontEnd.script = {TypeText(1000, "127.0.0.1," + std::to_string(m_server->port())),
+                         TypeText(1002, "Suite"),
+                         TypeText(1003, "sa"),
+                         TypeText(1004, "S3cret!"),
+                         Click(IDC_REGISTER),
+                         PressEsc()};
+    CEnlistorUtilityDlg dlg;
+    dlg.DoModal();
+    EXPECT_EQ(
+        std::count_if(m_log.begin(), m_log.end(), [](const std::string& line) { return line.rfind("box ", 0) == 0; }),
+        1);
+    const auto box =
+        std::find_if(m_log.begin(), m_log.end(), [](const std::string& line) { return line.rfind("box ", 0) == 0; });
+    ASSERT_NE(box, m_log.end());
+    EXPECT_EQ(box->rfind("box [Error]", 0), 0u) << *box;
+    EXPECT_NE(box->find("so the login was not sent"), std::string::npos) << *box;
+    EXPECT_NE(box->find("--trust-cert " + Sha256Fingerprint(m_certificate.certFile)), std::string::npos) << *box;
+    EXPECT_TRUE(m_server->logins().empty());
+}
 
 } // namespace

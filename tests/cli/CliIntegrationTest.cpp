@@ -387,9 +387,7 @@ protected:
     }
 
     void use_postgres(int port) {
-        UseTestOdbcConfig(m_odbc, {DataSource{"pgsuite",
-                                              "PostgreSQL Unicode",
-                                              {{"Servername", m_server.host}, {"Port", std::to_string(port)}}}});
+        UseTestOdbcConfig(m_odbc, {DataSource{"pgsuite", "PostgreSQL Unicode", m_server.DataSourceAttributes(port)}});
     }
 
     ProcessResult register_with(const std::string& password, std::vector<std::string> extra = {}) {
@@ -626,9 +624,7 @@ TEST_F(PostgresCommandLineTest, ConcurrentRunsRegisterOnceAndNeverMixSettings) {
     constexpr int kRuns = 20;
     std::vector<DataSource> sources;
     for (int i = 0; i < kRuns; ++i)
-        sources.push_back(DataSource{"pg" + std::to_string(i),
-                                     "PostgreSQL Unicode",
-                                     {{"Servername", m_server.host}, {"Port", std::to_string(m_server.port)}}});
+        sources.push_back(DataSource{"pg" + std::to_string(i), "PostgreSQL Unicode", m_server.DataSourceAttributes()});
     UseTestOdbcConfig(m_odbc, sources);
     const fs::path right = password_file(m_server.password);
     const fs::path wrong = password_file("Wrong-pw-5151");
@@ -879,3 +875,120 @@ TEST_F(SqliteCommandLineTest, NoServerIsAUsageErrorAndAnOpenPasswordFileIsWarned
     EXPECT_NE(warned.errors.find("enlistor: warning: the password file"), std::string::npos) << warned.errors;
     EXPECT_EQ(count_rows(m_connection), 1);
 }
+
+namespace {
+
+// The PostgreSQL test server's certificate (self-signed, for "localhost") as a data source without SSLmode meets
+// it: the password goes only to a verified server; a data source's own weaker mode is kept and reported.
+struct PostgresTlsRow {
+    const char* name;
+    const char* host;    // the data source's Servername
+    const char* sslMode; // "" when the data source sets none
+    const char* trust;   // "", "ca" (--ca-file of the certificate) or "pin" (--trust-cert of its fingerprint)
+    int exitCode;
+    const char* word; // the audit line's tls field
+};
+
+void PrintTo(const PostgresTlsRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class PostgresTlsTest : public PostgresCommandLineTest, public testing::WithParamInterface<PostgresTlsRow> {};
+
+std::string fingerprint_of(const std::string& certificate) {
+    const std::string out =
+        RunProcess({"openssl", "x509", "-in", certificate, "-noout", "-fingerprint", "-sha256"}).output;
+    return out.substr(out.find('=') + 1, out.find('\n') - out.find('=') - 1);
+}
+
+TEST_P(PostgresTlsTest, RegisterSendsThePasswordOnlyToAVerifiedServer) {
+    const PostgresTlsRow& row = GetParam();
+    std::map<std::string, std::string> attributes = m_server.DataSourceAttributes();
+    attributes.erase("pqopt");
+    attributes["Servername"] = row.host;
+    if (*row.sslMode != '\0')
+        attributes["SSLmode"] = row.sslMode;
+    else
+        attributes.erase("SSLmode");
+    UseTestOdbcConfig(m_odbc, {DataSource{"pgtls", "PostgreSQL Unicode", attributes}});
+    const std::string fingerprint = fingerprint_of(m_server.caFile);
+
+    std::vector<std::string> args = {"register",    "--server",        "pgtls",
+                                     "--database",  m_database,        "--login",
+                                     m_server.user, "--password-file", password_file(m_server.password).string()};
+    if (std::string(row.trust) == "ca")
+        args.insert(args.end(), {"--ca-file", m_server.caFile});
+    else if (std::string(row.trust) == "pin")
+        args.insert(args.end(), {"--trust-cert", fingerprint});
+    std::vector<std::string> argv = args;
+    argv.insert(argv.begin(), kBinary);
+    argv.push_back("--json");
+    const SyslogCapture capture = RunWithSyslogCapture(argv);
+    if (!capture.available)
+        GTEST_SKIP() << capture.process.errors;
+    m_outputs.push_back(capture.process.output + capture.process.errors);
+    EXPECT_EQ(capture.process.exitCode, row.exitCode) << capture.process.output << capture.process.errors;
+    auto json = parse_json(capture.process.output);
+    EXPECT_EQ(json["tls.certificate_sha256"], fingerprint);
+    EXPECT_EQ(json["tls.verified"], row.exitCode == 0 && *row.sslMode == '\0' ? "true" : "false");
+    EXPECT_EQ(json["tls.by"], row.exitCode != 0 || *row.sslMode != '\0' ? "none" : row.trust);
+    EXPECT_EQ(count_rows(m_connection), row.exitCode == 0 ? 1 : 0);
+    ASSERT_EQ(capture.datagrams.size(), 1u);
+    const auto message = ParseSyslogDatagram(capture.datagrams[0]);
+    ASSERT_TRUE(message);
+    const auto fields = ParseAuditFields(message->message);
+    ASSERT_TRUE(fields) << message->message;
+    EXPECT_EQ(fields->at("tls"), row.word) << message->message;
+
+    if (std::string(row.sslMode) == "disable") {
+        // Honoured, and said on every run: --json, the audit line, the text.
+        EXPECT_NE(json["tls.warning"].find("SSLMode=disable"), std::string::npos) << json["tls.warning"];
+        EXPECT_NE(fields->at("tls_warning").find("not protected"), std::string::npos);
+        const ProcessResult text = run({"check"});
+        EXPECT_NE(text.errors.find("warning: the data source sets SSLMode=disable"), std::string::npos) << text.errors;
+        EXPECT_NE(text.output.find("TLS:                   NOT encrypted"), std::string::npos) << text.output;
+    } else if (row.exitCode != 0) {
+        // The fingerprint and the command that pins it, on stderr (the failed register stored nothing).
+        std::vector<std::string> check = args;
+        check[0] = "check";
+        const ProcessResult text = run(check);
+        EXPECT_EQ(text.exitCode, row.exitCode);
+        EXPECT_NE(text.errors.find("so the login was not sent"), std::string::npos) << text.errors;
+        EXPECT_NE(text.errors.find("enlistor register --trust-cert " + fingerprint), std::string::npos) << text.errors;
+    } else {
+        // Stored beside the settings: the next run verifies the same way without being told.
+        auto check = run_json({"check"}, 0);
+        EXPECT_EQ(check["tls.by"], row.trust);
+        EXPECT_EQ(check["outcome"], "already-registered");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PostgresTlsTest,
+    testing::Values(PostgresTlsRow{"SelfSignedUnknown", "localhost", "", "", 7, "encrypted-unverified"},
+                    PostgresTlsRow{"ItsCertificateAsCaFile", "localhost", "", "ca", 0, "verified-ca"},
+                    PostgresTlsRow{"CaFileButAnotherHostName", "127.0.0.1", "", "ca", 7, "encrypted-unverified"},
+                    PostgresTlsRow{"Pinned", "127.0.0.1", "", "pin", 0, "verified-pin"},
+                    PostgresTlsRow{"DataSourceDisablesSsl", "127.0.0.1", "disable", "", 0, "unprotected"},
+                    // The data source's own verify-full with no root certificate: the driver refuses, in the same
+                    // words and with the same exit code as the probe's refusals.
+                    PostgresTlsRow{"DataSourceVerifiesWithoutARoot", "localhost", "verify-full", "", 7,
+                                   "encrypted-unverified"}),
+    [](const testing::TestParamInfo<PostgresTlsRow>& info) { return std::string(info.param.name); });
+
+// A server that refuses SSL hears the probe's SSLRequest and nothing else: exit 7, and the driver never connects.
+TEST_F(PostgresCommandLineTest, AServerRefusingSslNeverGetsTheLogin) {
+    ScriptedTcpServer refusing("N");
+    UseTestOdbcConfig(m_odbc, {DataSource{"pgplain",
+                                          "PostgreSQL Unicode",
+                                          {{"Servername", "127.0.0.1"}, {"Port", std::to_string(refusing.port())}}}});
+    auto json = run_json({"check", "--server", "pgplain", "--login", m_server.user, "--password-file",
+                          password_file(m_server.password).string()},
+                         7);
+    EXPECT_EQ(json["tls.encrypted"], "false");
+    EXPECT_NE(json["cause"].find("cannot encrypt the connection, so the login was not sent"), std::string::npos)
+        << json["cause"];
+    EXPECT_EQ(refusing.connections(), 1);
+}
+
+} // namespace

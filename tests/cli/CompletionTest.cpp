@@ -69,7 +69,8 @@ offer enlistor unregister --json --j
     std::filesystem::remove_all(directory);
     EXPECT_EQ(result.output, "unregister\n"
                              "register check unregister help --help --version\n"
-                             "--ip --database --login --password-file --address --json --help\n"
+                             "--ip --database --login --password-file --address --ca-file --trust-cert "
+                             "--insecure-login --json --help\n"
                              "suite-password\n"
                              "suite-password\n"
                              "--password-file=suite-password\n"

@@ -1,6 +1,7 @@
 // The unattended commands through the real FreeTDS driver against the SQL Server stand-in (tests/data): the
 // executable runs in this test's network namespace (loopback only), so the driver reaches nothing else.
 #include "tests/data/TdsLoginServer.h"
+#include "tests/data/TdsTls.h"
 #include "tests/log/SyslogCapture.h"
 #include "tests/support/TestSupport.h"
 
@@ -12,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using namespace enlistor::test;
@@ -36,7 +39,13 @@ protected:
         fs::create_directories(m_registry);
         setenv("ENLISTOR_REGISTRY", m_registry.c_str(), 1);
         UseTestOdbcConfig(m_dir.path());
-        m_server = std::make_unique<TdsLoginServer>();
+        // The stand-in does TLS with a certificate of its own, which register is told to trust (--ca-file) and
+        // stores for the runs after it: the login never travels in the clear.
+        m_certificate = MakeSelfSignedCertificate(m_dir.path().string(), "standin");
+        TdsLoginServer::Options options;
+        options.certFile = m_certificate.certFile;
+        options.keyFile = m_certificate.keyFile;
+        m_server = std::make_unique<TdsLoginServer>(options);
     }
 
     void TearDown() override {
@@ -45,7 +54,7 @@ protected:
                 EXPECT_EQ(output.find(secret), std::string::npos) << "a password was printed: " << output;
     }
 
-    std::string server() const { return "127.0.0.1," + std::to_string(m_server->port()); }
+    std::string server() const { return m_host + "," + std::to_string(m_server->port()); }
 
     fs::path password_file(const std::string& password) {
         const fs::path path = m_dir.path() / ("password-" + std::to_string(m_secrets.size()));
@@ -68,14 +77,25 @@ protected:
 
     std::vector<std::string> register_args(const std::string& login, const std::string& password,
                                            const std::string& database = "Suite") {
-        return {"register",   "--server",        server(),
-                "--database", database,          "--login",
-                login,        "--password-file", password_file(password).string(),
-                "--address",  kAddress};
+        return {"register",
+                "--server",
+                server(),
+                "--database",
+                database,
+                "--login",
+                login,
+                "--password-file",
+                password_file(password).string(),
+                "--address",
+                kAddress,
+                "--ca-file",
+                m_certificate.certFile};
     }
 
     TempDir m_dir;
     fs::path m_registry;
+    TestCertificate m_certificate;
+    std::string m_host = "127.0.0.1";
     std::unique_ptr<TdsLoginServer> m_server;
     std::vector<std::string> m_secrets;
     std::vector<std::string> m_outputs;
@@ -105,7 +125,7 @@ TEST_F(FreeTdsCommandLineTest, RegisterCheckUnregisterCycle) {
     const ProcessResult suiteOwn = run({"unregister", "--address", kAddress});
     EXPECT_EQ(suiteOwn.exitCode, 1);
     ASSERT_EQ(m_server->logins().size(), 5u);
-    EXPECT_EQ(m_server->logins()[4], (TdsLoginServer::Login{"sa", "S3cret!", "Suite"}));
+    EXPECT_EQ(m_server->logins()[4], (TdsLoginServer::Login{"sa", "S3cret!", "Suite", true}));
 }
 
 // The instance form: the SQL Server Browser (UDP 1434) names the instance's port, and the registration goes there.
@@ -115,11 +135,15 @@ TEST_F(FreeTdsCommandLineTest, InstanceFormRegistersThroughTheBrowsersPort) {
     ScriptedUdpServer browser(1434, std::string("\x05", 1) + static_cast<char>(text.size()) + '\0' + text);
     const ProcessResult result =
         run({"register", "--server", "127.0.0.1\\SUITE", "--database", "Suite", "--login", "sa", "--password-file",
-             password_file("S3cret!").string(), "--address", kAddress});
+             password_file("S3cret!").string(), "--address", kAddress, "--ca-file", m_certificate.certFile});
     EXPECT_EQ(result.exitCode, 0) << result.errors;
     EXPECT_EQ(browser.lastRequest(), std::string("\x04SUITE\0", 7));
     ASSERT_EQ(m_server->Registered().size(), 1u);
     EXPECT_EQ(m_server->Registered()[0].ip, kAddress);
+    // Through the generated section at the browser's port, the login inside TLS, the certificate checked for the
+    // host the operator named.
+    ASSERT_FALSE(m_server->logins().empty());
+    EXPECT_TRUE(m_server->logins().back().overTls);
 }
 
 // What the operator types reaches the server exactly, through the settings store and the driver; a value the
@@ -148,7 +172,7 @@ TEST_P(FreeTdsTextTest, ArrivesExactlyOrIsRefusedBeforeSending) {
         return;
     }
     ASSERT_EQ(m_server->logins().size(), 1u);
-    EXPECT_EQ(m_server->logins()[0], (TdsLoginServer::Login{row.login, row.password, row.database}));
+    EXPECT_EQ(m_server->logins()[0], (TdsLoginServer::Login{row.login, row.password, row.database, true}));
     // check connects with the stored settings: it sends the same.
     EXPECT_EQ(run({"check", "--address", kAddress}).exitCode, 0);
     ASSERT_EQ(m_server->logins().size(), 2u);
@@ -321,5 +345,108 @@ TEST_F(FreeTdsCommandLineTest, OwnRefusalsAndARefusedPortSayWhatHappened) {
     EXPECT_EQ(refused.exitCode, 3);
     EXPECT_NE(first_line(refused.errors).find(": connection refused."), std::string::npos) << refused.errors;
 }
+
+// The login never crosses the network unprotected, through the real FreeTDS driver on the host path: (what the
+// server offers, what the operator trusts) gives the exit code, and whether the password reached the server. Every
+// row runs with the server on loopback and on a namespace's own address.
+enum class Offer { NoTls, CertificateForThisAddress, CertificateForAnotherName };
+enum class Trust { SystemCas, ItsCertificateAsCaFile, Pin, InsecureLogin };
+
+struct SqlServerTlsRow {
+    const char* name;
+    Offer offer;
+    Trust trust;
+    int exitCode; // 0: registered, the login inside TLS; 7: the login never sent
+};
+
+void PrintTo(const SqlServerTlsRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FreeTdsTlsTest : public FreeTdsCommandLineTest,
+                       public testing::WithParamInterface<std::tuple<SqlServerTlsRow, bool>> {};
+
+TEST_P(FreeTdsTlsTest, ThePasswordReachesOnlyAVerifiedServer) {
+    const auto& [row, onLoopback] = GetParam();
+    if (!onLoopback) {
+        std::string why;
+        ASSERT_TRUE(AddNamespaceAddress("198.18.0.1", &why)) << why;
+        m_host = "198.18.0.1";
+    }
+    TdsLoginServer::Options options;
+    options.address = m_host;
+    if (row.offer != Offer::NoTls) {
+        const TestCertificate served = MakeSelfSignedCertificate(
+            m_dir.path().string(), "served",
+            row.offer == Offer::CertificateForThisAddress ? "IP:" + m_host : std::string("DNS:other.example"));
+        options.certFile = served.certFile;
+        options.keyFile = served.keyFile;
+    }
+    m_server = std::make_unique<TdsLoginServer>(options);
+    const std::string fingerprint = options.certFile.empty() ? "" : Sha256Fingerprint(options.certFile);
+
+    std::vector<std::string> args = register_args("sa", "S3cret!");
+    args.resize(args.size() - 2); // the fixture's --ca-file
+    if (row.trust == Trust::ItsCertificateAsCaFile)
+        args.insert(args.end(), {"--ca-file", options.certFile});
+    else if (row.trust == Trust::Pin)
+        args.insert(args.end(), {"--trust-cert", fingerprint});
+    else if (row.trust == Trust::InsecureLogin)
+        args.push_back("--insecure-login");
+    args.push_back("--json");
+    const ProcessResult result = run(args);
+    EXPECT_EQ(result.exitCode, row.exitCode) << result.output << result.errors;
+    EXPECT_NE(result.output.find("\"certificate_sha256\":\"" + fingerprint + "\""), std::string::npos) << result.output;
+
+    if (row.trust == Trust::InsecureLogin) {
+        // The operator's opt-out for this server: sent as FreeTDS would by default, and said on every run.
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_NE(result.output.find("--insecure-login is set for this server"), std::string::npos) << result.output;
+        ASSERT_EQ(m_server->logins().size(), 1u);
+        EXPECT_FALSE(m_server->logins()[0].overTls);
+        const ProcessResult again = run({"check", "--address", kAddress});
+        EXPECT_EQ(again.exitCode, 0) << again.errors;
+        EXPECT_NE(again.errors.find("warning: --insecure-login is set"), std::string::npos) << again.errors;
+        return;
+    }
+    if (row.exitCode == 0) {
+        EXPECT_NE(result.output.find("\"verified\":true"), std::string::npos) << result.output;
+        ASSERT_EQ(m_server->Registered().size(), 1u);
+        ASSERT_FALSE(m_server->logins().empty());
+        for (const TdsLoginServer::Login& login : m_server->logins())
+            EXPECT_TRUE(login.overTls); // the probe sends none; the driver's inside TLS
+        return;
+    }
+    EXPECT_NE(result.output.find("\"verified\":false"), std::string::npos) << result.output;
+    EXPECT_TRUE(m_server->logins().empty());
+    EXPECT_TRUE(m_server->Registered().empty());
+    // check says the same on stderr, with the command that pins the certificate it saw.
+    args[0] = "check";
+    args.pop_back();
+    const ProcessResult text = run(args);
+    EXPECT_EQ(text.exitCode, 7);
+    EXPECT_NE(text.errors.find("so the login was not sent"), std::string::npos) << text.errors;
+    if (!fingerprint.empty()) {
+        EXPECT_NE(text.errors.find("enlistor register --trust-cert " + fingerprint), std::string::npos) << text.errors;
+    }
+    EXPECT_TRUE(m_server->logins().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FreeTdsTlsTest,
+    testing::Combine(
+        testing::Values(SqlServerTlsRow{"NoTls", Offer::NoTls, Trust::SystemCas, 7},
+                        SqlServerTlsRow{"NoTlsInsecureLogin", Offer::NoTls, Trust::InsecureLogin, 0},
+                        SqlServerTlsRow{"UnknownCertificate", Offer::CertificateForThisAddress, Trust::SystemCas, 7},
+                        SqlServerTlsRow{"AnotherHostName", Offer::CertificateForAnotherName,
+                                        Trust::ItsCertificateAsCaFile, 7},
+                        SqlServerTlsRow{"AnotherHostNamePinned", Offer::CertificateForAnotherName, Trust::Pin, 0},
+                        SqlServerTlsRow{"ItsCertificateAsCaFile", Offer::CertificateForThisAddress,
+                                        Trust::ItsCertificateAsCaFile, 0}),
+        testing::Bool()),
+    [](const testing::TestParamInfo<std::tuple<SqlServerTlsRow, bool>>& info) {
+        return std::string(std::get<0>(info.param).name) +
+               (std::get<1>(info.param) ? "OnLoopback" : "OnANamespaceAddress");
+    });
 
 } // namespace

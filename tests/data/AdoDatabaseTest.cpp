@@ -71,10 +71,11 @@ protected:
         m_server = PostgresServer::Load(&why);
         ASSERT_TRUE(m_server) << why;
         auto pg = [&](const std::string& name, int port) {
-            return DataSource{
-                name,
-                "PostgreSQL Unicode",
-                {{"Servername", m_server->host}, {"Port", std::to_string(port)}, {"Database", m_server->database}}};
+            return DataSource{name, "PostgreSQL Unicode", [&] {
+                                  auto attributes = m_server->DataSourceAttributes(port);
+                                  attributes["Database"] = m_server->database;
+                                  return attributes;
+                              }()};
         };
         m_silent.emplace();
         UseTestOdbcConfig(m_dir.path(), {pg("EnlistorSuite", m_server->port), pg("EnlistorStopped", ClosedTcpPort()),

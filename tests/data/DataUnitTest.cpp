@@ -70,8 +70,8 @@ const OdbcCatalog::Driver kFreeTds{"FreeTDS", "libtdsodbc.so"};
 const OdbcCatalog::Driver kSqlite{"SQLite3", "libsqlite3odbc.so"};
 const OdbcCatalog::Driver kPostgres{"PostgreSQL Unicode", "psqlodbcw.so"};
 
-enlistor::ado::OdbcTarget map(const std::string& text, const OdbcCatalog& c) {
-    return MapToOdbc(ConnectionOptions::Parse(text), c);
+enlistor::ado::OdbcTarget map(const std::string& text, const OdbcCatalog& c, bool insecureLogin = false) {
+    return MapToOdbc(ConnectionOptions::Parse(text), c, insecureLogin);
 }
 
 TEST(MapToOdbcTest, ServerNamingADataSourceConnectsToIt) {
@@ -88,17 +88,18 @@ TEST(MapToOdbcTest, ServerNamingADataSourceConnectsToIt) {
     EXPECT_FALSE(server.fileDatabase);
 }
 
+// With the login allowed unprotected (--insecure-login for the server), the host path is FreeTDS's own mapping.
 TEST(MapToOdbcTest, FreeTdsGetsPortAndPinnedProtocolForEachServerForm) {
     OdbcCatalog c = catalog({kSqlite, kFreeTds});
-    EXPECT_EQ(map("Provider=SQLOLEDB; Server=db.example; Database=Suite; UID=sa; PWD=pw;", c).displayString,
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=db.example; Database=Suite; UID=sa; PWD=pw;", c, true).displayString,
               "DRIVER=FreeTDS;SERVER=db.example;PORT=1433;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;");
-    EXPECT_EQ(
-        map("Provider=SQLOLEDB; Server=10.0.0.5,14330; Database=Suite; UID=sa; PWD=pw;", c).connectionString.Text(),
-        "DRIVER=FreeTDS;SERVER=10.0.0.5;PORT=14330;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=pw;");
-    EXPECT_EQ(map("Provider=SQLOLEDB; Server=tcp:db,1500; Database=; UID=sa; PWD=pw;", c).displayString,
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=198.18.0.5,14330; Database=Suite; UID=sa; PWD=pw;", c, true)
+                  .connectionString.Text(),
+              "DRIVER=FreeTDS;SERVER=198.18.0.5;PORT=14330;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=pw;");
+    EXPECT_EQ(map("Provider=SQLOLEDB; Server=tcp:db,1500; Database=; UID=sa; PWD=pw;", c, true).displayString,
               "DRIVER=FreeTDS;SERVER=db;PORT=1500;TDS_Version=7.4;UID=sa;PWD=***;");
     enlistor::ado::OdbcTarget instance =
-        map("Provider=SQLNCLI; Server=db\\SQLEXPRESS; Database=Suite; UID=sa; PWD=pw;", c);
+        map("Provider=SQLNCLI; Server=db\\SQLEXPRESS; Database=Suite; UID=sa; PWD=pw;", c, true);
     ASSERT_TRUE(instance.browserHost);
     EXPECT_EQ(*instance.browserHost, "db");
     EXPECT_EQ(instance.browserInstance, "SQLEXPRESS");
@@ -115,9 +116,87 @@ TEST(MapToOdbcTest, PrefersTheProvidersOwnDriverThenTheNewestMicrosoftDriver) {
     enlistor::ado::OdbcTarget target = map(text, catalog({kFreeTds, ms17}));
     EXPECT_EQ(target.driverName, "ODBC Driver 17 for SQL Server");
     // Microsoft's drivers read host\instance and host,port themselves.
-    EXPECT_EQ(target.connectionString.Text(),
-              "DRIVER=ODBC Driver 17 for SQL Server;SERVER=db\\inst;DATABASE=d;UID=u;PWD=p;");
+    EXPECT_EQ(target.connectionString.Text(), "DRIVER=ODBC Driver 17 for SQL Server;SERVER=db\\inst;Encrypt=yes;"
+                                              "TrustServerCertificate=no;DATABASE=d;UID=u;PWD=p;");
     EXPECT_FALSE(target.browserHost);
+}
+
+// Where nothing is configured, the mapping keeps the login off the wire unless it is encrypted and the server
+// verified: each row is (what the registration names, the trust, what the driver is given, the freetds.conf text).
+struct ProtectedMappingRow {
+    const char* name;
+    const char* server;
+    const char* pinnedFile; // "": no pin
+    const char* odbc;       // the ODBC string's display form, the section name replaced by "S"
+    const char* conf;       // the generated freetds.conf, the section name replaced by "S"; "" for none
+};
+
+void PrintTo(const ProtectedMappingRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ProtectedMappingTest : public ::testing::TestWithParam<ProtectedMappingRow> {};
+
+TEST_P(ProtectedMappingTest, AddsWhatMakesTheDriverVerifyTheServer) {
+    const ProtectedMappingRow& row = GetParam();
+    OdbcCatalog::DataSource pg{"Pg", "PostgreSQL Unicode"};
+    pg.section = "db.example";
+    OdbcCatalog::DataSource pgDisabled{"PgPlain", "PostgreSQL Unicode"};
+    pgDisabled.section = "db.example";
+    pgDisabled.sslMode = "disable";
+    OdbcCatalog::DataSource pgSocket{"PgLocal", "PostgreSQL Unicode"};
+    pgSocket.section = "/run/postgresql";
+    const OdbcCatalog c = catalog({kFreeTds, kPostgres}, {pg, pgDisabled, pgSocket});
+    enlistor::ado::OdbcTarget target =
+        map(std::string("Provider=SQLOLEDB; Server=") + row.server + "; Database=Suite; UID=sa; PWD=pw;", c);
+    enlistor::ado::TransportTrust trust;
+    trust.caFile = "/etc/enlistor/ca.pem";
+    if (*row.pinnedFile != '\0')
+        trust.pinSha256 = CString(64, 'a');
+    const CString conf = enlistor::ado::ProtectLogin(target, trust, row.pinnedFile);
+    const auto named = [&](CString text) {
+        if (const std::size_t at = text.find(target.wire.section); !target.wire.section.empty() && at != CString::npos)
+            text.replace(at, target.wire.section.size(), "S");
+        return text;
+    };
+    EXPECT_EQ(named(target.displayString), row.odbc);
+    EXPECT_EQ(named(conf), row.conf);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProtectedMappingTest,
+    ::testing::Values(
+        ProtectedMappingRow{"FreeTdsHost", "db.example,1500", "",
+                            "DRIVER=FreeTDS;SERVERNAME=S;Encryption=require;DATABASE=Suite;UID=sa;PWD=***;",
+                            "[S]\n\thost = db.example\n\tport = 1500\n\ttds version = 7.4\n\tencryption = require\n"
+                            "\tca file = /etc/enlistor/ca.pem\n\tcheck certificate hostname = yes\n"},
+        ProtectedMappingRow{"FreeTdsHostPinned", "db.example", "/run/p/pinned.pem",
+                            "DRIVER=FreeTDS;SERVERNAME=S;Encryption=require;DATABASE=Suite;UID=sa;PWD=***;",
+                            "[S]\n\thost = db.example\n\tport = 1433\n\ttds version = 7.4\n\tencryption = require\n"
+                            "\tca file = /run/p/pinned.pem\n\tcheck certificate hostname = no\n"},
+        ProtectedMappingRow{"PostgresWithoutAMode", "Pg", "",
+                            "DSN=Pg;UID=sa;PWD=***;DATABASE=Suite;SSLMode=verify-full;"
+                            "pqopt=sslrootcert='/etc/enlistor/ca.pem';",
+                            ""},
+        // psqlODBC reads a bare '+' as a blank: the option is braced.
+        ProtectedMappingRow{"PostgresPinned", "Pg", "/run/p/it's+1.pem",
+                            "DSN=Pg;UID=sa;PWD=***;DATABASE=Suite;SSLMode=verify-ca;"
+                            "pqopt={sslrootcert='/run/p/it\\'s+1.pem'};",
+                            ""},
+        ProtectedMappingRow{"PostgresOwnModeKept", "PgPlain", "", "DSN=PgPlain;UID=sa;PWD=***;DATABASE=Suite;", ""},
+        ProtectedMappingRow{"PostgresUnixSocket", "PgLocal", "", "DSN=PgLocal;UID=sa;PWD=***;DATABASE=Suite;", ""}),
+    [](const ::testing::TestParamInfo<ProtectedMappingRow>& info) { return std::string(info.param.name); });
+
+// A host name FreeTDS's configuration could not hold as one value is refused before anything is written or sent.
+TEST(MapToOdbcTest, HostThatWouldBreakTheGeneratedSectionIsRefused) {
+    for (const char* server : {"db\nca file = /tmp/x", "db;x", "db#x"}) {
+        _com_error e = expect_com_error([&] {
+            map(std::string("Provider=SQLOLEDB; Server={") + server + "}; Database=d; UID=u; PWD=pw;",
+                catalog({kFreeTds}));
+        });
+        EXPECT_EQ(e.Cause(), DataErrorCause::SettingUnusable) << server;
+        EXPECT_NE(e.Description().value_or("").find("Database Server Name"), CString::npos);
+    }
 }
 
 TEST(MapToOdbcTest, MissingDriverNamesTheProviderAndThePackage) {
@@ -154,7 +233,10 @@ TEST_P(FreeTdsValueTest, IsBracedAsItStandsOrRefusedNamingTheSetting) {
     const FreeTdsValueRow& row = GetParam();
     const OdbcCatalog freeTds = catalog({kFreeTds});
     if (row.freeTdsPart != nullptr) {
-        EXPECT_NE(map(row.connectionString, freeTds).connectionString.Text().find(row.freeTdsPart), CString::npos);
+        // The host path's values in the ODBC string itself (with a verified login the host and port go into the
+        // generated freetds.conf section instead).
+        EXPECT_NE(map(row.connectionString, freeTds, true).connectionString.Text().find(row.freeTdsPart),
+                  CString::npos);
         return;
     }
     _com_error e = expect_com_error([&] { map(row.connectionString, freeTds); });

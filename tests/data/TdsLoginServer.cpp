@@ -1,5 +1,7 @@
 #include "tests/data/TdsLoginServer.h"
 
+#include "tests/data/TdsTls.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -29,6 +31,10 @@ constexpr std::uint8_t kAttention = 0x06;
 constexpr std::uint8_t kLogin7 = 0x10;
 constexpr std::uint8_t kPrelogin = 0x12;
 constexpr std::uint8_t kEndOfMessage = 0x01;
+// The PRELOGIN ENCRYPTION values.
+constexpr std::uint8_t kEncryptOff = 0x00;
+constexpr std::uint8_t kEncryptOn = 0x01;
+constexpr std::uint8_t kEncryptNotSupported = 0x02;
 
 // Tokens.
 constexpr std::uint8_t kReturnStatus = 0x79;
@@ -133,26 +139,12 @@ std::string lower(std::string text) {
     return text;
 }
 
-bool read_exactly(int fd, std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, 60000) <= 0)
-            return false;
-        const ssize_t got = ::recv(fd, data, size, 0);
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 // One TDS message (its packets joined); false at end of stream. type receives the packet type.
-bool read_message(int fd, std::uint8_t& type, Bytes& payload) {
+bool read_message(TdsServerChannel& channel, std::uint8_t& type, Bytes& payload) {
     payload.clear();
     for (;;) {
         std::uint8_t header[8];
-        if (!read_exactly(fd, header, sizeof header))
+        if (!channel.ReadExactly(header, sizeof header))
             return false;
         type = header[0];
         const std::size_t length = static_cast<std::size_t>(header[2] << 8 | header[3]); // big-endian
@@ -160,7 +152,7 @@ bool read_message(int fd, std::uint8_t& type, Bytes& payload) {
             return false;
         const std::size_t at = payload.size();
         payload.resize(at + length - 8);
-        if (!read_exactly(fd, payload.data() + at, length - 8))
+        if (!channel.ReadExactly(payload.data() + at, length - 8))
             return false;
         if (header[1] & kEndOfMessage)
             return true;
@@ -168,7 +160,7 @@ bool read_message(int fd, std::uint8_t& type, Bytes& payload) {
 }
 
 // Sends the payload as reply packets of at most 4096 bytes (the default packet size).
-void send_message(int fd, const Bytes& payload) {
+void send_message(TdsServerChannel& channel, const Bytes& payload) {
     constexpr std::size_t kRoom = 4096 - 8;
     std::size_t at = 0;
     std::uint8_t packetId = 1;
@@ -186,7 +178,7 @@ void send_message(int fd, const Bytes& payload) {
                      0};
         packet.insert(packet.end(), payload.begin() + static_cast<std::ptrdiff_t>(at),
                       payload.begin() + static_cast<std::ptrdiff_t>(at + size));
-        (void)!::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL);
+        (void)channel.Write(packet.data(), packet.size());
         at += size;
     } while (at < payload.size());
 }
@@ -254,10 +246,20 @@ private:
     Bytes m_bytes;
 };
 
-void send_prelogin_reply(int fd) {
-    // VERSION (token 0) and ENCRYPTION (token 1) = ENCRYPT_NOT_SUP, offsets from the payload's start.
-    send_message(fd,
-                 {0x00, 0x00, 11, 0x00, 6, 0x01, 0x00, 17, 0x00, 1, 0xFF, 0x10, 0x00, 0x07, 0xD0, 0x00, 0x00, 0x02});
+// The ENCRYPTION option a PRELOGIN payload asks for (ENCRYPT_NOT_SUP when it has none).
+std::uint8_t encryption_asked(const Bytes& prelogin) {
+    for (std::size_t at = 0; at + 5 <= prelogin.size() && prelogin[at] != 0xFF; at += 5) {
+        const std::size_t offset = static_cast<std::size_t>(prelogin[at + 1] << 8 | prelogin[at + 2]);
+        if (prelogin[at] == 0x01 && offset < prelogin.size())
+            return prelogin[offset];
+    }
+    return kEncryptNotSupported;
+}
+
+void send_prelogin_reply(TdsServerChannel& channel, std::uint8_t encryption) {
+    // VERSION (token 0) and ENCRYPTION (token 1), offsets from the payload's start.
+    send_message(channel, {0x00, 0x00, 11, 0x00, 6, 0x01, 0x00, 17, 0x00, 1, 0xFF, 0x10, 0x00, 0x07, 0xD0, 0x00, 0x00,
+                           encryption});
 }
 
 // A UCS-2 string of LOGIN7 as UTF-8; the password's bytes are de-obfuscated first (XOR 0xA5, then the nibbles
@@ -391,6 +393,7 @@ std::size_t skip_headers(const Bytes& payload) {
 } // namespace
 
 struct TdsLoginServer::State {
+    Options options;
     int fd = -1;
     int port = 0;
     std::atomic<bool> stop{false};
@@ -580,17 +583,27 @@ struct TdsLoginServer::State {
         out.done(kDone, 0, 0, 0);
     }
 
-    void serve(int client) {
+    void serve(int fd) {
+        TdsServerChannel client(fd);
         std::uint8_t type = 0;
         Bytes payload;
         if (!read_message(client, type, payload) || type != kPrelogin)
             return;
-        send_prelogin_reply(client);
+        // With a certificate: ENCRYPT_ON for a client that asks for it, else ENCRYPT_OFF (TLS for the login alone).
+        const std::uint8_t asked = encryption_asked(payload);
+        const bool tls = !options.certFile.empty() && asked != kEncryptNotSupported;
+        const std::uint8_t offer = !tls ? kEncryptNotSupported : asked == kEncryptOff ? kEncryptOff : kEncryptOn;
+        send_prelogin_reply(client, offer);
+        if (tls && !client.StartTls(options.certFile, options.keyFile))
+            return;
         if (!read_message(client, type, payload) || type != kLogin7)
             return;
         // The offset/length table starts at byte 36: host name, user name, password, application name, server
         // name, extension, client library, language, database.
-        const Login login{login_field(payload, 40), login_field(payload, 44, true), login_field(payload, 68)};
+        const Login login{login_field(payload, 40), login_field(payload, 44, true), login_field(payload, 68),
+                          client.encrypted()};
+        if (offer == kEncryptOff)
+            client.StopTls();
         {
             std::lock_guard lock(mutex);
             logins.push_back(login);
@@ -627,15 +640,17 @@ struct TdsLoginServer::State {
     }
 };
 
-TdsLoginServer::TdsLoginServer() : m_state(std::make_shared<State>()) {
+TdsLoginServer::TdsLoginServer(Options options) : m_state(std::make_shared<State>()) {
+    m_state->options = std::move(options);
     m_state->fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::inet_pton(AF_INET, m_state->options.address.c_str(), &address.sin_addr) != 1)
+        throw std::runtime_error("TdsLoginServer: not an IPv4 address: " + m_state->options.address);
     socklen_t size = sizeof address;
     if (m_state->fd < 0 || ::bind(m_state->fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(m_state->fd, 8) != 0 || ::getsockname(m_state->fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        throw std::runtime_error("TdsLoginServer: cannot listen on 127.0.0.1");
+        throw std::runtime_error("TdsLoginServer: cannot listen on " + m_state->options.address);
     m_state->port = ntohs(address.sin_port);
     m_state->acceptor = std::thread([state = m_state] {
         while (!state->stop) {

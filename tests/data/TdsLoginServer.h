@@ -1,5 +1,6 @@
-// A small SQL Server stand-in for tests: on 127.0.0.1 it speaks enough TDS 7.4 for the FreeTDS ODBC driver to log in
-// and run the registration's statements. It answers the prelogin (no encryption), decodes each LOGIN7 packet (login,
+// A small SQL Server stand-in for tests: on 127.0.0.1 (or the address given) it speaks enough TDS 7.4 for the FreeTDS
+// ODBC driver to log in and run the registration's statements. It answers the prelogin (without a certificate: it
+// cannot encrypt; with one: TLS inside the prelogin as SQL Server does, TdsTls.h), decodes each LOGIN7 packet (login,
 // de-obfuscated password, database) and accepts it, then answers SQL batches and the RPC calls a driver makes for
 // statements with bound parameters (sp_executesql, sp_prepexec, sp_execute, sp_unprepare) from two in-memory tables,
 // tblServers (ServerIP) and tblRegisteredServers (ServerName, ServerIP, ServerType). Any step can be given a canned
@@ -18,7 +19,13 @@ public:
         std::string user;
         std::string password;
         std::string database;
+        bool overTls = false; // the login arrived inside TLS
         bool operator==(const Login&) const = default;
+    };
+    struct Options {
+        std::string address = "127.0.0.1"; // an IPv4 literal
+        std::string certFile;              // PEM; empty: no TLS (ENCRYPT_NOT_SUP)
+        std::string keyFile;
     };
     // One row of tblRegisteredServers, its texts in UTF-8.
     struct Row {
@@ -42,7 +49,8 @@ public:
         bool drop = false;
     };
 
-    TdsLoginServer();
+    TdsLoginServer() : TdsLoginServer(Options{}) {}
+    explicit TdsLoginServer(Options options);
     ~TdsLoginServer();
     TdsLoginServer(const TdsLoginServer&) = delete;
     TdsLoginServer& operator=(const TdsLoginServer&) = delete;

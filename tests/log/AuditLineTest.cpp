@@ -93,6 +93,18 @@ TEST(AuditLineTest, FieldOrder) {
     EXPECT_EQ(FormatAuditLine(warned), FormatAuditLine(plain_record()) + " warning=\"a duplicate check failed\"");
 }
 
+// How the login was protected comes last, when known: the word bare, the warning quoted (it quotes a data source's
+// setting).
+TEST(AuditLineTest, TlsFieldsFollowTheSettings) {
+    AuditRecord record = plain_record();
+    record.tls = "unprotected";
+    record.tlsWarning = "the data source sets SSLMode=\"disable\"\n: the login is not protected";
+    EXPECT_EQ(FormatAuditLine(record),
+              "command=register outcome=registered exit_code=0 address=\"198.18.0.2\" computer_name=\"web1\" "
+              "database_server=\"suite\" database_name=\"Suite\" login=\"sa\" tls=unprotected "
+              "tls_warning=\"the data source sets SSLMode=\\\"disable\\\"?: the login is not protected\"");
+}
+
 // The bare words cannot carry a space, quote or '=' into the line either.
 TEST(AuditLineTest, BareWordsStayOneToken) {
     AuditRecord record = plain_record();

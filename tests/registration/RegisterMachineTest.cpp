@@ -65,9 +65,7 @@ struct World {
             {kSilentDsn, "PostgreSQL Unicode", {{"Servername", "127.0.0.1"}, {"Port", std::to_string(silent->port())}}},
         };
         if (postgres)
-            sources.push_back({kPostgresDsn,
-                               "PostgreSQL Unicode",
-                               {{"Servername", postgres->host}, {"Port", std::to_string(postgres->port)}}});
+            sources.push_back({kPostgresDsn, "PostgreSQL Unicode", postgres->DataSourceAttributes()});
         std::filesystem::create_directories(dir.path() / "odbc");
         test::UseTestOdbcConfig(dir.path() / "odbc", sources);
     }

@@ -239,6 +239,7 @@ std::optional<PostgresServer> PostgresServer::Load(std::string* why) {
     server.port = std::atoi(values["PG_PORT"].c_str());
     server.user = values["PG_USER"];
     server.database = values["PG_DATABASE"];
+    server.caFile = values["PG_CA_FILE"];
     std::ifstream password(values["PG_PASSWORD_FILE"]);
     std::getline(password, server.password);
     if (server.port == 0 || server.password.empty()) {
@@ -252,6 +253,13 @@ std::optional<PostgresServer> PostgresServer::Load(std::string* why) {
 std::string PostgresServer::ConnectionString(const std::string& databaseName) const {
     return "DRIVER=PostgreSQL Unicode;SERVER=" + host + ";PORT=" + std::to_string(port) + ";DATABASE=" + databaseName +
            ";UID=" + user + ";PWD=" + password + ";";
+}
+
+std::map<std::string, std::string> PostgresServer::DataSourceAttributes(std::optional<int> otherPort) const {
+    return {{"Servername", host},
+            {"Port", std::to_string(otherPort.value_or(port))},
+            {"SSLmode", "verify-ca"},
+            {"pqopt", "sslrootcert=" + caFile}};
 }
 
 std::string PostgresServer::NewSuiteDatabase() const {
@@ -306,6 +314,22 @@ bool EnterLoopbackOnlyNetwork(std::string* why) {
     if (fd >= 0)
         ::close(fd);
     return up;
+}
+
+bool AddNamespaceAddress(const std::string& address, std::string* why) {
+    for (const std::vector<std::string>& ip :
+         {std::vector<std::string>{"ip", "link", "add", "enl0", "type", "veth", "peer", "name", "enl1"},
+          {"ip", "addr", "add", address + "/24", "dev", "enl0"},
+          {"ip", "link", "set", "enl0", "up"},
+          {"ip", "link", "set", "enl1", "up"}}) {
+        const ProcessResult result = RunProcess(ip);
+        if (result.exitCode != 0) {
+            if (why)
+                *why = "ip " + ip[1] + " " + ip[2] + ": " + result.errors;
+            return false;
+        }
+    }
+    return true;
 }
 
 SilentTcpListener::SilentTcpListener() : m_fd(bind_loopback(SOCK_STREAM, 0)) {

@@ -10,10 +10,13 @@
 //                              (ServerName, ServerIP, ServerType).
 //   PostgresServer             the throw-away server of the CTest fixture "postgres" (scripts/pg-test-server.sh):
 //                              a test that sets FIXTURES_REQUIRED postgres reads it with PostgresServer::Load();
-//                              NewSuiteDatabase() gives the test a database of its own with both tables.
+//                              NewSuiteDatabase() gives the test a database of its own with both tables. It runs
+//                              with TLS (its certificate, for "localhost", is caFile); DataSourceAttributes() gives
+//                              a data source that verifies it explicitly (SSLmode=verify-ca).
 //   EnterLoopbackOnlyNetwork   moves the process into a new network namespace with only loopback up (as root, or
 //                              through a user namespace otherwise): host names handed to a driver then never leave
 //                              the machine. The fixture's PostgreSQL is not reachable from inside.
+//   AddNamespaceAddress        a second, non-loopback address inside that namespace.
 //   SilentTcpListener, ClosedTcpPort, ScriptedTcpServer, ScriptedUdpServer
 //                              loopback peers: one that accepts and never answers, a port nobody listens on, and
 //                              servers that answer every connection or datagram with fixed bytes.
@@ -73,11 +76,14 @@ struct PostgresServer {
     std::string user;
     std::string password;
     std::string database;
+    std::string caFile; // the server's self-signed certificate
 
     // The fixture's server, or nullopt (with the reason in why) when its env file is missing.
     static std::optional<PostgresServer> Load(std::string* why = nullptr);
     // "DRIVER=PostgreSQL Unicode;SERVER=...;PORT=...;DATABASE=<database>;UID=...;PWD=...;"
     std::string ConnectionString(const std::string& databaseName) const;
+    // Servername, Port (this server's, or otherPort), SSLmode=verify-ca and pqopt naming caFile as the root.
+    std::map<std::string, std::string> DataSourceAttributes(std::optional<int> otherPort = std::nullopt) const;
     // Creates a database of its own (unique name) holding both suite tables, empty.
     std::string NewSuiteDatabase() const;
     void DropDatabase(const std::string& databaseName) const;
@@ -88,6 +94,10 @@ std::filesystem::path PostgresEnvFile();
 
 // Returns false (and why) when no network namespace could be made.
 bool EnterLoopbackOnlyNetwork(std::string* why = nullptr);
+// After EnterLoopbackOnlyNetwork: gives the namespace an IPv4 address (198.18.0.0/15) on a veth pair of its own, so a
+// test server can listen on an address that is not loopback and still reaches nowhere outside. False (and why) when
+// `ip` fails.
+bool AddNamespaceAddress(const std::string& address, std::string* why = nullptr);
 
 // Listens on 127.0.0.1 and never accepts: connections complete (the kernel's backlog) and then hear nothing.
 class SilentTcpListener {

@@ -96,9 +96,7 @@ TEST_F(EndToEnd, RegisterEntersThisMachineIntoPostgres) {
         GTEST_SKIP() << why;
     }
     const std::string database = server->NewSuiteDatabase();
-    UseTestOdbcConfig(dir.path(), {{"EnlistorPg",
-                                    "PostgreSQL Unicode",
-                                    {{"Servername", server->host}, {"Port", std::to_string(server->port)}},
+    UseTestOdbcConfig(dir.path(), {{"EnlistorPg", "PostgreSQL Unicode", server->DataSourceAttributes(),
                                     /*user=*/true}});
     ASSERT_TRUE(SaveDatabaseSettings("EnlistorPg", "", database, server->user, server->password));
 

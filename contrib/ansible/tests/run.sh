@@ -20,6 +20,7 @@ command -v ansible-playbook >/dev/null || {
     exit 1
 }
 PG_HOST=$(sed -n 's/^PG_HOST=//p' "$PG_ENV")
+PG_CA_FILE=$(sed -n 's/^PG_CA_FILE=//p' "$PG_ENV")
 PG_PORT=$(sed -n 's/^PG_PORT=//p' "$PG_ENV")
 PG_USER=$(sed -n 's/^PG_USER=//p' "$PG_ENV")
 PG_PASSWORD_FILE=$(sed -n 's/^PG_PASSWORD_FILE=//p' "$PG_ENV")
@@ -46,7 +47,7 @@ SQL
 
 mkdir -p "$work/registry" "$work/odbc"
 cp "$source_dir/tests/support/odbcinst.ini" "$work/odbc/odbcinst.ini"
-printf '[pgsuite]\nDriver=PostgreSQL Unicode\nServername=%s\nPort=%s\n' "$PG_HOST" "$PG_PORT" >"$work/odbc/odbc.ini"
+printf '[pgsuite]\nDriver=PostgreSQL Unicode\nServername=%s\nPort=%s\nSSLmode=verify-ca\npqopt=sslrootcert=%s\n' "$PG_HOST" "$PG_PORT" "$PG_CA_FILE" >"$work/odbc/odbc.ini"
 : >"$work/odbc/user-odbc.ini"
 
 # The module finds the program on PATH, as it finds /usr/bin/enlistor on a managed machine.

@@ -49,6 +49,18 @@ options:
       - The address to register (an IPv4 or IPv6 literal) instead of the one the program picks from the machine's
         statically configured adapters. Needed where every address comes from DHCP, as on most cloud machines.
     type: str
+  ca_file:
+    description:
+      - A CA bundle (or the database server's own certificate) on the managed machine that verifies the server's TLS
+        certificate, host name checked. Stored with the settings. Without it the system's CAs verify the server; a
+        server they do not verify never gets the password (exit code 7).
+    type: path
+  trust_cert:
+    description:
+      - The SHA-256 fingerprint (hex, colons optional) of the database server's certificate, pinned; the host name is
+        not checked. Stored with the settings. A failed run's C(cause) shows the fingerprint of a certificate that
+        could not be verified.
+    type: str
   executable:
     description:
       - Path of the enlistor program on the managed machine. When omitted, C(enlistor) is looked for in the
@@ -93,7 +105,8 @@ outcome:
 exit_code:
   description: >-
     The program's exit status. 0 success, 1 other failure, 2 usage, 3 server unreachable or timed out, 4 login
-    refused, 5 database or table missing, 6 not allowed.
+    refused, 5 database or table missing, 6 not allowed, 7 the login was not sent because it could not be protected
+    (no TLS, an unverified certificate, a failed handshake).
   type: int
   returned: always
 address:
@@ -103,6 +116,12 @@ address:
 computer_name:
   description: This machine's computer name, as the row carries it.
   type: str
+  returned: when the program printed its result
+tls:
+  description: >-
+    How the login was protected on the wire (encrypted, verified, by ca/pin/none, certificate_sha256, subject, ...);
+    null when nothing crossed the network.
+  type: dict
   returned: when the program printed its result
 enlistor:
   description: The program's whole JSON result (the password masked in it).
@@ -134,6 +153,8 @@ SETTING_OPTIONS = (
     ("database", "--database"),
     ("login", "--login"),
     ("address", "--address"),
+    ("ca_file", "--ca-file"),
+    ("trust_cert", "--trust-cert"),
 )
 
 
@@ -203,6 +224,8 @@ def main():
             login=dict(type="str"),
             password=dict(type="str", no_log=True),
             address=dict(type="str"),
+            ca_file=dict(type="path"),
+            trust_cert=dict(type="str"),
             executable=dict(type="path"),
         ),
         supports_check_mode=True,
@@ -241,6 +264,7 @@ def main():
         exit_code=rc,
         address=result.get("address", ""),
         computer_name=result.get("computer_name", ""),
+        tls=result.get("tls"),
         enlistor=result,
     )
     # check exits 8 when the server answered and this machine is not registered yet: a result, not a failure.

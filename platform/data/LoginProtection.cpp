@@ -1,0 +1,245 @@
+#include "platform/data/LoginProtection.h"
+
+#include "common/FormatString.h"
+#include "platform/data/TlsProbe.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace enlistor::ado {
+
+class PrivateDriverFiles {
+public:
+    // Throws _com_error when the directory cannot be made.
+    PrivateDriverFiles() {
+        const char* base = std::getenv("TMPDIR");
+        CString pattern = CString(base != nullptr && *base == '/' ? base : "/tmp") + "/enlistor-login.XXXXXX";
+        std::vector<char> path(pattern.begin(), pattern.end());
+        path.push_back('\0');
+        if (::mkdtemp(path.data()) == nullptr)
+            throw _com_error(E_FAIL, "ADODB.Connection", "Cannot make a private directory for the driver's files");
+        m_path = path.data();
+        m_dir = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (m_dir < 0) {
+            ::rmdir(m_path.c_str());
+            throw _com_error(E_FAIL, "ADODB.Connection", "Cannot open the private directory for the driver's files");
+        }
+    }
+    ~PrivateDriverFiles() {
+        for (const CString& name : m_names)
+            ::unlinkat(m_dir, name.c_str(), 0);
+        ::close(m_dir);
+        ::rmdir(m_path.c_str());
+    }
+    PrivateDriverFiles(const PrivateDriverFiles&) = delete;
+    PrivateDriverFiles& operator=(const PrivateDriverFiles&) = delete;
+
+    // Writes a new file (mode 0600) and returns its path.
+    CString Write(const CString& name, const CString& text) {
+        const int fd = ::openat(m_dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0)
+            throw _com_error(E_FAIL, "ADODB.Connection", "Cannot write the driver's file " + name);
+        m_names.push_back(name);
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote <= 0) {
+                ::close(fd);
+                throw _com_error(E_FAIL, "ADODB.Connection", "Cannot write the driver's file " + name);
+            }
+            done += static_cast<std::size_t>(wrote);
+        }
+        ::close(fd);
+        return m_path + "/" + name;
+    }
+
+private:
+    CString m_path;
+    int m_dir = -1;
+    std::vector<CString> m_names;
+};
+
+namespace {
+
+constexpr HRESULT kNotProtected = static_cast<HRESULT>(0x80004005u);
+const CString kSource = "ADODB.Connection";
+
+void fill_certificate(TransportReport& report, const ServerCertificate& certificate) {
+    report.certificateSha256 = certificate.sha256;
+    report.subject = certificate.subject;
+    report.issuer = certificate.issuer;
+    report.notBefore = certificate.notBefore;
+    report.notAfter = certificate.notAfter;
+}
+
+// The certificate's other particulars; they come last, so that a text cut to fit (the dialog's error area) keeps
+// the fingerprint and the command that pins it.
+CString certificate_text(const ServerCertificate& c) {
+    return FormatString("Its subject is \"%s\", its issuer \"%s\", valid from %s to %s.", c.subject.c_str(),
+                        c.issuer.c_str(), c.notBefore.c_str(), c.notAfter.c_str());
+}
+
+[[noreturn]] void refuse(const ProbeResult& probe, const CString& server) {
+    CString text;
+    DataErrorCause cause = DataErrorCause::TlsFailed;
+    switch (probe.status) {
+    case ProbeStatus::NoTls:
+        cause = DataErrorCause::ServerCannotEncrypt;
+        text = FormatString("The database server '%s' cannot encrypt the connection, so the login was not sent. "
+                            "Turn on TLS on the server, or allow this server's login without it with "
+                            "--insecure-login.",
+                            server.c_str());
+        break;
+    case ProbeStatus::Untrusted:
+        cause = DataErrorCause::CertificateUntrusted;
+        text = FormatString("The certificate of the database server '%s' is not verified (%s), so the login was not "
+                            "sent. If it is the server's certificate, pin it: enlistor register --trust-cert %s (or "
+                            "give the CA that signed it with --ca-file). %s",
+                            server.c_str(), probe.reason.c_str(), probe.certificate->sha256.c_str(),
+                            certificate_text(*probe.certificate).c_str());
+        break;
+    case ProbeStatus::NotReached:
+        cause = DataErrorCause::ServerUnreachable;
+        text = "the connection failed before TLS could be checked";
+        break;
+    default:
+        text = FormatString("The TLS handshake with the database server '%s' failed (%s), so the login was not sent. "
+                            "Check Database Server Name and the server's TLS configuration%s.",
+                            server.c_str(), probe.reason.c_str(),
+                            probe.certificate ? ("; its certificate is SHA-256 " + probe.certificate->sha256).c_str()
+                                              : "");
+        break;
+    }
+    throw _com_error(kNotProtected, kSource, text, {}, 0, cause);
+}
+
+} // namespace
+
+void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, const CString& server,
+                  std::chrono::milliseconds budget, PreparedLogin& prepared) {
+    const WirePlan& plan = target.wire;
+    TransportReport& report = prepared.report;
+    report = {};
+    if (plan.kind == WirePlan::Kind::Local)
+        return;
+    report.overNetwork = true;
+
+    ProbeResult probe;
+    if (!plan.host.empty() && plan.port > 0)
+        probe = ProbeServer(plan.host, plan.port, plan.protocol, trust, budget);
+    if (probe.certificate)
+        fill_certificate(report, *probe.certificate);
+    const bool offersTls = probe.certificate.has_value();
+
+    if (plan.kind == WirePlan::Kind::Explicit) {
+        report.setting = plan.setting;
+        report.encrypted = plan.encrypts;
+        prepared.verifiedByDriver = plan.verifies; // verify-ca/verify-full: the driver's own CAs, once it connects
+        const bool stated = plan.setting.rfind("SSLMode=", 0) == 0 || plan.setting.rfind("Encryption=", 0) == 0;
+        if (!plan.verifies)
+            report.warning = stated ? "the data source sets " + plan.setting + ": the login is not protected"
+                                    : plan.setting + " decides how the login is protected: the server is not "
+                                                     "verified by enlistor";
+        return;
+    }
+    if (plan.kind == WirePlan::Kind::OptedOut) {
+        report.encrypted = offersTls;
+        report.warning = "--insecure-login is set for this server: the login is sent without a verified certificate";
+        return;
+    }
+
+    // Enforced: the login goes only to a server the probe verified. A server the probe could not reach is left to
+    // the driver when the driver verifies by itself (it then reports the unreachable server as always).
+    if (probe.status == ProbeStatus::NotReached && plan.verifies) {
+        prepared.verifiedByDriver = true;
+        prepared.pinned = !trust.pinSha256.empty();
+    } else if (probe.status != ProbeStatus::Verified) {
+        report.encrypted = offersTls;
+        refuse(probe, server);
+    } else {
+        report.encrypted = true;
+        report.verified = true;
+        report.by = probe.byPin ? "pin" : "ca";
+    }
+
+    const bool pinned = !trust.pinSha256.empty();
+    if (pinned && !probe.certificate)
+        refuse(probe, server); // the pinned certificate is what the driver verifies against: it must be at hand
+    if (pinned || plan.freeTdsSection)
+        prepared.files = std::make_shared<PrivateDriverFiles>();
+    const CString pinnedFile = pinned ? prepared.files->Write("pinned.pem", probe.certificate->pem) : CString();
+    const CString conf = ProtectLogin(target, trust, pinnedFile);
+    if (!conf.empty())
+        prepared.freeTdsConf = prepared.files->Write("freetds.conf", conf);
+}
+
+_com_error WithTlsRefusalSentence(const _com_error& driverError, const CString& server, const TransportReport& report) {
+    CString sentence;
+    switch (driverError.Cause()) {
+    case DataErrorCause::ServerCannotEncrypt:
+        sentence = FormatString("The database server '%s' cannot encrypt the connection, so the login was not sent. "
+                                "Turn on TLS on the server, or allow this server's login without it with "
+                                "--insecure-login.",
+                                server.c_str());
+        break;
+    case DataErrorCause::CertificateUntrusted:
+        sentence =
+            FormatString("The database driver did not verify the certificate of the database server '%s', so "
+                         "the login was not sent. Give the CA that signed it with --ca-file%s%s%s.",
+                         server.c_str(),
+                         report.certificateSha256.empty() ? ", or pin it with --trust-cert"
+                                                          : ", or, if it is the server's certificate (SHA-256 ",
+                         report.certificateSha256.c_str(),
+                         report.certificateSha256.empty()
+                             ? ""
+                             : ("), pin it: enlistor register --trust-cert " + report.certificateSha256).c_str());
+        break;
+    case DataErrorCause::TlsFailed:
+        sentence = FormatString("The TLS handshake with the database server '%s' failed, so the login was not sent. "
+                                "Check Database Server Name and the server's TLS configuration.",
+                                server.c_str());
+        break;
+    default:
+        return driverError;
+    }
+    return _com_error(driverError.Error(), driverError.Source().value_or(kSource),
+                      sentence + " " + driverError.Description().value_or(CString()), driverError.SqlState(),
+                      driverError.NativeError(), driverError.Cause());
+}
+
+namespace {
+std::mutex& freetds_conf_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+} // namespace
+
+FreeTdsConfScope::FreeTdsConfScope(const CString& path) {
+    if (path.empty())
+        return;
+    m_lock = std::unique_lock(freetds_conf_mutex());
+    if (const char* previous = std::getenv("FREETDSCONF"); previous != nullptr) {
+        m_hadValue = true;
+        m_previous = previous;
+    }
+    ::setenv("FREETDSCONF", path.c_str(), 1);
+    m_active = true;
+}
+
+FreeTdsConfScope::~FreeTdsConfScope() {
+    if (!m_active)
+        return;
+    if (m_hadValue)
+        ::setenv("FREETDSCONF", m_previous.c_str(), 1);
+    else
+        ::unsetenv("FREETDSCONF");
+}
+
+} // namespace enlistor::ado
