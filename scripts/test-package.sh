@@ -55,7 +55,7 @@ control=$(dpkg-deb --field "$deb")
 echo "$control"
 version=$(dpkg-deb --field "$deb" Version)
 grep -q '^Depends:.*libodbc' <<<"$control" || fail "Depends does not name the ODBC driver manager library"
-! dpkg-deb --field "$deb" Depends | grep -qi 'qt' || fail "enlistor depends on Qt: $(dpkg-deb --field "$deb" Depends)"
+! grep -qi 'qt' <<<"$(dpkg-deb --field "$deb" Depends)" || fail "enlistor depends on Qt: $(dpkg-deb --field "$deb" Depends)"
 [ "$(dpkg-deb --field "$deb" Recommends)" = tdsodbc ] || fail "Recommends is not the SQL Server driver alone"
 [ "$(dpkg-deb --field "$deb" Suggests)" = "enlistor-gui, odbc-postgresql, libsqliteodbc" ] ||
     fail "enlistor does not suggest the window and the other drivers"
@@ -129,9 +129,11 @@ bin=/usr/bin/enlistor
 [ "$(stat -c '%U %a' /var/lib/enlistor/registry)" = "root 700" ] || fail "/var/lib/enlistor/registry is not root 0700"
 out=$("$bin" --version)
 [ "$out" = "enlistor $(cut -d- -f1 <<<"$version")" ] || fail "--version printed '$out', package version $version"
-"$bin" --help | grep -q 'Exit status' || fail "--help lacks the exit status"
+# Read whole before matching: grep -q leaving a pipe early would end the writer with SIGPIPE (and pipefail fail it).
+help=$("$bin" --help)
+grep -q 'Exit status' <<<"$help" || fail "--help lacks the exit status"
 completion=/usr/share/bash-completion/completions/enlistor
-bash --norc --noprofile -c "source $completion && complete -p enlistor" | grep -q -- '-F _enlistor enlistor$' ||
+grep -q -- '-F _enlistor enlistor$' <<<"$(bash --norc --noprofile -c "source $completion && complete -p enlistor")" ||
     fail "the installed bash completion does not register for enlistor"
 man -w enlistor >/dev/null 2>&1 || [ -f /usr/share/man/man1/enlistor.1.gz ] || fail "man page missing"
 # The first-boot unit is shipped disabled: installing enables nothing.
@@ -165,7 +167,7 @@ tmux -L "$tmux_socket" -f /dev/null new-session -d -x 80 -y 24 \
     "env DISPLAY=:99 TERM=screen ENLISTOR_REGISTRY=$work/dialog-registry $bin 2>$work/dialog-err; echo \$? >$work/dialog-status"
 shown=0
 for _ in $(seq 300); do
-    if tmux -L "$tmux_socket" capture-pane -p | grep -q 'Database Password'; then
+    if grep -q 'Database Password' <<<"$(tmux -L "$tmux_socket" capture-pane -p)"; then
         shown=1
         break
     fi
@@ -219,7 +221,7 @@ grep -q 'package-test-pw' <<<"$check_out" && fail "check printed the password"
 installed=(enlistor-gui enlistor)
 module=/usr/lib/enlistor/window/enlistor-window.so
 [ -f "$module" ] || fail "$module is not installed"
-! ldd "$module" | grep -q 'not found' || fail "the window module lacks libraries: $(ldd "$module" | grep 'not found')"
+! grep -q 'not found' <<<"$(ldd "$module")" || fail "the window module lacks libraries: $(ldd "$module" | grep 'not found')"
 set +e
 stale=$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:99 "$bin" </dev/null 2>&1 >/dev/null)
 set -e

@@ -36,6 +36,7 @@ PG_HOST=$(sed -n 's/^PG_HOST=//p' "$pg_env")
 PG_PORT=$(sed -n 's/^PG_PORT=//p' "$pg_env")
 PG_USER=$(sed -n 's/^PG_USER=//p' "$pg_env")
 PG_PASSWORD_FILE=$(sed -n 's/^PG_PASSWORD_FILE=//p' "$pg_env")
+PG_CA_FILE=$(sed -n 's/^PG_CA_FILE=//p' "$pg_env")
 tables='CREATE TABLE tblServers (ServerIP varchar(64));
 CREATE TABLE tblRegisteredServers (ServerName varchar(256), ServerIP varchar(64), ServerType varchar(32));'
 printf '%s:%s:*:%s:%s\n' "$PG_HOST" "$PG_PORT" "$PG_USER" "$(cat "$PG_PASSWORD_FILE")" >"$work/pgpass"
@@ -46,8 +47,10 @@ psql_bench -d "$PG_DATABASE" -c "$tables"
 sqlite3 "$work/suite.db" "$tables"
 
 cp "$source_dir/tests/support/odbcinst.ini" "$work/odbcinst.ini"
+# The PostgreSQL data source verifies the test server's certificate itself, so both programs log in over the same TLS.
 printf '[suite]\nDriver=SQLite3\nDatabase=%s\n[pgsuite]\nDriver=PostgreSQL Unicode\nServername=%s\nPort=%s\n' \
     "$work/suite.db" "$PG_HOST" "$PG_PORT" >"$work/odbc.ini"
+printf 'SSLmode=verify-ca\npqopt=sslrootcert=%s\n' "$PG_CA_FILE" >>"$work/odbc.ini"
 export ODBCSYSINI=$work ODBCINSTINI=odbcinst.ini ODBCINI=$work/odbc.ini
 
 address=198.18.0.42
