@@ -121,7 +121,7 @@ TEST_F(ConnectionStringTest, PasswordIsDecryptedFrom44Characters) {
     EXPECT_EQ(GetConnectionString().Text(), "Provider=SQLOLEDB; Server=db01; Database=Suite; UID=sa; PWD=;");
 
     CRijndael cipher;
-    const std::string stored = cipher.EncryptPassword(std::string(40, 'p'), kPasswordKeyRow);
+    const std::string stored = cipher.EncryptPassword(SecretText(std::string(40, 'p')), kPasswordKeyRow);
     ASSERT_EQ(stored.size(), 88u);
     WriteRaw("DBUserPassword", stored);
     EXPECT_EQ(GetConnectionString().Text(),

@@ -17,7 +17,7 @@ const char* const key_path = "SOFTWARE\\Velmora\\General";
 
 CString encrypt(const CString& password) {
     CRijndael cipher;
-    return cipher.EncryptPassword(password, kPasswordKeyRow);
+    return cipher.EncryptPassword(SecretText(password), kPasswordKeyRow);
 }
 
 struct Settings {
