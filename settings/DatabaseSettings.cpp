@@ -113,31 +113,6 @@ bool SaveDatabaseSettingsValue(const DatabaseSettingsValue& value, SettingsStore
     return allWritten;
 }
 
-bool LoadDatabaseSettings(CString& databaseServer, CString& dbServerIP, CString& databaseName, CString& dbUserID,
-                          CString& dbUserPassword) {
-    DatabaseSettingsValue value;
-    (void)LoadDatabaseSettingsValue(value);
-    value.CopyTo(databaseServer, dbServerIP, databaseName, dbUserID, dbUserPassword);
-    return true;
-}
-
-bool SaveDatabaseSettingsChecked(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
-                                 const CString& dbUserID, const CString& dbUserPassword, CString* firstError) {
-    const auto value =
-        DatabaseSettingsValue::FromTexts(databaseServer, dbServerIP, databaseName, dbUserID, dbUserPassword);
-    SettingsStoreError error;
-    const bool written = SaveDatabaseSettingsValue(value, &error);
-    if (!written && firstError != nullptr)
-        *firstError = error.text;
-    return written;
-}
-
-bool SaveDatabaseSettings(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
-                          const CString& dbUserID, const CString& dbUserPassword) {
-    (void)SaveDatabaseSettingsChecked(databaseServer, dbServerIP, databaseName, dbUserID, dbUserPassword, nullptr);
-    return true;
-}
-
 namespace {
 constexpr std::array<const char*, 3> trust_value_names = {"DBCaFile", "DBTrustCert", "DBInsecureLogin"};
 } // namespace
