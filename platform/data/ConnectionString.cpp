@@ -45,17 +45,6 @@ std::string_view trim(std::string_view text) {
                      "The connection string is malformed: " + CString(what) + " in the value of " + CString(keyword));
 }
 
-struct SqlServerProvider {
-    std::string_view provider;
-    std::string_view driverKey; // the driver the provider's probe key names
-};
-constexpr std::array<SqlServerProvider, 4> kSqlServerProviders{{
-    {"SQLNCLI11", "SQL Server Native Client 11.0"},
-    {"SQLNCLI10", "SQL Server Native Client 10.0"},
-    {"SQLNCLI", "SQL Native Client"},
-    {"SQLOLEDB", "SQL Server"},
-}};
-
 // FreeTDS's quoting: it reads a braced value up to the first "};" (or the closing '}' at the end) and takes "}}"
 // literally, so a value is braced as it stands, its '}' not doubled. Only a value with "};" (refused before this)
 // could not be written so.
