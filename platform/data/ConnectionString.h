@@ -19,6 +19,9 @@
 
 namespace enlistor::ado {
 
+// The source the connection's errors name.
+inline constexpr const char* kConnectionSource = "ADODB.Connection";
+
 // The SQL Server providers a connection string may name, newest client first, each with the ODBC driver its probe
 // key (SOFTWARE\ODBC\ODBCINST.INI\<driverKey>) names. The last, SQLOLEDB, is the one every system has.
 struct SqlServerProvider {

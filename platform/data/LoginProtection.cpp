@@ -22,12 +22,12 @@ public:
         std::vector<char> path(pattern.begin(), pattern.end());
         path.push_back('\0');
         if (::mkdtemp(path.data()) == nullptr)
-            throw _com_error(E_FAIL, "ADODB.Connection", "Cannot make a private directory for the driver's files");
+            throw _com_error(E_FAIL, kConnectionSource, "Cannot make a private directory for the driver's files");
         m_path = path.data();
         m_dir = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (m_dir < 0) {
             ::rmdir(m_path.c_str());
-            throw _com_error(E_FAIL, "ADODB.Connection", "Cannot open the private directory for the driver's files");
+            throw _com_error(E_FAIL, kConnectionSource, "Cannot open the private directory for the driver's files");
         }
     }
     ~PrivateDriverFiles() {
@@ -43,7 +43,7 @@ public:
     CString Write(const CString& name, const CString& text) {
         const int fd = ::openat(m_dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0)
-            throw _com_error(E_FAIL, "ADODB.Connection", "Cannot write the driver's file " + name);
+            throw _com_error(E_FAIL, kConnectionSource, "Cannot write the driver's file " + name);
         m_names.push_back(name);
         std::size_t done = 0;
         while (done < text.size()) {
@@ -52,7 +52,7 @@ public:
                 continue;
             if (wrote <= 0) {
                 ::close(fd);
-                throw _com_error(E_FAIL, "ADODB.Connection", "Cannot write the driver's file " + name);
+                throw _com_error(E_FAIL, kConnectionSource, "Cannot write the driver's file " + name);
             }
             done += static_cast<std::size_t>(wrote);
         }
@@ -69,7 +69,6 @@ private:
 namespace {
 
 constexpr HRESULT kNotProtected = static_cast<HRESULT>(0x80004005u);
-const CString kSource = "ADODB.Connection";
 
 void fill_certificate(TransportReport& report, const ServerCertificate& certificate) {
     report.certificateSha256 = certificate.sha256;
@@ -117,7 +116,7 @@ CString certificate_text(const ServerCertificate& c) {
                                               : "");
         break;
     }
-    throw _com_error(kNotProtected, kSource, text, {}, 0, cause);
+    throw _com_error(kNotProtected, kConnectionSource, text, {}, 0, cause);
 }
 
 } // namespace
@@ -209,7 +208,7 @@ _com_error WithTlsRefusalSentence(const _com_error& driverError, const CString& 
     default:
         return driverError;
     }
-    return _com_error(driverError.Error(), driverError.Source().value_or(kSource),
+    return _com_error(driverError.Error(), driverError.Source().value_or(kConnectionSource),
                       sentence + " " + driverError.Description().value_or(CString()), driverError.SqlState(),
                       driverError.NativeError(), driverError.Cause());
 }
