@@ -2,6 +2,7 @@
 
 #include "common/FormatString.h"
 #include "platform/data/TlsProbe.h"
+#include "platform/registry/HiveKeys.h" // unique_fd
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +13,8 @@
 #include <vector>
 
 namespace enlistor::ado {
+
+using enlistor::registry::unique_fd;
 
 class PrivateDriverFiles {
 public:
@@ -24,16 +27,16 @@ public:
         if (::mkdtemp(path.data()) == nullptr)
             throw _com_error(E_FAIL, kConnectionSource, "Cannot make a private directory for the driver's files");
         m_path = path.data();
-        m_dir = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (m_dir < 0) {
+        m_dir = unique_fd(::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!m_dir.valid()) {
             ::rmdir(m_path.c_str());
             throw _com_error(E_FAIL, kConnectionSource, "Cannot open the private directory for the driver's files");
         }
     }
     ~PrivateDriverFiles() {
         for (const CString& name : m_names)
-            ::unlinkat(m_dir, name.c_str(), 0);
-        ::close(m_dir);
+            ::unlinkat(m_dir.get(), name.c_str(), 0);
+        m_dir.reset();
         ::rmdir(m_path.c_str());
     }
     PrivateDriverFiles(const PrivateDriverFiles&) = delete;
@@ -41,28 +44,26 @@ public:
 
     // Writes a new file (mode 0600) and returns its path.
     CString Write(const CString& name, const CString& text) {
-        const int fd = ::openat(m_dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0)
+        const unique_fd fd(
+            ::openat(m_dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.valid())
             throw _com_error(E_FAIL, kConnectionSource, "Cannot write the driver's file " + name);
         m_names.push_back(name);
         std::size_t done = 0;
         while (done < text.size()) {
-            const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+            const ssize_t wrote = ::write(fd.get(), text.data() + done, text.size() - done);
             if (wrote < 0 && errno == EINTR)
                 continue;
-            if (wrote <= 0) {
-                ::close(fd);
+            if (wrote <= 0)
                 throw _com_error(E_FAIL, kConnectionSource, "Cannot write the driver's file " + name);
-            }
             done += static_cast<std::size_t>(wrote);
         }
-        ::close(fd);
         return m_path + "/" + name;
     }
 
 private:
     CString m_path;
-    int m_dir = -1;
+    unique_fd m_dir;
     std::vector<CString> m_names;
 };
 
