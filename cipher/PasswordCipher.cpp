@@ -6,7 +6,6 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
-#include <vector>
 
 // The password key. Changing any word makes every stored password unreadable, so the table is fixed for good.
 // Words with zero bytes are intended: those bytes add nothing to the key text.
@@ -77,22 +76,27 @@ CString CRijndael::BuildPasswordKey(short keyRow) {
 
 // The password is taken up to its first zero byte, as the stored form cannot carry one. Buffers are sized to the
 // password, so any length is encrypted whole; up to 2047 bytes the text is the one the fixed-size design wrote.
-CString CRijndael::EncryptPassword(const CString& password, short keyRow) {
+CString CRijndael::EncryptPassword(const SecretText& password, short keyRow) {
     try {
         CVLBase64 codec;
         key_with_password_key(*this, keyRow);
 
-        const std::size_t length = std::strlen(password.c_str());
+        const std::size_t length = std::strlen(password.Text().c_str());
         const std::size_t n = padded_size(length);
         if (n > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) / 2)
             return {};
-        SecretText plaintext{CString(n, '\0')};
-        std::memcpy(plaintext.Text().data(), password.data(), length);
-        std::vector<char> ciphertext(n, '\0');
-        EncryptData(plaintext.Text().data(), ciphertext.data(), n);
+        const SecretText plaintext = SecretText::Build(n, [&](char* bytes) {
+            std::memcpy(bytes, password.Text().data(), length);
+            return n;
+        });
+        // The ciphertext is the stored form's bytes: wiped like the password.
+        const SecretText ciphertext = SecretText::Build(n, [&](char* bytes) {
+            EncryptData(plaintext.Text().data(), bytes, n);
+            return n;
+        });
 
         auto count = static_cast<std::int32_t>(n);
-        return codec.Encode(reinterpret_cast<const unsigned char*>(ciphertext.data()), count);
+        return codec.Encode(reinterpret_cast<const unsigned char*>(ciphertext.Text().data()), count);
     } catch (const std::exception&) {
         return {};
     }
@@ -100,19 +104,23 @@ CString CRijndael::EncryptPassword(const CString& password, short keyRow) {
 
 // Accepts stored texts of any length; the text buffer holds the whole text and its terminator, and the plaintext
 // buffer the whole ciphertext plus a zero byte, so a plaintext without a zero byte ends at its last byte.
-CString CRijndael::DecryptPassword(const CString& stored, short keyRow) {
+SecretText CRijndael::DecryptPassword(const CString& stored, short keyRow) {
     try {
         CVLBase64 codec;
         key_with_password_key(*this, keyRow);
 
-        std::vector<char> text(stored.size() + 1, '\0');
-        std::memcpy(text.data(), stored.data(), stored.size());
-        const int count = codec.Decode(text.data());
+        int count = 0;
+        const SecretText text = SecretText::Build(stored.size() + 1, [&](char* bytes) {
+            std::memcpy(bytes, stored.data(), stored.size());
+            count = codec.Decode(bytes);
+            return stored.size() + 1;
+        });
         const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
 
-        SecretText plaintext{CString(n + 1, '\0')};
-        DecryptData(text.data(), plaintext.Text().data(), n);
-        return CString(plaintext.Text().c_str());
+        return SecretText::Build(n + 1, [&](char* bytes) {
+            DecryptData(text.Text().data(), bytes, n);
+            return std::strlen(bytes);
+        });
     } catch (const std::exception&) {
         return {};
     }

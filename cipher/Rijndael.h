@@ -2,6 +2,7 @@
 // operations that turn the database password into its stored text form and back.
 #pragma once
 
+#include "common/Secret.h"
 #include "common/Text.h"
 
 #include <cstddef>
@@ -48,9 +49,9 @@ public:
 
     // The stored text of a password (Base64 of the zero-padded password encrypted in 32-byte blocks), or the
     // empty text on failure. Never throws.
-    CString EncryptPassword(const CString& password, short keyRow);
+    CString EncryptPassword(const SecretText& password, short keyRow);
     // The password a stored text holds, or the empty text when it does not decrypt. Never throws.
-    CString DecryptPassword(const CString& stored, short keyRow);
+    SecretText DecryptPassword(const CString& stored, short keyRow);
     // The key text of one row of PasswordKeyTable (at least 32 characters for every row 0 to 4).
     CString BuildPasswordKey(short keyRow);
     // The word's non-zero bytes, most significant first, as characters.

@@ -44,17 +44,21 @@ bool ReadPasswordFrom(std::FILE* stream, const CString& name, SecretText& passwo
     WipeBytes(chunk.data(), chunk.size());
     if (!ok)
         return false;
-    CString& result = guard.Text();
-    if (!result.empty() && result.back() == '\n') {
-        result.pop_back();
-        if (!result.empty() && result.back() == '\r')
-            result.pop_back();
+    const CString& read = guard.Text();
+    std::size_t length = read.size();
+    if (length > 0 && read[length - 1] == '\n') {
+        --length;
+        if (length > 0 && read[length - 1] == '\r')
+            --length;
     }
-    if (result.find('\0') != CString::npos) {
+    if (read.find('\0') < length) {
         error = "the password from " + name + " contains a zero byte";
         return false;
     }
-    password = std::move(guard);
+    password = SecretText::Build(length, [&](char* bytes) {
+        std::memcpy(bytes, read.data(), length);
+        return length;
+    });
     return true;
 }
 

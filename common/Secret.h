@@ -4,6 +4,7 @@
 
 #include "common/Text.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -21,7 +22,7 @@ void WipeBytes(void* data, std::size_t size) noexcept;
 class SecretText {
 public:
     SecretText() = default;
-    explicit SecretText(CString text) noexcept : m_text(std::move(text)) {}
+    explicit SecretText(CString text) noexcept : m_text(std::move(text)) { WipeText(text); }
     ~SecretText() { WipeText(m_text); }
     SecretText(SecretText&& other) noexcept : m_text(std::move(other.m_text)) { WipeText(other.m_text); }
     SecretText& operator=(SecretText&& other) noexcept {
@@ -44,10 +45,19 @@ public:
     void Append(const char* data, std::size_t size);
     void Append(const CString& text) { Append(text.data(), text.size()); }
     [[nodiscard]] SecretText Copy() const { return SecretText(CString(m_text)); }
+    // A secret written in place: fill(char* bytes) writes up to `capacity` bytes and returns how many to keep; the
+    // rest are wiped. The only way to write a secret's bytes directly, so a buffer that holds one is a secret too.
+    template <class Fill>
+    [[nodiscard]] static SecretText Build(std::size_t capacity, Fill&& fill) {
+        SecretText secret{CString(capacity, '\0')};
+        const std::size_t kept = std::min<std::size_t>(fill(secret.m_text.data()), capacity);
+        WipeBytes(secret.m_text.data() + kept, capacity - kept);
+        secret.m_text.resize(kept);
+        return secret;
+    }
     void Clear() noexcept { WipeText(m_text); }
 
     [[nodiscard]] const CString& Text() const noexcept { return m_text; }
-    CString& Text() noexcept { return m_text; }
     [[nodiscard]] bool empty() const noexcept { return m_text.empty(); }
     [[nodiscard]] std::size_t size() const noexcept { return m_text.size(); }
 

@@ -5,30 +5,16 @@
 #include "settings/DatabaseSettings.h"
 #include "settings/VLReg.h"
 
-namespace {
-
-struct ProviderProbe {
-    const char* keyPath;
-    const char* provider;
-};
-
-// Newest client first: the first installed one decides.
-constexpr ProviderProbe kProviderProbes[] = {
-    {"SOFTWARE\\ODBC\\ODBCINST.INI\\SQL Server Native Client 11.0", "SQLNCLI11"},
-    {"SOFTWARE\\ODBC\\ODBCINST.INI\\SQL Server Native Client 10.0", "SQLNCLI10"},
-    {"SOFTWARE\\ODBC\\ODBCINST.INI\\SQL Native Client", "SQLNCLI"},
-};
-constexpr const char* kFallbackProvider = "SQLOLEDB";
-
-} // namespace
-
 CString GetProviderName() {
+    using enlistor::ado::kSqlServerProviders;
     CVLReg reg;
-    for (const ProviderProbe& probe : kProviderProbes) {
-        if (reg.KeyExists(probe.keyPath))
-            return probe.provider;
+    // Newest client first: the first installed one decides; the last is there on every system and is not probed.
+    for (std::size_t i = 0; i + 1 < kSqlServerProviders.size(); ++i) {
+        const CString driverKey(kSqlServerProviders[i].driverKey);
+        if (reg.KeyExists(FormatString("SOFTWARE\\ODBC\\ODBCINST.INI\\%s", driverKey.c_str())))
+            return CString(kSqlServerProviders[i].provider);
     }
-    return kFallbackProvider;
+    return CString(kSqlServerProviders.back().provider);
 }
 
 namespace {

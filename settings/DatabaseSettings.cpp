@@ -24,13 +24,8 @@ CString up_to_first_zero(const CString& text) {
 // The stored form of the password member: always its encrypted form. What the member holds is a password, whatever
 // it looks like: a generated one (openssl rand -base64 32) can be a text that decrypts and re-encrypts to itself, and
 // storing that unchanged would make every reader "decrypt" it into other bytes.
-CString stored_password(CRijndael& cipher, const CString& password) {
+CString stored_password(CRijndael& cipher, const SecretText& password) {
     return cipher.EncryptPassword(password, kPasswordKeyRow);
-}
-
-// The text members of a settings value in the order of value_names.
-std::array<CString*, 5> members_of(DatabaseSettingsValue& value) {
-    return {&value.server, &value.serverIP, &value.database, &value.login, &value.password.Text()};
 }
 
 void note_error(SettingsStoreError* error, const char* valueName, const CVLReg& reg) {
@@ -73,15 +68,16 @@ DatabaseSettingsValue DatabaseSettingsValue::Copy() const {
 }
 
 bool LoadDatabaseSettingsValue(DatabaseSettingsValue& value, SettingsStoreError* error) {
-    const std::array<CString*, 5> members = members_of(value);
+    const std::array<CString*, 4> texts = {&value.server, &value.serverIP, &value.database, &value.login};
     CVLReg reg;
     CRijndael cipher;
     const CString keyPath = SettingsKeyPath();
     bool allRead = true;
-    SecretText read; // the last value read; the password's stored form passes through it
     for (std::size_t i = 0; i < value_names.size(); ++i) {
-        read.Clear();
-        if (!reg.ReadValue(read.Text(), keyPath, value_names[i])) {
+        CString stored;
+        const bool readOk = reg.ReadValue(stored, keyPath, value_names[i]);
+        SecretText read{std::move(stored)}; // the password's stored form passes through it
+        if (!readOk) {
             read.Clear();
             // A missing key or value is an empty setting; anything else is a value that is there but unreadable.
             if (reg.m_dwLastError != ERROR_FILE_NOT_FOUND && reg.m_dwLastError != ERROR_PATH_NOT_FOUND && allRead) {
@@ -89,14 +85,12 @@ bool LoadDatabaseSettingsValue(DatabaseSettingsValue& value, SettingsStoreError*
                 note_error(error, value_names[i], reg);
             }
         }
-        if (i == password_index) {
-            value.password.Clear();
-            value.password.Assign(read.size() >= kEncryptedPasswordMinLength
-                                      ? cipher.DecryptPassword(read.Text(), kPasswordKeyRow)
-                                      : read.Text());
-        } else {
-            *members[i] = read.Text();
-        }
+        if (i == password_index)
+            value.password = read.size() >= kEncryptedPasswordMinLength
+                                 ? cipher.DecryptPassword(read.Text(), kPasswordKeyRow)
+                                 : std::move(read);
+        else
+            *texts[i] = read.Text();
     }
     return allRead;
 }
@@ -109,39 +103,14 @@ bool SaveDatabaseSettingsValue(const DatabaseSettingsValue& value, SettingsStore
     const CString keyPath = SettingsKeyPath();
     bool allWritten = true;
     for (std::size_t i = 0; i < value_names.size(); ++i) {
-        SecretText member(up_to_first_zero(*members[i]));
-        const CString data = i == password_index ? stored_password(cipher, member.Text()) : member.Text();
-        if (!reg.WriteValue(keyPath, value_names[i], data, REG_SZ) && allWritten) {
+        const SecretText member(up_to_first_zero(*members[i]));
+        const SecretText data{i == password_index ? stored_password(cipher, member) : member.Text()};
+        if (!reg.WriteValue(keyPath, value_names[i], data.Text(), REG_SZ) && allWritten) {
             allWritten = false;
             note_error(error, value_names[i], reg);
         }
     }
     return allWritten;
-}
-
-bool LoadDatabaseSettings(CString& databaseServer, CString& dbServerIP, CString& databaseName, CString& dbUserID,
-                          CString& dbUserPassword) {
-    DatabaseSettingsValue value;
-    (void)LoadDatabaseSettingsValue(value);
-    value.CopyTo(databaseServer, dbServerIP, databaseName, dbUserID, dbUserPassword);
-    return true;
-}
-
-bool SaveDatabaseSettingsChecked(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
-                                 const CString& dbUserID, const CString& dbUserPassword, CString* firstError) {
-    const auto value =
-        DatabaseSettingsValue::FromTexts(databaseServer, dbServerIP, databaseName, dbUserID, dbUserPassword);
-    SettingsStoreError error;
-    const bool written = SaveDatabaseSettingsValue(value, &error);
-    if (!written && firstError != nullptr)
-        *firstError = error.text;
-    return written;
-}
-
-bool SaveDatabaseSettings(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
-                          const CString& dbUserID, const CString& dbUserPassword) {
-    (void)SaveDatabaseSettingsChecked(databaseServer, dbServerIP, databaseName, dbUserID, dbUserPassword, nullptr);
-    return true;
 }
 
 namespace {

@@ -44,21 +44,6 @@ struct SettingsStoreError {
 // the first failing value and its reason in *error unless all five were written.
 [[nodiscard]] bool SaveDatabaseSettingsValue(const DatabaseSettingsValue& value, SettingsStoreError* error = nullptr);
 
-// The dialog members' form of the same two operations.
-// Replaces the five texts by the stored values (missing or unreadable ones become empty; the password decrypted).
-// Always returns true.
-bool LoadDatabaseSettings(CString& databaseServer, CString& dbServerIP, CString& databaseName, CString& dbUserID,
-                          CString& dbUserPassword);
-// Writes all five values (the password in its stored, encrypted form). Values that cannot be written are skipped.
-// Always returns true.
-bool SaveDatabaseSettings(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
-                          const CString& dbUserID, const CString& dbUserPassword);
-// As SaveDatabaseSettings, for callers that must know the outcome (the unattended command line): true when all
-// five values were written; otherwise false, with the first failing value's error text (CVLReg::m_strLastError)
-// in *firstError when firstError is not null. Every value is still attempted.
-bool SaveDatabaseSettingsChecked(const CString& databaseServer, const CString& dbServerIP, const CString& databaseName,
-                                 const CString& dbUserID, const CString& dbUserPassword, CString* firstError);
-
 // How the database connection's TLS is trusted: stored beside the five settings under the same key, as values of
 // their own (never changing the five), so that later runs and the dialog connect the same way. Empty values are
 // the defaults (the system's CAs, no pin, no opt-out) and are stored as absent.

@@ -1,5 +1,6 @@
 #include "settings/VLReg.h"
 
+#include "common/Secret.h"
 #include "platform/messages/Messages.h"
 #include "platform/registry/Registry.h"
 
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -81,16 +81,19 @@ bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
     }
 
     // The buffer is sized to the value (plus the zero put behind the data), so a value of any length is read whole.
-    std::vector<char> buffer;
+    // It is a secret, as the value may be the password's stored form.
+    SecretText buffer;
     for (int attempt = 0;; ++attempt) {
         try {
-            buffer.assign(static_cast<std::size_t>(size) + 1, '\0');
+            buffer = SecretText::Build(static_cast<std::size_t>(size) + 1, [&](char* bytes) {
+                status = RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(bytes),
+                                          &size);
+                return status == ERROR_SUCCESS ? static_cast<std::size_t>(size) : 0;
+            });
         } catch (const std::bad_alloc&) {
             status = ERROR_NOT_ENOUGH_MEMORY;
             break;
         }
-        status = RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()),
-                                  &size);
         if (status != ERROR_MORE_DATA || attempt + 1 == read_attempts)
             break;
     }
@@ -101,13 +104,13 @@ bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
         return false;
     }
 
-    buffer[size] = '\0';
-    value = CString(buffer.data());
+    value = CString(buffer.Text().c_str());
     m_dwLastError = 0;
     return true;
 }
 
 bool CVLReg::WriteValue(CString keyPath, CString valueName, CString data, DWORD type) {
+    const SecretText bytes{std::move(data)}; // it may be the password's stored form
     if (m_hRootKey == nullptr)
         m_hRootKey = HKEY_LOCAL_MACHINE;
 
@@ -126,8 +129,8 @@ bool CVLReg::WriteValue(CString keyPath, CString valueName, CString data, DWORD 
         return false;
     }
 
-    status = RegSetValueExA(key.get(), valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                            static_cast<DWORD>(data.size()));
+    status = RegSetValueExA(key.get(), valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.Text().data()),
+                            static_cast<DWORD>(bytes.size()));
     key.close();
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));

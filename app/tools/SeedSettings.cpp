@@ -20,11 +20,12 @@ int main(int argc, char** argv) {
     if (!password.empty() && password.back() == '\r') {
         password.pop_back();
     }
-    CString firstError;
-    const bool stored = SaveDatabaseSettingsChecked(argv[1], argv[2], argv[3], argv[4], password, &firstError);
-    password.assign(password.size(), '\0');
+    SettingsStoreError error;
+    const bool stored = SaveDatabaseSettingsValue(
+        DatabaseSettingsValue::FromTexts(argv[1], argv[2], argv[3], argv[4], password), &error);
+    WipeText(password);
     if (!stored) {
-        std::fprintf(stderr, "%s: cannot store the settings: %s\n", argv[0], firstError.c_str());
+        std::fprintf(stderr, "%s: cannot store the settings: %s\n", argv[0], error.text.c_str());
         return 1;
     }
     return 0;

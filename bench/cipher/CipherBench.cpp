@@ -129,7 +129,7 @@ BENCHMARK(BM_McryptRijndael256Decrypt);
 
 // The password operations as their callers use them: a fresh object per call, keyed by the operation itself.
 void BM_EncryptPassword(benchmark::State& state) {
-    const std::string password(static_cast<std::size_t>(state.range(0)), 'p');
+    const SecretText password(std::string(static_cast<std::size_t>(state.range(0)), 'p'));
     for (auto _ : state) {
         CRijndael cipher;
         benchmark::DoNotOptimize(cipher.EncryptPassword(password, kPasswordKeyRow));
@@ -137,7 +137,7 @@ void BM_EncryptPassword(benchmark::State& state) {
 }
 
 void BM_DecryptPassword(benchmark::State& state) {
-    const std::string password(static_cast<std::size_t>(state.range(0)), 'p');
+    const SecretText password(std::string(static_cast<std::size_t>(state.range(0)), 'p'));
     const CString stored = CRijndael().EncryptPassword(password, kPasswordKeyRow);
     for (auto _ : state) {
         CRijndael cipher;

@@ -87,7 +87,8 @@ void BM_RegisterMachine(benchmark::State& state, bool postgres) {
     const Database* db = database_for(state, postgres);
     if (!db)
         return;
-    if (!SaveDatabaseSettings(db->dsn, "", db->databaseName, db->user, db->password)) {
+    if (!SaveDatabaseSettingsValue(
+            DatabaseSettingsValue::FromTexts(db->dsn, "", db->databaseName, db->user, db->password))) {
         state.SkipWithError("settings not stored");
         return;
     }
@@ -128,7 +129,7 @@ void BM_RawOdbc(benchmark::State& state, bool postgres) {
 // The parts of RegisterMachine's own overhead beyond the statements: where the difference to raw ODBC goes.
 void BM_GetConnectionString(benchmark::State& state) {
     world();
-    if (!SaveDatabaseSettings(kSqliteDsn, "", "suite", "sa", "secret")) {
+    if (!SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts(kSqliteDsn, "", "suite", "sa", "secret"))) {
         state.SkipWithError("settings not stored");
         return;
     }

@@ -22,7 +22,8 @@ public:
         m_root = fs::path(base != nullptr ? base : ".") / ("bench-hive-" + std::to_string(::getpid()));
         fs::remove_all(m_root);
         ::setenv("ENLISTOR_REGISTRY", m_root.c_str(), 1);
-        SaveDatabaseSettings("db01.example.com", "10.0.0.5", "SuiteDatabase", "suite_user", "a password");
+        (void)SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts("db01.example.com", "10.0.0.5",
+                                                                         "SuiteDatabase", "suite_user", "a password"));
     }
     ~BenchHive() { fs::remove_all(m_root); }
 
@@ -36,17 +37,18 @@ void prepare() {
 
 void BM_LoadSettings(benchmark::State& state) {
     prepare();
-    CString server, ip, name, user, password;
+    DatabaseSettingsValue value;
     for (auto _ : state) {
-        LoadDatabaseSettings(server, ip, name, user, password);
-        benchmark::DoNotOptimize(password.data());
+        (void)LoadDatabaseSettingsValue(value);
+        benchmark::DoNotOptimize(value.password.Text().data());
     }
 }
 
 void BM_SaveSettings(benchmark::State& state) {
     prepare();
     for (auto _ : state)
-        SaveDatabaseSettings("db01.example.com", "10.0.0.5", "SuiteDatabase", "suite_user", "a password");
+        (void)SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts("db01.example.com", "10.0.0.5",
+                                                                         "SuiteDatabase", "suite_user", "a password"));
 }
 
 void BM_ReadOneValue(benchmark::State& state) {

@@ -22,8 +22,9 @@ namespace {
 // The codes ADO raises for calls made in the wrong state (they have no system message).
 constexpr HRESULT kObjectClosed = static_cast<HRESULT>(0x800A0E78u);
 constexpr HRESULT kObjectOpen = static_cast<HRESULT>(0x800A0E79u);
+constexpr const char* kObjectClosedText = "Operation is not allowed when the object is closed.";
+constexpr const char* kObjectOpenText = "Operation is not allowed when the object is open.";
 constexpr HRESULT kConnectionUnusable = static_cast<HRESULT>(0x800A0E7Du);
-const CString kConnectionSource = "ADODB.Connection";
 const CString kRecordsetSource = "ADODB.Recordset";
 
 // The instance lookup gets at most this share of the login limit.
@@ -331,7 +332,7 @@ void Connection::Open(const CString& connectionString, const CString& userId, co
     if (!m_impl)
         throw _com_error(E_POINTER);
     if (m_impl->IsOpen())
-        throw _com_error(kObjectOpen, kConnectionSource, "Operation is not allowed when the object is open.");
+        throw _com_error(kObjectOpen, kConnectionSource, kObjectOpenText);
 
     const auto started = std::chrono::steady_clock::now();
     m_impl->transport = {};
@@ -355,7 +356,7 @@ void Connection::Execute(const CString& commandText, const std::vector<CString>&
     if (!m_impl)
         throw _com_error(E_POINTER);
     if (!m_impl->IsOpen())
-        throw _com_error(kObjectClosed, kConnectionSource, "Operation is not allowed when the object is closed.");
+        throw _com_error(kObjectClosed, kConnectionSource, kObjectClosedText);
     try {
         odbc::StmtHandle stmt = odbc::NewStatement(m_impl->session->dbc, m_impl->session->source);
         execute(stmt, commandText, parameters, m_impl->session->source);
@@ -380,7 +381,7 @@ void Connection::Close() {
     if (!m_impl)
         throw _com_error(E_POINTER);
     if (!m_impl->IsOpen())
-        throw _com_error(kObjectClosed, kConnectionSource, "Operation is not allowed when the object is closed.");
+        throw _com_error(kObjectClosed, kConnectionSource, kObjectClosedText);
     std::shared_ptr<Session> session = std::move(m_impl->session);
     session->FreeStatements();
     session->connected = false;
@@ -427,7 +428,7 @@ void Recordset::Open(const CString& source, const std::vector<CString>& paramete
     if (!m_impl)
         throw _com_error(E_POINTER);
     if (m_impl->IsOpen())
-        throw _com_error(kObjectOpen, kRecordsetSource, "Operation is not allowed when the object is open.");
+        throw _com_error(kObjectOpen, kRecordsetSource, kObjectOpenText);
     if (!activeConnection.m_impl || !activeConnection.m_impl->IsOpen())
         throw _com_error(kConnectionUnusable, kRecordsetSource,
                          "The connection cannot be used to perform this operation. It is either closed or invalid in "
@@ -463,7 +464,7 @@ bool Recordset::IsEOF() {
     if (!m_impl)
         throw _com_error(E_POINTER);
     if (!m_impl->IsOpen())
-        throw _com_error(kObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
+        throw _com_error(kObjectClosed, kRecordsetSource, kObjectClosedText);
     return m_impl->eof;
 }
 
@@ -471,7 +472,7 @@ void Recordset::Close() {
     if (!m_impl)
         throw _com_error(E_POINTER);
     if (!m_impl->IsOpen())
-        throw _com_error(kObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
+        throw _com_error(kObjectClosed, kRecordsetSource, kObjectClosedText);
     m_impl->stmt.reset();
     m_impl->session.reset();
     m_impl->eof = true;

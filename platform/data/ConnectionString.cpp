@@ -15,7 +15,6 @@ namespace {
 
 constexpr HRESULT kBadInitString = static_cast<HRESULT>(0x80040E73u);
 constexpr HRESULT kProviderNotFound = static_cast<HRESULT>(0x800A0E7Au);
-const CString kAdoSource = "ADODB.Connection";
 
 bool equals_nocase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
@@ -41,20 +40,9 @@ std::string_view trim(std::string_view text) {
 
 [[noreturn]] void throw_malformed(std::string_view keyword, std::string_view what) {
     // The value itself is never quoted back: it may be a password.
-    throw _com_error(kBadInitString, kAdoSource,
+    throw _com_error(kBadInitString, kConnectionSource,
                      "The connection string is malformed: " + CString(what) + " in the value of " + CString(keyword));
 }
-
-struct SqlServerProvider {
-    std::string_view provider;
-    std::string_view driverKey; // the driver the provider's probe key names
-};
-constexpr std::array<SqlServerProvider, 4> kSqlServerProviders{{
-    {"SQLNCLI11", "SQL Server Native Client 11.0"},
-    {"SQLNCLI10", "SQL Server Native Client 10.0"},
-    {"SQLNCLI", "SQL Native Client"},
-    {"SQLOLEDB", "SQL Server"},
-}};
 
 // FreeTDS's quoting: it reads a braced value up to the first "};" (or the closing '}' at the end) and takes "}}"
 // literally, so a value is braced as it stands, its '}' not doubled. Only a value with "};" (refused before this)
@@ -127,7 +115,7 @@ void refuse_what_freetds_misreads(std::initializer_list<std::string_view> settin
         if (!nul && value->find("};") == CString::npos)
             continue;
         const char* what = nul ? "a NUL character" : "'}' followed by ';'";
-        throw _com_error(kBadInitString, kAdoSource,
+        throw _com_error(kBadInitString, kConnectionSource,
                          CString(name) + " contains " + what +
                              ", which the FreeTDS ODBC driver cannot be given safely; nothing was sent to the server. "
                              "Check " +
@@ -202,7 +190,7 @@ void refuse_for_section(std::string_view setting, const CString& value) {
     if (value.find_first_of(std::string_view("\r\n\0#;[]", 7)) == CString::npos)
         return;
     throw _com_error(
-        kBadInitString, kAdoSource,
+        kBadInitString, kConnectionSource,
         CString(setting) +
             " contains a character that cannot stand in the FreeTDS configuration; nothing was sent to the "
             "server. Check " +
@@ -236,7 +224,8 @@ ConnectionOptions ConnectionOptions::Parse(std::string_view text) {
         if (end == std::string_view::npos || text[end] == ';') {
             std::string_view stray = trim(text.substr(at, end == std::string_view::npos ? text.npos : end - at));
             if (!stray.empty())
-                throw _com_error(kBadInitString, kAdoSource, "The connection string is malformed: a part has no \"=\"");
+                throw _com_error(kBadInitString, kConnectionSource,
+                                 "The connection string is malformed: a part has no \"=\"");
             at = end == std::string_view::npos ? text.size() : end + 1;
             continue;
         }
@@ -374,7 +363,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
     auto sqlServer = std::find_if(kSqlServerProviders.begin(), kSqlServerProviders.end(),
                                   [&](const auto& p) { return equals_nocase(p.provider, provider); });
     if (sqlServer == kSqlServerProviders.end())
-        throw _com_error(kProviderNotFound, kAdoSource,
+        throw _com_error(kProviderNotFound, kConnectionSource,
                          "Provider \"" + provider +
                              "\" cannot be found: it is not a SQL Server provider, and Server \"" + server +
                              "\" names no ODBC data source (define one in odbc.ini, Debian package unixodbc)",
@@ -393,7 +382,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
             break;
     }
     if (chosen == nullptr)
-        throw _com_error(kProviderNotFound, kAdoSource,
+        throw _com_error(kProviderNotFound, kConnectionSource,
                          "Provider " + provider +
                              " cannot be found: no SQL Server ODBC driver is installed (install the Debian package "
                              "tdsodbc)",

@@ -12,11 +12,28 @@
 #include "platform/data/ComError.h"
 #include "platform/data/Transport.h"
 
+#include <array>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 namespace enlistor::ado {
+
+// The source the connection's errors name.
+inline constexpr const char* kConnectionSource = "ADODB.Connection";
+
+// The SQL Server providers a connection string may name, newest client first, each with the ODBC driver its probe
+// key (SOFTWARE\ODBC\ODBCINST.INI\<driverKey>) names. The last, SQLOLEDB, is the one every system has.
+struct SqlServerProvider {
+    std::string_view provider;
+    std::string_view driverKey;
+};
+inline constexpr std::array<SqlServerProvider, 4> kSqlServerProviders{{
+    {"SQLNCLI11", "SQL Server Native Client 11.0"},
+    {"SQLNCLI10", "SQL Server Native Client 10.0"},
+    {"SQLNCLI", "SQL Native Client"},
+    {"SQLOLEDB", "SQL Server"},
+}};
 
 class ConnectionOptions {
 public:

@@ -2,6 +2,7 @@
 
 #include "common/FormatString.h"
 #include "platform/data/TlsProbe.h"
+#include "platform/registry/HiveKeys.h" // unique_fd
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +14,8 @@
 
 namespace enlistor::ado {
 
+using enlistor::registry::unique_fd;
+
 class PrivateDriverFiles {
 public:
     // Throws _com_error when the directory cannot be made.
@@ -22,18 +25,18 @@ public:
         std::vector<char> path(pattern.begin(), pattern.end());
         path.push_back('\0');
         if (::mkdtemp(path.data()) == nullptr)
-            throw _com_error(E_FAIL, "ADODB.Connection", "Cannot make a private directory for the driver's files");
+            throw _com_error(E_FAIL, kConnectionSource, "Cannot make a private directory for the driver's files");
         m_path = path.data();
-        m_dir = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (m_dir < 0) {
+        m_dir = unique_fd(::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!m_dir.valid()) {
             ::rmdir(m_path.c_str());
-            throw _com_error(E_FAIL, "ADODB.Connection", "Cannot open the private directory for the driver's files");
+            throw _com_error(E_FAIL, kConnectionSource, "Cannot open the private directory for the driver's files");
         }
     }
     ~PrivateDriverFiles() {
         for (const CString& name : m_names)
-            ::unlinkat(m_dir, name.c_str(), 0);
-        ::close(m_dir);
+            ::unlinkat(m_dir.get(), name.c_str(), 0);
+        m_dir.reset();
         ::rmdir(m_path.c_str());
     }
     PrivateDriverFiles(const PrivateDriverFiles&) = delete;
@@ -41,35 +44,32 @@ public:
 
     // Writes a new file (mode 0600) and returns its path.
     CString Write(const CString& name, const CString& text) {
-        const int fd = ::openat(m_dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0)
-            throw _com_error(E_FAIL, "ADODB.Connection", "Cannot write the driver's file " + name);
+        const unique_fd fd(
+            ::openat(m_dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.valid())
+            throw _com_error(E_FAIL, kConnectionSource, "Cannot write the driver's file " + name);
         m_names.push_back(name);
         std::size_t done = 0;
         while (done < text.size()) {
-            const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+            const ssize_t wrote = ::write(fd.get(), text.data() + done, text.size() - done);
             if (wrote < 0 && errno == EINTR)
                 continue;
-            if (wrote <= 0) {
-                ::close(fd);
-                throw _com_error(E_FAIL, "ADODB.Connection", "Cannot write the driver's file " + name);
-            }
+            if (wrote <= 0)
+                throw _com_error(E_FAIL, kConnectionSource, "Cannot write the driver's file " + name);
             done += static_cast<std::size_t>(wrote);
         }
-        ::close(fd);
         return m_path + "/" + name;
     }
 
 private:
     CString m_path;
-    int m_dir = -1;
+    unique_fd m_dir;
     std::vector<CString> m_names;
 };
 
 namespace {
 
 constexpr HRESULT kNotProtected = static_cast<HRESULT>(0x80004005u);
-const CString kSource = "ADODB.Connection";
 
 void fill_certificate(TransportReport& report, const ServerCertificate& certificate) {
     report.certificateSha256 = certificate.sha256;
@@ -117,7 +117,7 @@ CString certificate_text(const ServerCertificate& c) {
                                               : "");
         break;
     }
-    throw _com_error(kNotProtected, kSource, text, {}, 0, cause);
+    throw _com_error(kNotProtected, kConnectionSource, text, {}, 0, cause);
 }
 
 } // namespace
@@ -209,7 +209,7 @@ _com_error WithTlsRefusalSentence(const _com_error& driverError, const CString& 
     default:
         return driverError;
     }
-    return _com_error(driverError.Error(), driverError.Source().value_or(kSource),
+    return _com_error(driverError.Error(), driverError.Source().value_or(kConnectionSource),
                       sentence + " " + driverError.Description().value_or(CString()), driverError.SqlState(),
                       driverError.NativeError(), driverError.Cause());
 }

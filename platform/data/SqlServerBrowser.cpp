@@ -1,6 +1,7 @@
 #include "platform/data/SqlServerBrowser.h"
 
 #include "platform/data/ComError.h"
+#include "platform/registry/HiveKeys.h" // unique_fd
 
 #include <algorithm>
 #include <cerrno>
@@ -19,31 +20,12 @@
 namespace enlistor::ado {
 namespace {
 
-class Socket {
-public:
-    explicit Socket(int fd) noexcept : m_fd(fd) {}
-    ~Socket() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Socket(Socket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Socket& operator=(Socket&&) = delete;
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const noexcept { return m_fd; }
-    void reset() noexcept {
-        if (m_fd >= 0)
-            ::close(std::exchange(m_fd, -1));
-    }
-
-private:
-    int m_fd;
-};
+using enlistor::registry::unique_fd;
 
 // One address of the host, asked over a connected socket (so that an ICMP "port unreachable" comes back as
 // ECONNREFUSED instead of a silent wait).
 struct Peer {
-    Socket socket;
+    unique_fd socket;
     CString address;
     bool refused = false;
 };
@@ -114,7 +96,7 @@ SqlServerInstance LookupSqlServerInstance(const CString& host, const CString& in
     std::vector<Peer> peers;
     CString lastFailure;
     for (const addrinfo* info = raw; info != nullptr; info = info->ai_next) {
-        Socket socket(::socket(info->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        unique_fd socket(::socket(info->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         if (socket.get() < 0 || ::connect(socket.get(), info->ai_addr, info->ai_addrlen) != 0) {
             lastFailure = std::strerror(errno);
             continue;

@@ -1,4 +1,5 @@
 #include "platform/data/TcpProbe.h"
+#include "platform/registry/HiveKeys.h" // unique_fd
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -13,6 +14,8 @@
 namespace enlistor::ado {
 namespace {
 
+using enlistor::registry::unique_fd;
+
 struct AddressList {
     addrinfo* list = nullptr;
     ~AddressList() {
@@ -21,24 +24,10 @@ struct AddressList {
     }
 };
 
-class Socket {
-public:
-    explicit Socket(int fd) : m_fd(fd) {}
-    ~Socket() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // The errno of one non-blocking connection attempt: 0 when it connected, ETIMEDOUT when the time ran out.
 int try_connect(const addrinfo& address, std::chrono::milliseconds wait) {
-    Socket socket(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol));
+    unique_fd socket(
+        ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol));
     if (socket.get() < 0)
         return errno;
     if (::connect(socket.get(), address.ai_addr, address.ai_addrlen) == 0)

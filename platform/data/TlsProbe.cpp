@@ -1,4 +1,5 @@
 #include "platform/data/TlsProbe.h"
+#include "platform/registry/HiveKeys.h" // unique_fd
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -22,6 +23,8 @@
 namespace enlistor::ado {
 namespace {
 
+using enlistor::registry::unique_fd;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint8_t kTdsPrelogin = 0x12;
@@ -29,21 +32,6 @@ constexpr std::uint8_t kTdsEndOfMessage = 0x01;
 constexpr std::size_t kTdsHeader = 8;
 constexpr std::size_t kTdsPacketLimit = 4096;
 constexpr std::uint8_t kTdsEncryptNotSupported = 0x02;
-
-class Socket {
-public:
-    explicit Socket(int fd = -1) noexcept : m_fd(fd) {}
-    ~Socket() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const noexcept { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 struct SslCtxFree {
     void operator()(SSL_CTX* p) const noexcept { SSL_CTX_free(p); }
@@ -343,7 +331,7 @@ ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, co
                         std::chrono::milliseconds timeout) {
     ProbeResult result;
     const Clock::time_point deadline = Clock::now() + timeout;
-    Socket socket(connect_tcp(host, port, deadline));
+    unique_fd socket(connect_tcp(host, port, deadline));
     if (socket.get() < 0) {
         result.reason = "no TCP connection";
         return result;

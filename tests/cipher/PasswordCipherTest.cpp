@@ -10,12 +10,12 @@ namespace {
 
 CString encrypt(const CString& password, short row = kPasswordKeyRow) {
     CRijndael cipher;
-    return cipher.EncryptPassword(password, row);
+    return cipher.EncryptPassword(SecretText(password), row);
 }
 
 CString decrypt(const CString& stored, short row = kPasswordKeyRow) {
     CRijndael cipher;
-    return cipher.DecryptPassword(stored, row);
+    return cipher.DecryptPassword(stored, row).Text();
 }
 
 std::string printable_password(std::size_t length) {
@@ -86,8 +86,8 @@ TEST(PasswordCipher, LengthTableAndRoundTripForEveryLengthUpTo300) {
 TEST(PasswordCipher, SamePasswordGivesSameText) {
     EXPECT_EQ(encrypt("p@ss w0rd"), encrypt("p@ss w0rd"));
     CRijndael reused;
-    const CString first = reused.EncryptPassword("p@ss w0rd", kPasswordKeyRow);
-    EXPECT_EQ(reused.EncryptPassword("p@ss w0rd", kPasswordKeyRow), first);
+    const CString first = reused.EncryptPassword(SecretText("p@ss w0rd"), kPasswordKeyRow);
+    EXPECT_EQ(reused.EncryptPassword(SecretText("p@ss w0rd"), kPasswordKeyRow), first);
     EXPECT_NE(encrypt("p@ss w0rd"), encrypt("p@ss w0rc"));
 }
 
@@ -162,12 +162,12 @@ TEST(PasswordCipher, PasswordEndsAtFirstZeroByte) {
 // The operations key the object themselves and leave it keyed with the 32/32 password key.
 TEST(PasswordCipher, OperationsLeaveObjectKeyedForPasswords) {
     CRijndael cipher;
-    const CString stored = cipher.EncryptPassword("pw", kPasswordKeyRow);
+    const CString stored = cipher.EncryptPassword(SecretText("pw"), kPasswordKeyRow);
     EXPECT_EQ(cipher.KeyLength(), 32);
     EXPECT_EQ(cipher.BlockSize(), 32);
     EXPECT_EQ(cipher.Rounds(), 14);
     CRijndael other;
-    EXPECT_EQ(other.DecryptPassword(stored, kPasswordKeyRow), "pw");
+    EXPECT_EQ(other.DecryptPassword(stored, kPasswordKeyRow).Text(), "pw");
     EXPECT_EQ(other.Rounds(), 14);
 }
 
@@ -209,8 +209,8 @@ TEST(PasswordKey, RowOutsideTableFailsSafely) {
     CRijndael cipher;
     for (short row : {short{-1}, short{5}, short{32767}}) {
         EXPECT_EQ(cipher.BuildPasswordKey(row), "") << row;
-        EXPECT_EQ(cipher.EncryptPassword("secret", row), "") << row;
-        EXPECT_EQ(cipher.DecryptPassword(encrypt("secret"), row), "") << row;
+        EXPECT_EQ(cipher.EncryptPassword(SecretText("secret"), row), "") << row;
+        EXPECT_EQ(cipher.DecryptPassword(encrypt("secret"), row).Text(), "") << row;
     }
 }
 

@@ -153,6 +153,21 @@ TEST(SecretText, WipesAndMovesWithoutCopies) {
     EXPECT_TRUE(a.Text().empty()); // NOLINT(bugprone-use-after-move): the moved-from state is the contract
 }
 
+// A secret written in place keeps exactly the bytes the writer says it wrote, never more than it was given room for.
+TEST(SecretText, BuildKeepsWhatTheWriterReports) {
+    const auto build = [](std::size_t capacity, std::size_t reported) {
+        return SecretText::Build(capacity, [&](char* bytes) {
+            for (std::size_t i = 0; i < capacity; ++i)
+                bytes[i] = static_cast<char>('a' + i);
+            return reported;
+        });
+    };
+    EXPECT_EQ(build(5, 5).Text(), "abcde");
+    EXPECT_EQ(build(5, 2).Text(), "ab");
+    EXPECT_EQ(build(5, 9).Text(), "abcde");
+    EXPECT_TRUE(build(0, 0).empty());
+}
+
 // Every occurrence of a secret of four characters or more is replaced; shorter ones are left alone.
 TEST(RedactSecrets, ReplacesLongSecretsOnly) {
     EXPECT_EQ(RedactSecrets("PWD=hunter22;x=hunter22", "hunter22"), "PWD=***;x=***");

@@ -98,7 +98,8 @@ TEST_F(ConnectionStringTest, ProviderFallsBackToSqlOleDb) {
 
 // The stored settings fill the fixed format; the password is stored encrypted and comes back decrypted.
 TEST_F(ConnectionStringTest, FormatIsFilledFromTheStoredSettings) {
-    ASSERT_TRUE(SaveDatabaseSettings("db01", "10.1.2.3", "VelmoraSuite", "sa", "S3cret!"));
+    ASSERT_TRUE(SaveDatabaseSettingsValue(
+        DatabaseSettingsValue::FromTexts("db01", "10.1.2.3", "VelmoraSuite", "sa", "S3cret!")));
     EXPECT_EQ(GetConnectionString().Text(),
               "Provider=SQLOLEDB; Server=db01; Database=VelmoraSuite; UID=sa; PWD=S3cret!;");
 }
@@ -111,7 +112,7 @@ TEST_F(ConnectionStringTest, MissingSettingsGiveEmptyValues) {
 // 44 characters or more is an encrypted password (an undecryptable one gives an empty password); 43 or fewer is used
 // exactly as stored.
 TEST_F(ConnectionStringTest, PasswordIsDecryptedFrom44Characters) {
-    ASSERT_TRUE(SaveDatabaseSettings("db01", "", "Suite", "sa", ""));
+    ASSERT_TRUE(SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts("db01", "", "Suite", "sa", "")));
     const std::string plain43(43, 'k');
     WriteRaw("DBUserPassword", plain43);
     EXPECT_EQ(GetConnectionString().Text(),
@@ -121,7 +122,7 @@ TEST_F(ConnectionStringTest, PasswordIsDecryptedFrom44Characters) {
     EXPECT_EQ(GetConnectionString().Text(), "Provider=SQLOLEDB; Server=db01; Database=Suite; UID=sa; PWD=;");
 
     CRijndael cipher;
-    const std::string stored = cipher.EncryptPassword(std::string(40, 'p'), kPasswordKeyRow);
+    const std::string stored = cipher.EncryptPassword(SecretText(std::string(40, 'p')), kPasswordKeyRow);
     ASSERT_EQ(stored.size(), 88u);
     WriteRaw("DBUserPassword", stored);
     EXPECT_EQ(GetConnectionString().Text(),
@@ -131,7 +132,7 @@ TEST_F(ConnectionStringTest, PasswordIsDecryptedFrom44Characters) {
 // A password with ';' (and a server with a leading blank) no longer breaks the string: they are braced and read back
 // whole, while the other values stay as the format shows them.
 TEST_F(ConnectionStringTest, ValuesThatNeedQuotingAreBraced) {
-    ASSERT_TRUE(SaveDatabaseSettings(" db01", "", "Suite", "sa", "pa;ss}word"));
+    ASSERT_TRUE(SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts(" db01", "", "Suite", "sa", "pa;ss}word")));
     const std::string text = GetConnectionString().Text();
     EXPECT_EQ(text, "Provider=SQLOLEDB; Server={ db01}; Database=Suite; UID=sa; PWD={pa;ss}}word};");
     const enlistor::ado::ConnectionOptions options = enlistor::ado::ConnectionOptions::Parse(text);
@@ -147,7 +148,7 @@ protected:
         ASSERT_EQ(setenv("ENLISTOR_REGISTRY", (m_dir.path() / "registry").c_str(), 1), 0);
         enlistor::test::UseTestOdbcConfig(odbc_dir());
         // The Register command always stores the settings first, so the hive exists when the probe runs.
-        ASSERT_TRUE(SaveDatabaseSettings("db01", "", "Suite", "sa", ""));
+        ASSERT_TRUE(SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts("db01", "", "Suite", "sa", "")));
         std::ofstream ini(odbc_dir() / "odbcinst.ini", std::ios::app);
         for (const std::string& driver : drivers)
             ini << "\n[" << driver << "]\nDriver=libtdsodbc.so\n";

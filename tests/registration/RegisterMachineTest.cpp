@@ -100,8 +100,8 @@ public:
     std::string Inspect() const override { return test::SqliteConnectionString(world().sqliteFile); }
     void StoreSettings(const std::string* password, const std::string* database) const override {
         // A file database keeps its own path; the Database setting does not move it.
-        ASSERT_TRUE(SaveDatabaseSettings(database ? kSqliteMissingDsn : kSqliteDsn, "", "suite", "",
-                                         password ? *password : ""));
+        ASSERT_TRUE(SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts(
+            database ? kSqliteMissingDsn : kSqliteDsn, "", "suite", "", password ? *password : "")));
     }
     bool HasLogin() const override { return false; }
 };
@@ -119,8 +119,9 @@ public:
     std::string Inspect() const override { return world().postgres->ConnectionString(m_database); }
     void StoreSettings(const std::string* password, const std::string* database) const override {
         const test::PostgresServer& server = *world().postgres;
-        ASSERT_TRUE(SaveDatabaseSettings(kPostgresDsn, server.host, database ? *database : m_database, server.user,
-                                         password ? *password : server.password));
+        ASSERT_TRUE(SaveDatabaseSettingsValue(
+            DatabaseSettingsValue::FromTexts(kPostgresDsn, server.host, database ? *database : m_database, server.user,
+                                             password ? *password : server.password)));
     }
     bool HasLogin() const override { return true; }
 
@@ -295,7 +296,8 @@ TEST_P(RegisterMachineTest, ConnectionFailuresReportTheDriversError) {
         const RegistrationOutcome undecryptable = expect_connect_failure("undecryptable password");
         EXPECT_EQ(undecryptable.lastError->Cause(), DataErrorCause::LoginRefused) << undecryptable.errorText;
 
-        ASSERT_TRUE(SaveDatabaseSettings(kStoppedDsn, "", "suite", "enlistor", "secret"));
+        ASSERT_TRUE(SaveDatabaseSettingsValue(
+            DatabaseSettingsValue::FromTexts(kStoppedDsn, "", "suite", "enlistor", "secret")));
         const RegistrationOutcome stopped = expect_connect_failure("server stopped");
         EXPECT_EQ(stopped.lastError->Cause(), DataErrorCause::ServerUnreachable) << stopped.errorText;
     }
@@ -307,7 +309,8 @@ TEST_P(RegisterMachineTest, ConnectionFailuresReportTheDriversError) {
 TEST_P(RegisterMachineTest, SilentServerFailsWithinTheLoginTimeLimit) {
     if (!m_backend->HasLogin())
         GTEST_SKIP() << "a file database has no server to fall silent";
-    ASSERT_TRUE(SaveDatabaseSettings(kSilentDsn, "", "suite", "enlistor", "secret"));
+    ASSERT_TRUE(
+        SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts(kSilentDsn, "", "suite", "enlistor", "secret")));
     const auto start = std::chrono::steady_clock::now();
     const RegistrationOutcome outcome = RegisterMachineDetailed();
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

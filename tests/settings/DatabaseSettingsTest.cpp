@@ -17,7 +17,7 @@ const char* const key_path = "SOFTWARE\\Velmora\\General";
 
 CString encrypt(const CString& password) {
     CRijndael cipher;
-    return cipher.EncryptPassword(password, kPasswordKeyRow);
+    return cipher.EncryptPassword(SecretText(password), kPasswordKeyRow);
 }
 
 struct Settings {
@@ -30,11 +30,14 @@ std::ostream& operator<<(std::ostream& out, const Settings& s) {
 
 Settings load() {
     Settings s{"x", "x", "x", "x", "x"};
-    EXPECT_TRUE(LoadDatabaseSettings(s.server, s.ip, s.name, s.user, s.password));
+    DatabaseSettingsValue value;
+    (void)LoadDatabaseSettingsValue(value); // unreadable values load empty; the cases that care check the result
+    value.CopyTo(s.server, s.ip, s.name, s.user, s.password);
     return s;
 }
 void save(const Settings& s) {
-    EXPECT_TRUE(SaveDatabaseSettings(s.server, s.ip, s.name, s.user, s.password));
+    EXPECT_TRUE(
+        SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts(s.server, s.ip, s.name, s.user, s.password)));
 }
 
 std::string stored_text(const char* name) {
@@ -149,40 +152,40 @@ TEST_F(DatabaseSettingsTest, TextsAreWrittenUpToTheirFirstZeroAndAtAnyLength) {
     EXPECT_EQ(load(), (Settings{"db", "ip", long_name, "u", "pw"}));
 }
 
-TEST_F(DatabaseSettingsTest, CheckedSaveReportsSuccess) {
-    // All five written: true, and the error text is left as it was.
-    CString error = "unchanged";
-    EXPECT_TRUE(SaveDatabaseSettingsChecked("s", "i", "n", "u", "p", &error));
-    EXPECT_EQ(error, "unchanged");
-    EXPECT_TRUE(SaveDatabaseSettingsChecked("s", "i", "n", "u", "p", nullptr));
+TEST_F(DatabaseSettingsTest, SaveReportsSuccess) {
+    // All five written: true, and the error is left as it was.
+    SettingsStoreError error{"unchanged", 7, "unchanged"};
+    EXPECT_TRUE(SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts("s", "i", "n", "u", "p"), &error));
+    EXPECT_EQ(error.text, "unchanged");
+    EXPECT_TRUE(SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts("s", "i", "n", "u", "p")));
 }
 
-TEST_F(DatabaseSettingsTest, RefusedKeyLoadsEmptyAndSaveSkipsSilentlyButTheCheckedSaveSaysWhy) {
-    // As nobody with a read-only settings key: SaveDatabaseSettings still returns true and changes nothing;
-    // SaveDatabaseSettingsChecked returns false with the first failure's text. With an unreadable key every field
-    // loads empty.
+TEST_F(DatabaseSettingsTest, RefusedKeyLoadsEmptyAndSaveSaysWhy) {
+    // As nobody with a read-only settings key: the save changes nothing and returns false with the first failure's
+    // text. With an unreadable key every field loads empty.
     save({"db01", "ip", "Suite", "sa", "pw"});
     OpenHiveToAll(m_hive);
     const fs::path key = m_hive.localMachine() / "SOFTWARE" / "Velmora" / "General";
     fs::permissions(key, fs::perms(0555), fs::perm_options::replace);
     const std::string report = RunAsNobody([] {
-        std::string out = SaveDatabaseSettings("x", "x", "x", "x", "x") ? "true" : "false";
-        CString error;
-        out += SaveDatabaseSettingsChecked("x", "x", "x", "x", "x", &error) ? " true" : " false";
-        out += " [" + error + "]";
-        CString s, i, n, u, p;
-        LoadDatabaseSettings(s, i, n, u, p);
-        return out + " " + s + "|" + i + "|" + n + "|" + u + "|" + p;
+        SettingsStoreError error;
+        std::string out = SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts("x", "x", "x", "x", "x"), &error)
+                              ? "true"
+                              : "false";
+        out += " [" + error.valueName + ": " + error.text + "]";
+        const Settings s = load();
+        return out + " " + s.server + "|" + s.ip + "|" + s.name + "|" + s.user + "|" + s.password;
     });
-    EXPECT_EQ(report, "true false [Access is denied.\r\n] db01|ip|Suite|sa|pw");
+    EXPECT_EQ(report, "false [DatabaseServer: Access is denied.\r\n] db01|ip|Suite|sa|pw");
 
     fs::permissions(key, fs::perms(0333), fs::perm_options::replace);
     const std::string unreadable = RunAsNobody([] {
-        CString s = "x", i = "x", n = "x", u = "x", p = "x";
-        return std::string(LoadDatabaseSettings(s, i, n, u, p) ? "true " : "false ") + s + "|" + i + "|" + n + "|" + u +
-               "|" + p;
+        DatabaseSettingsValue value = DatabaseSettingsValue::FromTexts("x", "x", "x", "x", "x");
+        const bool read = LoadDatabaseSettingsValue(value);
+        return std::string(read ? "true " : "false ") + value.server + "|" + value.serverIP + "|" + value.database +
+               "|" + value.login + "|" + value.password.Text();
     });
-    EXPECT_EQ(unreadable, "true ||||");
+    EXPECT_EQ(unreadable, "false ||||");
 }
 
 // The settings value round-trips all five settings; a value file that is there but damaged is reported by name

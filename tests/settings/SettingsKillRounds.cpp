@@ -38,7 +38,7 @@ long generation_of(std::size_t field, const CString& text) {
 [[noreturn]] void rewrite_forever(long first) {
     for (long g = first;; ++g) {
         const auto f = generation(g);
-        SaveDatabaseSettings(f[0], f[1], f[2], f[3], f[4]);
+        (void)SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts(f[0], f[1], f[2], f[3], f[4]));
     }
 }
 
@@ -53,9 +53,9 @@ KillRoundsResult RunSettingsKillRounds(int kills, unsigned seed, const std::func
     KillRoundsResult result;
     {
         const auto f = generation(0);
-        CString error;
-        if (!SaveDatabaseSettingsChecked(f[0], f[1], f[2], f[3], f[4], &error)) {
-            result.failure = "cannot store the first generation: " + error;
+        SettingsStoreError error;
+        if (!SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts(f[0], f[1], f[2], f[3], f[4]), &error)) {
+            result.failure = "cannot store the first generation: " + error.text;
             return result;
         }
     }
@@ -79,7 +79,9 @@ KillRoundsResult RunSettingsKillRounds(int kills, unsigned seed, const std::func
         }
 
         CString fields[5];
-        (void)LoadDatabaseSettings(fields[0], fields[1], fields[2], fields[3], fields[4]);
+        DatabaseSettingsValue loaded;
+        (void)LoadDatabaseSettingsValue(loaded);
+        loaded.CopyTo(fields[0], fields[1], fields[2], fields[3], fields[4]);
         std::array<long, 5> now{};
         for (std::size_t i = 0; i < kSettingsValueNames.size(); ++i) {
             CVLReg reg;

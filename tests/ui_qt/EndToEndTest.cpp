@@ -57,7 +57,8 @@ TEST_F(EndToEnd, RegisterEntersThisMachineIntoSqliteDemoDatabase) {
     CreateSqliteSuiteDatabase(db);
     UseTestOdbcConfig(dir.path(),
                       {{"EnlistorDemo", "SQLite3", {{"Database", db.string()}, {"NoCreat", "1"}}, /*user=*/true}});
-    ASSERT_TRUE(SaveDatabaseSettings("EnlistorDemo", "127.0.0.1", "suite", "demo", "demo-password"));
+    ASSERT_TRUE(SaveDatabaseSettingsValue(
+        DatabaseSettingsValue::FromTexts("EnlistorDemo", "127.0.0.1", "suite", "demo", "demo-password")));
 
     const auto [caption, text] = RegisterThroughTheWindow();
     EXPECT_EQ(caption, "Success");
@@ -78,14 +79,14 @@ TEST_F(EndToEnd, FailureShowsDatabaseErrorAndKeepsEarlierSettings) {
                                     "SQLite3",
                                     {{"Database", (dir.path() / "missing.db").string()}, {"NoCreat", "1"}},
                                     /*user=*/true}});
-    ASSERT_TRUE(SaveDatabaseSettings("EnlistorDemo", "", "suite", "demo", "pw"));
+    ASSERT_TRUE(SaveDatabaseSettingsValue(DatabaseSettingsValue::FromTexts("EnlistorDemo", "", "suite", "demo", "pw")));
     const auto [caption, text] = RegisterThroughTheWindow();
     EXPECT_EQ(caption, "Error");
     EXPECT_FALSE(text.empty());
-    CString server, ip, name, user, password;
-    LoadDatabaseSettings(server, ip, name, user, password);
-    EXPECT_EQ(server, "EnlistorDemo");
-    EXPECT_EQ(password, "pw");
+    DatabaseSettingsValue stored;
+    EXPECT_TRUE(LoadDatabaseSettingsValue(stored));
+    EXPECT_EQ(stored.server, "EnlistorDemo");
+    EXPECT_EQ(stored.password.Text(), "pw");
 }
 
 // The PostgreSQL test server through a server DSN: a real login over loopback.
@@ -98,7 +99,8 @@ TEST_F(EndToEnd, RegisterEntersThisMachineIntoPostgres) {
     const std::string database = server->NewSuiteDatabase();
     UseTestOdbcConfig(dir.path(), {{"EnlistorPg", "PostgreSQL Unicode", server->DataSourceAttributes(),
                                     /*user=*/true}});
-    ASSERT_TRUE(SaveDatabaseSettings("EnlistorPg", "", database, server->user, server->password));
+    ASSERT_TRUE(SaveDatabaseSettingsValue(
+        DatabaseSettingsValue::FromTexts("EnlistorPg", "", database, server->user, server->password)));
 
     const auto [caption, text] = RegisterThroughTheWindow();
     EXPECT_EQ(caption, "Success") << text;

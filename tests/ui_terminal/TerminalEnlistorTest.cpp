@@ -43,7 +43,8 @@ protected:
         connection_ = SqliteConnectionString(database_);
         fs::create_directories(dir_.path() / "odbc");
         UseTestOdbcConfig(dir_.path() / "odbc", {DataSource{"suite", "SQLite3", {{"Database", database_.string()}}}});
-        ASSERT_TRUE(SaveDatabaseSettings("suite", "127.0.0.1", "suite", "sa", kPassword));
+        ASSERT_TRUE(SaveDatabaseSettingsValue(
+            DatabaseSettingsValue::FromTexts("suite", "127.0.0.1", "suite", "sa", kPassword)));
         std::string tag = std::string("enlistor-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(tag.begin(), tag.end(), '/', '-'); // a parameterised test's name: no path in the socket name
         term_ = std::make_unique<TmuxTerminal>(tag);
@@ -199,10 +200,10 @@ TEST_F(TerminalEnlistor, DatabaseErrorIsShownAndTheSettingsRolledBack) {
         return s.find("Error") == std::string::npos && s.find("sa-typed") == std::string::npos &&
                s.find(" sa_") != std::string::npos;
     })) << term_->Screen();
-    CString server, ip, name, login, password;
-    LoadDatabaseSettings(server, ip, name, login, password);
-    EXPECT_EQ(login, "sa");
-    EXPECT_EQ(password, kPassword);
+    DatabaseSettingsValue stored;
+    EXPECT_TRUE(LoadDatabaseSettingsValue(stored));
+    EXPECT_EQ(stored.login, "sa");
+    EXPECT_EQ(stored.password.Text(), kPassword);
     CancelAndExpectCleanExit();
 }
 
@@ -264,10 +265,10 @@ TEST_P(TerminalEnlistorHangup, ProgramEndsWithinASecond) {
     EXPECT_LE(end.cpuMs, 300);
 
     if (c.showing == Showing::ErrorBox) {
-        CString server, ip, name, login, password;
-        LoadDatabaseSettings(server, ip, name, login, password);
-        EXPECT_EQ(login, "sa"); // rolled back
-        EXPECT_EQ(password, kPassword);
+        DatabaseSettingsValue stored;
+        EXPECT_TRUE(LoadDatabaseSettingsValue(stored));
+        EXPECT_EQ(stored.login, "sa"); // rolled back
+        EXPECT_EQ(stored.password.Text(), kPassword);
     }
     if (c.showing == Showing::SuccessBox) {
         EXPECT_EQ(RegisteredRows(), 1);
