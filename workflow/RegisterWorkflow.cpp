@@ -9,6 +9,7 @@
 #include "platform/process/SignalDeferral.h"
 #include "platform/registry/Registry.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -16,7 +17,10 @@
 
 namespace {
 
-constexpr std::chrono::milliseconds wait_tick{20};
+// The default wait asks again after a sixteenth of the time waited so far, between these bounds: work that ends in a
+// few milliseconds is noticed at once (a whole check takes a few ms), a long wait still wakes every 20 ms.
+constexpr std::chrono::microseconds shortest_wait_tick{50};
+constexpr std::chrono::microseconds longest_wait_tick{20000};
 
 bool is_register(WorkflowCommand command) {
     return command == WorkflowCommand::Register;
@@ -225,8 +229,12 @@ std::optional<WorkflowStop> IRunFace::TakeSnapshot(DatabaseSettingsValue& snapsh
 }
 
 void IRunFace::Wait(const std::function<bool()>& stop) {
-    while (!stop())
-        std::this_thread::sleep_for(wait_tick);
+    const auto start = std::chrono::steady_clock::now();
+    while (!stop()) {
+        const auto waited =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        std::this_thread::sleep_for(std::clamp(waited / 16, shortest_wait_tick, longest_wait_tick));
+    }
 }
 
 bool IRunFace::Restore(const DatabaseSettingsValue& snapshot, SettingsStoreError& error) {

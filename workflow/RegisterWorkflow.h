@@ -92,7 +92,8 @@ public:
     // The database step, run on the worker thread: it must not touch a window. The default makes the registration's
     // own call for the command with the given options.
     virtual RegistrationOutcome DatabaseStep(WorkflowCommand command, const RegistrationOptions& options);
-    // Keeps the face answering until stop() is true (asked at least every 50 ms). The default sleeps in between.
+    // Keeps the face answering until stop() is true (asked at least every 50 ms). The default sleeps in between, a
+    // little longer the longer it has waited.
     virtual void Wait(const std::function<bool()>& stop);
     // Tells the operator the outcome, before a failed register's settings are put back.
     virtual void Show(const RunReport& report) { (void)report; }
