@@ -85,17 +85,14 @@ int connect_tcp(const CString& host, int port, Clock::time_point deadline) {
     return -1;
 }
 
-// Moves all size bytes with io (send or recv), waiting for the socket while it would block; false on an error, the
-// end of the stream or the deadline.
-template <typename Io>
-bool transfer_all(int fd, short events, std::size_t size, Clock::time_point deadline, Io io) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t moved = io(done, size - done);
-        if (moved > 0) {
-            done += static_cast<std::size_t>(moved);
-        } else if (moved < 0 && (errno == EAGAIN || errno == EINTR)) {
-            if (!wait_for(fd, events, deadline))
+bool send_all(int fd, const std::uint8_t* data, std::size_t size, Clock::time_point deadline) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent > 0) {
+            data += sent;
+            size -= static_cast<std::size_t>(sent);
+        } else if (sent < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (!wait_for(fd, POLLOUT, deadline))
                 return false;
         } else {
             return false;
@@ -104,14 +101,20 @@ bool transfer_all(int fd, short events, std::size_t size, Clock::time_point dead
     return true;
 }
 
-bool send_all(int fd, const std::uint8_t* data, std::size_t size, Clock::time_point deadline) {
-    return transfer_all(fd, POLLOUT, size, deadline,
-                        [&](std::size_t at, std::size_t left) { return ::send(fd, data + at, left, MSG_NOSIGNAL); });
-}
-
 bool recv_exactly(int fd, std::uint8_t* data, std::size_t size, Clock::time_point deadline) {
-    return transfer_all(fd, POLLIN, size, deadline,
-                        [&](std::size_t at, std::size_t left) { return ::recv(fd, data + at, left, 0); });
+    while (size > 0) {
+        const ssize_t got = ::recv(fd, data, size, 0);
+        if (got > 0) {
+            data += got;
+            size -= static_cast<std::size_t>(got);
+        } else if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (!wait_for(fd, POLLIN, deadline))
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Some bytes (at most size), waiting for the first; 0 at end of stream or on time-out.

@@ -58,14 +58,6 @@ SQLRETURN fail(SQLHANDLE handle, const OdbcFault& fault) {
     return SQL_ERROR;
 }
 
-// The record a failed call left on this handle, if any.
-std::optional<Record> pending_record(SQLHANDLE handle) {
-    std::lock_guard lock(state_mutex);
-    if (auto found = pending.find(handle); found != pending.end())
-        return found->second;
-    return std::nullopt;
-}
-
 void forget(SQLHANDLE handle) {
     std::lock_guard lock(state_mutex);
     pending.erase(handle);
@@ -157,7 +149,12 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
     static const auto next =
         enlistor::test::real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*,
                                            SQLSMALLINT, SQLSMALLINT*)>("SQLGetDiagRec");
-    const std::optional<enlistor::test::Record> record = enlistor::test::pending_record(handle);
+    std::optional<enlistor::test::Record> record;
+    {
+        std::lock_guard lock(enlistor::test::state_mutex);
+        if (auto found = enlistor::test::pending.find(handle); found != enlistor::test::pending.end())
+            record = found->second;
+    }
     if (!record)
         return next(type, handle, index, state, native, message, capacity, length);
     if (index != 1)
@@ -179,7 +176,12 @@ SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT
     static const auto next =
         enlistor::test::real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLWCHAR*, SQLINTEGER*, SQLWCHAR*,
                                            SQLSMALLINT, SQLSMALLINT*)>("SQLGetDiagRecW");
-    const std::optional<enlistor::test::Record> record = enlistor::test::pending_record(handle);
+    std::optional<enlistor::test::Record> record;
+    {
+        std::lock_guard lock(enlistor::test::state_mutex);
+        if (auto found = enlistor::test::pending.find(handle); found != enlistor::test::pending.end())
+            record = found->second;
+    }
     if (!record)
         return next(type, handle, index, state, native, message, capacity, length);
     if (index != 1)
