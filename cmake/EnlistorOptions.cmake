@@ -29,12 +29,42 @@ if(ENLISTOR_FUZZ)
     target_compile_options(enlistor_build_options INTERFACE -fsanitize=fuzzer-no-link)
 endif()
 
-# Adds a library target for one folder of the project. Project headers are named by their path from the source
-# root ("cipher/Rijndael.h"); the library carries that include directory, so what links it finds its headers.
+# Project headers are named by their path from the source root ("cipher/Rijndael.h"), yet no target sees the source
+# root: a target sees the headers of its own folder and of the libraries it links (a PUBLIC link passes its headers
+# on), so including a header of a library the target does not link fails to compile. The headers of each folder are
+# staged as links under <build>/include/<target>/<folder>/ and that directory is the target's include directory.
+function(enlistor_expose_headers target scope)
+    set(stage ${PROJECT_BINARY_DIR}/include/${target})
+    file(REMOVE_RECURSE ${stage})
+    foreach(folder IN LISTS ARGN)
+        file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.h)
+        file(MAKE_DIRECTORY ${stage}/${folder})
+        foreach(header IN LISTS headers)
+            get_filename_component(header_name ${header} NAME)
+            file(CREATE_LINK ${header} ${stage}/${folder}/${header_name} SYMBOLIC)
+        endforeach()
+    endforeach()
+    target_include_directories(${target} ${scope} ${stage})
+endfunction()
+
+# Adds a library target for one folder of the project; what links it sees the folder's headers.
 function(enlistor_add_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    enlistor_expose_headers(${name} PUBLIC ${folder})
     target_link_libraries(${name} PUBLIC enlistor_build_options ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
     set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
+
+# The tests' and benchmarks' own headers (tests/*/ and bench/*/), for their programs: these may use one another's.
+add_library(enlistor_test_headers INTERFACE)
+file(GLOB_RECURSE test_headers RELATIVE ${PROJECT_SOURCE_DIR} CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*.h
+     ${PROJECT_SOURCE_DIR}/bench/*.h)
+set(test_header_folders)
+foreach(header IN LISTS test_headers)
+    get_filename_component(folder ${header} DIRECTORY)
+    list(APPEND test_header_folders ${folder})
+endforeach()
+list(REMOVE_DUPLICATES test_header_folders)
+enlistor_expose_headers(enlistor_test_headers INTERFACE ${test_header_folders})

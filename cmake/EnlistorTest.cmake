@@ -13,7 +13,7 @@ function(enlistor_add_test)
         set(ARG_TIMEOUT 300)
     endif()
     add_executable(${ARG_NAME} ${ARG_SOURCES})
-    target_link_libraries(${ARG_NAME} PRIVATE enlistor_build_options ${ARG_LIBS} GTest::gtest GTest::gmock
+    target_link_libraries(${ARG_NAME} PRIVATE enlistor_build_options enlistor_test_headers ${ARG_LIBS} GTest::gtest GTest::gmock
                                               GTest::gtest_main)
     target_compile_definitions(${ARG_NAME} PRIVATE ENLISTOR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                    ENLISTOR_BINARY_DIR="${PROJECT_BINARY_DIR}")
