@@ -5,6 +5,8 @@
 #include "common/FormatString.h"
 #include "common/PlainText.h"
 #include "registration/Registration.h"
+#include "res/DialogTemplate.h"
+#include "res/Resource.h"
 #include "workflow/ExitCodes.h"
 #include "workflow/RegisterWorkflow.h"
 
@@ -20,8 +22,8 @@ void print_line(std::FILE* stream, const CString& text) {
     std::fflush(stream);
 }
 
-void print_field(std::FILE* stream, const char* label, const CString& value) {
-    print_line(stream, FormatString("%-22s %s", label, PlainText(value).c_str()));
+void print_field(std::FILE* stream, std::string_view label, const CString& value) {
+    print_line(stream, FormatString("%-22s %s", (CString(label) + ":").c_str(), PlainText(value).c_str()));
 }
 
 // "enlistor: <cause>" and below it, indented, the error's source, HRESULT and the driver's own text.
@@ -58,25 +60,25 @@ CString tls_line(const enlistor::ado::TransportReport& tls) {
 
 void print_check(std::FILE* out, const RunReport& report) {
     const DatabaseSettingsValue& settings = report.used;
-    print_field(out, "Database Server Name:", settings.server);
-    print_field(out, "Database Server IP:", settings.serverIP);
-    print_field(out, "Database Name:", settings.database);
-    print_field(out, "Database Login:", settings.login);
-    print_field(out, "Database Password:", settings.password.empty() ? "(empty)" : kPasswordMask);
-    print_field(out, "Provider:", GetProviderName());
-    print_field(out, "ODBC driver:", report.driverName.empty() ? CString("(none)") : report.driverName);
-    print_field(out, "ODBC connection:", report.connectionTarget.empty() ? CString("(none)") : report.connectionTarget);
-    print_field(out, "Address:", report.address.empty() ? CString("(none found)") : report.address);
-    print_field(out, "Computer name:", report.computerName);
-    print_field(out, "Connected:", report.connected ? "yes" : "no");
+    print_field(out, FieldLabel(IDC_DATABASE_SERVER), settings.server);
+    print_field(out, FieldLabel(IDC_DB_SERVER_IP), settings.serverIP);
+    print_field(out, FieldLabel(IDC_DATABASE_NAME), settings.database);
+    print_field(out, FieldLabel(IDC_DB_USER_ID), settings.login);
+    print_field(out, FieldLabel(IDC_DB_USER_PASSWORD), settings.password.empty() ? "(empty)" : kPasswordMask);
+    print_field(out, "Provider", GetProviderName());
+    print_field(out, "ODBC driver", report.driverName.empty() ? CString("(none)") : report.driverName);
+    print_field(out, "ODBC connection", report.connectionTarget.empty() ? CString("(none)") : report.connectionTarget);
+    print_field(out, "Address", report.address.empty() ? CString("(none found)") : report.address);
+    print_field(out, "Computer name", report.computerName);
+    print_field(out, "Connected", report.connected ? "yes" : "no");
     if (report.connected || report.tls.overNetwork)
-        print_field(out, "TLS:", tls_line(report.tls));
+        print_field(out, "TLS", tls_line(report.tls));
     if (report.settingsChanged)
-        print_field(out, "Settings:", "register would store the values given here");
+        print_field(out, "Settings", "register would store the values given here");
     if (report.outcome == RunOutcome::AlreadyRegistered)
-        print_field(out, "Result:", "already registered");
+        print_field(out, "Result", "already registered");
     else if (report.outcome == RunOutcome::NotRegistered)
-        print_field(out, "Result:",
+        print_field(out, "Result",
                     FormatString("not registered; register would insert ServerName='%s', ServerIP='%s', "
                                  "ServerType='%s' into tblRegisteredServers",
                                  report.computerName.c_str(), report.address.c_str(), kServerType));

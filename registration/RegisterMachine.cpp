@@ -98,9 +98,6 @@ void insert_machine(enlistor::ado::Connection& connection, RegistrationOutcome& 
             connection.Execute(kInsertStatement, {outcome.computerName, outcome.address}, 0);
             outcome.rowInserted = true;
             outcome.result = 1;
-            // The row went in although a duplicate check failed first: the caller is told, not only the error text.
-            if (outcome.lastErrorStep == RegistrationStep::Check && outcome.lastError)
-                outcome.warnings.push_back("a duplicate check failed: " + GetComErrorText(*outcome.lastError));
         }
     } catch (const _com_error& e) {
         note_error(outcome, e, RegistrationStep::Insert);
@@ -169,22 +166,23 @@ void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& o
     outcome.result = 0;
     outcome.errorText.clear();
 
-    const SecretText connectionString =
-        options.settings ? GetConnectionString(*options.settings) : GetConnectionString();
+    DatabaseSettingsValue stored; // read as GetConnectionString() reads them, unless settings were given
+    if (!options.settings)
+        (void)LoadDatabaseSettingsValue(stored);
+    const DatabaseSettingsValue& used = options.settings ? *options.settings : stored;
+    const SecretText connectionString = GetConnectionString(used);
     if (connectionString.empty())
         return;
-    CString server;
-    if (options.settings) {
-        server = options.settings->server;
-    } else {
-        DatabaseSettingsValue stored;
-        (void)LoadDatabaseSettingsValue(stored);
-        server = stored.server;
-    }
     ConnectionTrustSettings storedTrust;
     if (!options.trust)
         (void)LoadConnectionTrust(storedTrust);
-    const enlistor::ado::TransportTrust trust = TransportTrustFor(options.trust ? *options.trust : storedTrust, server);
+    const enlistor::ado::TransportTrust trust =
+        TransportTrustFor(options.trust ? *options.trust : storedTrust, used.server);
+    // The sentence naming the cause and the setting to check; an error of Open's names what the wire's report found.
+    const auto described = [&](const _com_error& error, RegistrationStep step) {
+        return DescribeDataError(error, used.server, used.database, used.login,
+                                 step == RegistrationStep::Connect ? &outcome.tls : nullptr);
+    };
 
     enlistor::ado::Connection connection;
     if (connect(connection, connectionString.Text(), trust, outcome) && find_address(options, outcome)) {
@@ -194,9 +192,17 @@ void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& o
             outcome.alreadyKnown = address_is_known(connection, outcome);
             if (!outcome.alreadyKnown)
                 insert_machine(connection, outcome, options);
+            // The row went in although a duplicate check failed first: the caller is told, not only the error text.
+            if (outcome.rowInserted && outcome.lastErrorStep == RegistrationStep::Check && outcome.lastError)
+                outcome.warnings.push_back("a duplicate check failed: " +
+                                           GetComErrorText(described(*outcome.lastError, RegistrationStep::Check)));
         }
     }
     disconnect(connection, outcome);
+    if (outcome.lastError) {
+        outcome.lastError = described(*outcome.lastError, outcome.lastErrorStep);
+        outcome.errorText = GetComErrorText(*outcome.lastError);
+    }
 }
 
 } // namespace

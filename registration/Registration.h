@@ -42,6 +42,18 @@ CString GetComErrorText(const _com_error& e);
 // Copies text into the area (areaSize bytes) with a terminating zero, cut to fit: a text longer than areaSize - 1
 // bytes loses its tail, never part of a UTF-8 character. Does nothing when the area is null or has no room.
 void CopyErrorText(const CString& text, char* area, std::size_t areaSize);
+// Whether DescribeDataError makes the sentence the whole description (a refused setting, a login not sent): the
+// report shows the description as the cause, with no driver's text beside it.
+[[nodiscard]] constexpr bool DescriptionIsTheCause(DataErrorCause cause) noexcept {
+    return cause == DataErrorCause::SettingUnusable || cause == DataErrorCause::ServerCannotEncrypt ||
+           cause == DataErrorCause::CertificateUntrusted || cause == DataErrorCause::TlsFailed;
+}
+// A data-object error with the sentence naming its cause and the setting to check ("Cannot reach the database server
+// 'db01': connection refused. Check Database Server Name.") before the driver's text (WithCauseSentence), or as the
+// whole description (DescriptionIsTheCause). server, database, login: the settings connected with (never the
+// password); wire: the connection's report for an error of Open, nullptr after it. Other errors are returned as is.
+[[nodiscard]] _com_error DescribeDataError(const _com_error& error, const CString& server, const CString& database,
+                                           const CString& login, const enlistor::ado::TransportReport* wire = nullptr);
 
 // The part of the registration that raised the error an outcome reports.
 enum class RegistrationStep {

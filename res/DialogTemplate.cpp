@@ -44,6 +44,13 @@ const DialogTemplate* FindDialogTemplate(int id) {
     return id == main_dialog.id ? &main_dialog : nullptr;
 }
 
+std::string_view FieldLabel(int fieldId) {
+    for (std::size_t i = 1; i < main_dialog_controls.size(); ++i)
+        if (main_dialog_controls[i].kind == ControlKind::Edit && main_dialog_controls[i].id == fieldId)
+            return main_dialog_controls[i - 1].text;
+    return {};
+}
+
 const ImageResource* FindImageResource(int id) {
     for (const ImageResource& image : images) {
         if (image.id == id) {

@@ -44,3 +44,7 @@ struct DialogTemplate {
 
 // The template with the given resource identifier, or nullptr.
 const DialogTemplate* FindDialogTemplate(int id);
+
+// The label template 102 shows for the field with the given control identifier (the static text before it), the one
+// spelling of a setting's name for every text that names it; empty for an identifier that is no field.
+std::string_view FieldLabel(int fieldId);

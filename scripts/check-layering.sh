@@ -5,7 +5,7 @@
 #   app           anything (cli included: main.cpp runs the command line)
 #   cli           anything but app
 #   workflow      registration, settings, cipher, common, platform
-#   registration  settings, cipher, common, platform
+#   registration  settings, cipher, common, platform, res (the dialog's labels name the settings in its sentences)
 #   settings      cipher, common, platform
 #   cipher        common
 #   platform      common, platform (platform/ui also res)
@@ -27,7 +27,7 @@ RULES = {
     "app": None,  # anything
     "cli": BELOW_CLI,
     "workflow": {"registration", "settings", "cipher", "common", "platform"},
-    "registration": {"settings", "cipher", "common", "platform"},
+    "registration": {"settings", "cipher", "common", "platform", "res"},
     "settings": {"cipher", "common", "platform"},
     "cipher": {"common"},
     "platform": {"common", "platform"},

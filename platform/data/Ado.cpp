@@ -1,5 +1,4 @@
 #include "platform/data/Ado.h"
-#include "platform/data/ErrorAdvice.h"
 
 #include "platform/data/ConnectionString.h"
 #include "platform/data/LoginProtection.h"
@@ -34,12 +33,12 @@ constexpr std::chrono::seconds kProbeBudget{1};
 
 constexpr HRESULT kBadInitString = static_cast<HRESULT>(0x80040E73u);
 
-// The refusal of a text that is not valid in the process's character set; nothing is sent. advice ends it.
-[[noreturn]] void refuse_not_text(const CString& what, const CString& source, const CString& advice = {}) {
-    throw _com_error(kBadInitString, source,
-                     what + " is not valid text in this system's character set (" + wide::ProcessCharset() +
-                         "); nothing was sent to the database server." + advice,
-                     {}, 0, DataErrorCause::SettingUnusable);
+// The refusal of a text not valid in the process's character set (nothing is sent): what, or the setting, names it.
+[[noreturn]] void refuse_not_text(const CString& what, const CString& source, DataSetting setting = DataSetting::None) {
+    const CString facts = "is not valid text in this system's character set (" + wide::ProcessCharset() +
+                          "); nothing was sent to the database server.";
+    throw _com_error(kBadInitString, source, setting == DataSetting::None ? what + " " + facts : facts, {}, 0,
+                     DataErrorCause::SettingUnusable, setting);
 }
 
 // The text as UTF-16 for a wide call, or the refusal naming what is not valid text.
@@ -81,23 +80,6 @@ void execute(const odbc::StmtHandle& stmt, const CString& text, const std::vecto
 
 } // namespace
 
-// The settings a connection was opened with, as the cause sentences of its errors name them (never the password).
-struct ConnectionContext {
-    CString server;
-    CString database;
-    CString login;
-};
-
-// The error with the sentence that names its cause (classified when the error was raised) and the setting to check
-// put before its description. This is the one place that sentence is added, for every error the objects raise from
-// a driver or the mapping. Errors without error information (a missing object) stay as they are.
-_com_error with_cause(const _com_error& e, const ConnectionContext& context) {
-    const std::optional<CString> description = e.Description();
-    if (!e.Source() || !description)
-        return e;
-    return e.WithCauseSentence(DescribeCause(e.Cause(), context.server, context.database, context.login, *description));
-}
-
 // One ODBC connection; shared with the recordsets opened on it, so that its handles outlive their statements. A
 // connection that closes first frees the statements still open on it (their recordsets read as closed), as the
 // driver manager would otherwise free them behind the recordsets' backs.
@@ -106,7 +88,6 @@ struct Session {
     odbc::DbcHandle dbc;
     bool connected = false;
     CString source; // "ODBC driver <name>": the error source for everything the driver reports
-    ConnectionContext context;
     std::vector<std::weak_ptr<odbc::StmtHandle>> statements;
 
     void FreeStatements() noexcept {
@@ -254,7 +235,6 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     }
     _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session.dbc.get()), session.source,
                                        "Connecting", secret.Text());
-    error = WithTlsRefusalSentence(error, session.context.server, prepared.report);
     if (error.Cause() == DataErrorCause::ServerUnreachable && target.tcpPort != 0) {
         // FreeTDS words a refused port like a missing server: one more try names what happened.
         const CString reason = ProbeTcpRefusal(target.tcpHost, target.tcpPort, kProbeBudget);
@@ -275,28 +255,27 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     throw error;
 }
 
-// Refuses, before anything is sent, a setting that is not valid text in the process's character set, naming it.
+// Refuses, before anything is sent, a setting that is not valid text in the process's character set.
 void check_settings_text(const ConnectionOptions& options) {
-    static constexpr std::pair<const char*, const char*> kSettings[] = {{"Server", "Database Server Name"},
-                                                                        {"Database", "Database Name"},
-                                                                        {"UID", "Database Login"},
-                                                                        {"PWD", "Database Password"}};
+    static constexpr std::pair<const char*, DataSetting> kSettings[] = {{"Server", DataSetting::Server},
+                                                                        {"Database", DataSetting::Database},
+                                                                        {"UID", DataSetting::Login},
+                                                                        {"PWD", DataSetting::Password}};
     for (const auto& [keyword, setting] : kSettings) {
         const SecretText value(options.GetOr(keyword)); // the password among them
         std::optional<wide::WideText> text = wide::ToWide(value.Text());
         if (!text)
-            refuse_not_text(setting, kConnectionSource, " Check " + CString(setting) + ".");
+            refuse_not_text({}, kConnectionSource, setting);
         wide::Wipe(*text);
     }
 }
 
 void open_session(ConnectionImpl& impl, ConnectionOptions& options, const SecretText& secret,
-                  const ConnectionContext& context, std::chrono::steady_clock::time_point started) {
+                  std::chrono::steady_clock::time_point started) {
     auto session = std::make_shared<Session>();
-    session->context = context;
     session->env = impl.env;
     check_settings_text(options);
-    OdbcTarget target = MapToOdbc(options, read_catalog(*impl.env, context.server), impl.trust.insecureLogin);
+    OdbcTarget target = MapToOdbc(options, read_catalog(*impl.env, options.GetOr("Server")), impl.trust.insecureLogin);
     options.Wipe();
     session->source = "ODBC driver " + target.driverName;
     impl.mapped = target.displayString;
@@ -307,7 +286,7 @@ void open_session(ConnectionImpl& impl, ConnectionOptions& options, const Secret
 
     PreparedLogin prepared;
     try {
-        PrepareLogin(target, impl.trust, context.server, login_budget(started), prepared);
+        PrepareLogin(target, impl.trust, login_budget(started), prepared);
     } catch (...) {
         impl.transport = prepared.report;
         throw;
@@ -343,12 +322,7 @@ void Connection::Open(const CString& connectionString, const CString& userId, co
     if (!password.empty())
         options.Set("PWD", password);
 
-    ConnectionContext context{options.GetOr("Server"), options.GetOr("Database"), options.GetOr("UID")};
-    try {
-        open_session(*m_impl, options, secret, context, started);
-    } catch (const _com_error& e) {
-        throw with_cause(e, context);
-    }
+    open_session(*m_impl, options, secret, started);
 }
 
 void Connection::Execute(const CString& commandText, const std::vector<CString>& parameters, long,
@@ -367,7 +341,7 @@ void Connection::Execute(const CString& commandText, const std::vector<CString>&
             *recordsAffected = static_cast<long>(std::max<SQLLEN>(rows, 0));
         }
     } catch (const _com_error& e) {
-        throw with_cause(with_lost_connection(e, *m_impl->session), m_impl->session->context);
+        throw with_lost_connection(e, *m_impl->session);
     }
 }
 
@@ -389,7 +363,7 @@ void Connection::Close() {
         odbc::Check(SQLDisconnect(session->dbc.get()), SQL_HANDLE_DBC, session->dbc.get(), session->source,
                     "Disconnecting");
     } catch (const _com_error& e) {
-        throw with_cause(with_lost_connection(e, *session), session->context);
+        throw with_lost_connection(e, *session);
     }
 }
 
@@ -448,7 +422,7 @@ void Recordset::Open(const CString& source, const std::vector<CString>& paramete
             eof = odbc::Check(SQLFetch(stmt.get()), SQL_HANDLE_STMT, stmt.get(), session->source, "Fetching a row", {},
                               true) == SQL_NO_DATA;
     } catch (const _com_error& e) {
-        throw with_cause(with_lost_connection(e, *session), session->context);
+        throw with_lost_connection(e, *session);
     }
     auto owned = std::make_shared<odbc::StmtHandle>(std::move(stmt));
     session->statements.erase(std::remove_if(session->statements.begin(), session->statements.end(),

@@ -1,9 +1,9 @@
 // The Connection and Recordset objects the registration uses, over ODBC (unixODBC).
 //
-// Every failing call throws _com_error; an error from the driver or the mapping carries its classified cause and
-// has the sentence naming that cause and the setting to check before the driver's text. A call through an object that
-// was never created (or was released) throws _com_error(E_POINTER) without error information. Statements take their
-// values as bound parameters: each "?" in the text is one parameter, bound as a character value in order.
+// Every failing call throws _com_error; an error from the driver or the mapping carries its classified cause (and a
+// refused setting) beside the driver's text, for the caller to word. A call through an object that was never created
+// (or was released) throws _com_error(E_POINTER) without error information. Statements take their values as bound
+// parameters: each "?" in the text is one parameter, bound as a character value in order.
 #pragma once
 
 #include "common/Text.h"

@@ -21,28 +21,25 @@ enum class DataErrorCause {
     TableMissing,      // a table the statements use does not exist
     PermissionDenied,  // the login may not connect to the database or run the statement; a read-only database
     DriverMissing,     // no ODBC driver or data source for the connection
-    SettingUnusable,   // a setting holds a value the driver in use cannot carry; the description names the setting
-    // The login was not sent because it could not be protected; the description is the sentence naming the server's
-    // certificate fingerprint and what to do.
+    SettingUnusable,   // a value the driver in use cannot carry, or that is not text; nothing was sent (Setting())
+    // The login was not sent because it could not be protected: the description is the probe's reason (no SQLSTATE;
+    // the connection's TransportReport has the certificate), or the driver's text.
     ServerCannotEncrypt,  // the server offers no TLS
     CertificateUntrusted, // the server's certificate is not verified by the trusted CAs (for this host) or the pin
     TlsFailed,            // the TLS handshake failed
 };
 
-// Whether the error's description is itself the sentence that names the cause and what to do (no sentence of
-// DescribeCause goes before it).
-[[nodiscard]] constexpr bool DescriptionIsTheCause(DataErrorCause cause) noexcept {
-    return cause == DataErrorCause::SettingUnusable || cause == DataErrorCause::ServerCannotEncrypt ||
-           cause == DataErrorCause::CertificateUntrusted || cause == DataErrorCause::TlsFailed;
-}
+// The setting a refused value came from (SettingUnusable): the description says what is wrong with the value and the
+// caller names the setting. None: the refused text is no setting (a statement), and the description names it.
+enum class DataSetting { None, Server, Database, Login, Password, CaFile };
 
 class _com_error {
 public:
     explicit _com_error(HRESULT hr) noexcept : m_hresult(hr) {}
     _com_error(HRESULT hr, CString source, CString description, CString sqlState = {}, std::int32_t nativeError = 0,
-               DataErrorCause cause = DataErrorCause::Other)
+               DataErrorCause cause = DataErrorCause::Other, DataSetting setting = DataSetting::None)
         : m_hresult(hr), m_hasErrorInfo(true), m_source(std::move(source)), m_description(std::move(description)),
-          m_sqlState(std::move(sqlState)), m_nativeError(nativeError), m_cause(cause) {}
+          m_sqlState(std::move(sqlState)), m_nativeError(nativeError), m_cause(cause), m_setting(setting) {}
 
     HRESULT Error() const noexcept { return m_hresult; }
     // Source and description of the error information; nullopt when there is none.
@@ -60,6 +57,7 @@ public:
     std::int32_t NativeError() const noexcept { return m_nativeError; }
     // The cause named when the error was raised; Other for errors that carry none (a missing object among them).
     DataErrorCause Cause() const noexcept { return m_cause; }
+    DataSetting Setting() const noexcept { return m_setting; } // the setting a SettingUnusable error refused, or None
     // The driver's own text, as it was raised, before any sentence naming the cause was put in front of it.
     const CString& DriverText() const noexcept { return m_driverText ? *m_driverText : m_description; }
     // The sentence that names the cause and the setting to check; empty when none was put in front.
@@ -76,6 +74,7 @@ private:
     CString m_sqlState;
     std::int32_t m_nativeError = 0;
     DataErrorCause m_cause = DataErrorCause::Other;
+    DataSetting m_setting = DataSetting::None;
     std::optional<CString> m_driverText;
     CString m_causeSentence;
     mutable std::optional<CString> m_message;

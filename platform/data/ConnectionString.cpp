@@ -106,21 +106,18 @@ void finish(OdbcTarget& target, const OdbcStringBuilder& builder) {
 }
 
 // Refuses a value FreeTDS would misread (see MapToOdbc): it is never sent, and never named in the error.
-void refuse_what_freetds_misreads(std::initializer_list<std::string_view> settings,
+void refuse_what_freetds_misreads(std::initializer_list<DataSetting> settings,
                                   std::initializer_list<const CString*> values) {
     auto setting = settings.begin();
     for (const CString* value : values) {
-        const std::string_view name = *setting++;
+        const DataSetting which = *setting++;
         const bool nul = value->find('\0') != CString::npos;
         if (!nul && value->find("};") == CString::npos)
             continue;
-        const char* what = nul ? "a NUL character" : "'}' followed by ';'";
         throw _com_error(kBadInitString, kConnectionSource,
-                         CString(name) + " contains " + what +
-                             ", which the FreeTDS ODBC driver cannot be given safely; nothing was sent to the server. "
-                             "Check " +
-                             CString(name) + ".",
-                         {}, 0, DataErrorCause::SettingUnusable);
+                         CString("contains ") + (nul ? "a NUL character" : "'}' followed by ';'") +
+                             ", which the FreeTDS ODBC driver cannot be given safely; nothing was sent to the server.",
+                         {}, 0, DataErrorCause::SettingUnusable, which);
     }
 }
 
@@ -186,16 +183,13 @@ WirePlan plan_for_freetds_source(const OdbcCatalog::DataSource& source, bool ins
 }
 
 // A generated freetds.conf section's value: one line, none of the characters that end or comment it.
-void refuse_for_section(std::string_view setting, const CString& value) {
+void refuse_for_section(DataSetting setting, const CString& value) {
     if (value.find_first_of(std::string_view("\r\n\0#;[]", 7)) == CString::npos)
         return;
-    throw _com_error(
-        kBadInitString, kConnectionSource,
-        CString(setting) +
-            " contains a character that cannot stand in the FreeTDS configuration; nothing was sent to the "
-            "server. Check " +
-            CString(setting) + ".",
-        {}, 0, DataErrorCause::SettingUnusable);
+    throw _com_error(kBadInitString, kConnectionSource,
+                     "contains a character that cannot stand in the FreeTDS configuration; nothing was sent to the "
+                     "server.",
+                     {}, 0, DataErrorCause::SettingUnusable, setting);
 }
 
 CString next_section_name() {
@@ -336,7 +330,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         if (freeTdsSource) {
             const CString user = options.GetOr("UID");
             const SecretText password(options.GetOr("PWD"));
-            refuse_what_freetds_misreads({"Database Name", "Database Login", "Database Password"},
+            refuse_what_freetds_misreads({DataSetting::Database, DataSetting::Login, DataSetting::Password},
                                          {&database, &user, &password.Text()});
             builder.UseFreeTdsQuoting();
             target.wire = plan_for_freetds_source(*dsn, insecureLogin);
@@ -394,8 +388,9 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
     if (freeTds) {
         const CString user = options.GetOr("UID");
         const SecretText password(options.GetOr("PWD"));
-        refuse_what_freetds_misreads({"Database Server Name", "Database Name", "Database Login", "Database Password"},
-                                     {&server, &database, &user, &password.Text()});
+        refuse_what_freetds_misreads(
+            {DataSetting::Server, DataSetting::Database, DataSetting::Login, DataSetting::Password},
+            {&server, &database, &user, &password.Text()});
         builder.UseFreeTdsQuoting();
     }
     target.wire.kind = insecureLogin ? WirePlan::Kind::OptedOut : WirePlan::Kind::Enforced;
@@ -425,7 +420,7 @@ OdbcTarget MapToOdbc(const ConnectionOptions& options, const OdbcCatalog& catalo
         // The host path reads no freetds.conf of the operator's: it names a generated section that requires
         // encryption and verifies the certificate (ProtectLogin), and the connection string requires encryption
         // too, so a section that went missing cannot fall back to a login in the clear.
-        refuse_for_section("Database Server Name", target.wire.host);
+        refuse_for_section(DataSetting::Server, target.wire.host);
         if (std::size_t slash = host.find('\\'); slash != std::string_view::npos) {
             target.browserHost = CString(host.substr(0, slash));
             target.browserInstance = CString(host.substr(slash + 1));
@@ -479,7 +474,7 @@ CString ProtectLogin(OdbcTarget& target, const TransportTrust& trust, const CStr
     }
     if (!target.wire.freeTdsSection)
         return {};
-    refuse_for_section("The CA file's path", root);
+    refuse_for_section(DataSetting::CaFile, root);
     return "[" + target.wire.section + "]\n\thost = " + target.wire.host +
            "\n\tport = " + std::to_string(target.wire.port) +
            "\n\ttds version = 7.4\n\tencryption = require\n\tca file = " + root +

@@ -133,8 +133,8 @@ struct OdbcTarget {
 // FreeTDS reads a braced value up to the first "};" and takes "}}" literally: with FreeTDS as the driver (either way)
 // a value that needs braces is braced as it stands, its '}' not doubled, so "pw}x" and "pw}" arrive exactly. A value
 // containing "};" (which would end it early, and could add keywords of its own) or a NUL cannot reach it intact: it
-// is refused before anything is sent: _com_error 0x80040E73 with cause SettingUnusable, whose description names the
-// setting (Database Server Name, Database Name, Database Login, Database Password) and never the value.
+// is refused before anything is sent: _com_error 0x80040E73 with cause SettingUnusable and the setting (Setting()),
+// whose description says what is wrong with the value and never quotes it.
 // Throws _com_error 0x800A0E7A (provider not found) naming the provider and the Debian package to install.
 // The wire (see WirePlan): a psqlODBC data source with SSLmode, a FreeTDS data source with Encryption or a Servername
 // section is Explicit; insecureLogin makes the rest OptedOut; otherwise Enforced. The FreeTDS host path then names the

@@ -1,7 +1,5 @@
 #include "platform/data/ErrorAdvice.h"
 
-#include "common/FormatString.h"
-
 #include <algorithm>
 #include <cctype>
 #include <initializer_list>
@@ -30,21 +28,6 @@ bool contains_any(const CString& haystack, std::initializer_list<std::string_vie
 
 bool state_is(const CString& sqlState, std::initializer_list<std::string_view> states) {
     return std::any_of(states.begin(), states.end(), [&](std::string_view s) { return sqlState == s; });
-}
-
-// What the driver said about a connection that could not be made, in a few words.
-const char* unreachable_reason(const CString& text) {
-    if (contains_any(text, {"connection refused"}))
-        return "connection refused";
-    if (contains_any(text, {"no route to host"}))
-        return "no route to host";
-    if (contains_any(text, {"network is unreachable"}))
-        return "network unreachable";
-    if (contains_any(text, {"unavailable or does not exist"}))
-        return "no server answers there";
-    if (contains_any(text, {"connection to the database server was lost", "communication link failure"}))
-        return "the connection was lost";
-    return "the connection failed";
 }
 
 } // namespace
@@ -199,50 +182,4 @@ DataErrorCause MoreTellingCause(DataErrorCause a, DataErrorCause b) {
         if (a == cause || b == cause)
             return cause;
     return DataErrorCause::Other;
-}
-
-CString DescribeCause(DataErrorCause cause, const CString& server, const CString& database, const CString& login,
-                      const CString& driverText) {
-    const bool serverCause = cause == DataErrorCause::ServerUnreachable || cause == DataErrorCause::ServerTimedOut ||
-                             cause == DataErrorCause::ServerUnknown || cause == DataErrorCause::DriverMissing;
-    if (serverCause && server.empty())
-        return "No database server is set. Check Database Server Name.";
-    switch (cause) {
-    case DataErrorCause::ServerUnreachable:
-        return FormatString("Cannot reach the database server '%s': %s. Check Database Server Name.", server.c_str(),
-                            unreachable_reason(lower_ascii(driverText)));
-    case DataErrorCause::ServerTimedOut:
-        return FormatString("The database server '%s' did not answer in time. Check Database Server Name and that "
-                            "the server is running.",
-                            server.c_str());
-    case DataErrorCause::ServerUnknown:
-        return FormatString("Cannot find the database server '%s': the name does not resolve. Check Database Server "
-                            "Name.",
-                            server.c_str());
-    case DataErrorCause::LoginRefused:
-        return FormatString("The database server '%s' refused the login '%s'. Check Database Login and Database "
-                            "Password.",
-                            server.c_str(), login.c_str());
-    case DataErrorCause::DatabaseMissing:
-        return FormatString("The database '%s' does not exist on '%s' or cannot be opened. Check Database Name.",
-                            database.c_str(), server.c_str());
-    case DataErrorCause::TableMissing:
-        return FormatString("The database '%s' lacks a table the registration needs. Check Database Name.",
-                            database.c_str());
-    case DataErrorCause::PermissionDenied:
-        return FormatString("The login '%s' is not allowed to do this in the database '%s'. Check Database Login "
-                            "and its permissions.",
-                            login.c_str(), database.c_str());
-    case DataErrorCause::DriverMissing:
-        return FormatString("No ODBC driver or data source is installed for the database server '%s'. Check Database "
-                            "Server Name and the installed ODBC drivers.",
-                            server.c_str());
-    case DataErrorCause::SettingUnusable:
-    case DataErrorCause::ServerCannotEncrypt:
-    case DataErrorCause::CertificateUntrusted:
-    case DataErrorCause::TlsFailed:
-    case DataErrorCause::Other:
-        break;
-    }
-    return {};
 }

@@ -1,5 +1,5 @@
 // The plain cause of a data-object failure, named from the ODBC diagnostic (SQLSTATE, native error, HRESULT and, as
-// a last resort, the driver's own text), and the one sentence that tells the operator which setting to check.
+// a last resort, the driver's own text).
 //
 // The data layer classifies each error once, when it raises it from the driver's diagnostics, and stores the cause
 // in the _com_error (Cause()); callers read that instead of classifying again.
@@ -43,10 +43,3 @@ enum class NativeErrorKind {
 
 // The more telling of two causes (a refused login outranks the generic "unreachable" that accompanies it).
 [[nodiscard]] DataErrorCause MoreTellingCause(DataErrorCause a, DataErrorCause b);
-
-// One sentence naming the cause and the setting to check, e.g. "Cannot reach the database server 'db01': connection
-// refused. Check Database Server Name."; empty for DataErrorCause::Other and SettingUnusable (whose description is
-// already that sentence). server, database and login are the values of the connection (the password is never an
-// argument, so it cannot appear); driverText only picks the words for an unreachable server.
-[[nodiscard]] CString DescribeCause(DataErrorCause cause, const CString& server, const CString& database,
-                                    const CString& login, const CString& driverText);

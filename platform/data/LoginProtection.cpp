@@ -1,6 +1,5 @@
 #include "platform/data/LoginProtection.h"
 
-#include "common/FormatString.h"
 #include "platform/data/TlsProbe.h"
 #include "platform/registry/HiveKeys.h" // unique_fd
 
@@ -79,51 +78,21 @@ void fill_certificate(TransportReport& report, const ServerCertificate& certific
     report.notAfter = certificate.notAfter;
 }
 
-// The certificate's other particulars; they come last, so that a text cut to fit (the dialog's error area) keeps
-// the fingerprint and the command that pins it.
-CString certificate_text(const ServerCertificate& c) {
-    return FormatString("Its subject is \"%s\", its issuer \"%s\", valid from %s to %s.", c.subject.c_str(),
-                        c.issuer.c_str(), c.notBefore.c_str(), c.notAfter.c_str());
-}
-
-[[noreturn]] void refuse(const ProbeResult& probe, const CString& server) {
-    CString text;
-    DataErrorCause cause = DataErrorCause::TlsFailed;
-    switch (probe.status) {
-    case ProbeStatus::NoTls:
-        cause = DataErrorCause::ServerCannotEncrypt;
-        text = FormatString("The database server '%s' cannot encrypt the connection, so the login was not sent. "
-                            "Turn on TLS on the server, or allow this server's login without it with "
-                            "--insecure-login.",
-                            server.c_str());
-        break;
-    case ProbeStatus::Untrusted:
-        cause = DataErrorCause::CertificateUntrusted;
-        text = FormatString("The certificate of the database server '%s' is not verified (%s), so the login was not "
-                            "sent. If it is the server's certificate, pin it: enlistor register --trust-cert %s (or "
-                            "give the CA that signed it with --ca-file). %s",
-                            server.c_str(), probe.reason.c_str(), probe.certificate->sha256.c_str(),
-                            certificate_text(*probe.certificate).c_str());
-        break;
-    case ProbeStatus::NotReached:
-        cause = DataErrorCause::ServerUnreachable;
-        text = "the connection failed before TLS could be checked";
-        break;
-    default:
-        text = FormatString("The TLS handshake with the database server '%s' failed (%s), so the login was not sent. "
-                            "Check Database Server Name and the server's TLS configuration%s.",
-                            server.c_str(), probe.reason.c_str(),
-                            probe.certificate ? ("; its certificate is SHA-256 " + probe.certificate->sha256).c_str()
-                                              : "");
-        break;
-    }
-    throw _com_error(kNotProtected, kConnectionSource, text, {}, 0, cause);
+// The probe's refusal, its reason the description (the report has the certificate), no SQLSTATE (not the driver's).
+[[noreturn]] void refuse(const ProbeResult& probe) {
+    const bool reached = probe.status != ProbeStatus::NotReached;
+    throw _com_error(kNotProtected, kConnectionSource,
+                     reached ? probe.reason : "the connection failed before TLS could be checked", {}, 0,
+                     !reached                                 ? DataErrorCause::ServerUnreachable
+                     : probe.status == ProbeStatus::NoTls     ? DataErrorCause::ServerCannotEncrypt
+                     : probe.status == ProbeStatus::Untrusted ? DataErrorCause::CertificateUntrusted
+                                                              : DataErrorCause::TlsFailed);
 }
 
 } // namespace
 
-void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, const CString& server,
-                  std::chrono::milliseconds budget, PreparedLogin& prepared) {
+void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, std::chrono::milliseconds budget,
+                  PreparedLogin& prepared) {
     const WirePlan& plan = target.wire;
     TransportReport& report = prepared.report;
     report = {};
@@ -162,7 +131,7 @@ void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, const CString
         prepared.pinned = !trust.pinSha256.empty();
     } else if (probe.status != ProbeStatus::Verified) {
         report.encrypted = offersTls;
-        refuse(probe, server);
+        refuse(probe);
     } else {
         report.encrypted = true;
         report.verified = true;
@@ -171,47 +140,13 @@ void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, const CString
 
     const bool pinned = !trust.pinSha256.empty();
     if (pinned && !probe.certificate)
-        refuse(probe, server); // the pinned certificate is what the driver verifies against: it must be at hand
+        refuse(probe); // the pinned certificate is what the driver verifies against: it must be at hand
     if (pinned || plan.freeTdsSection)
         prepared.files = std::make_shared<PrivateDriverFiles>();
     const CString pinnedFile = pinned ? prepared.files->Write("pinned.pem", probe.certificate->pem) : CString();
     const CString conf = ProtectLogin(target, trust, pinnedFile);
     if (!conf.empty())
         prepared.freeTdsConf = prepared.files->Write("freetds.conf", conf);
-}
-
-_com_error WithTlsRefusalSentence(const _com_error& driverError, const CString& server, const TransportReport& report) {
-    CString sentence;
-    switch (driverError.Cause()) {
-    case DataErrorCause::ServerCannotEncrypt:
-        sentence = FormatString("The database server '%s' cannot encrypt the connection, so the login was not sent. "
-                                "Turn on TLS on the server, or allow this server's login without it with "
-                                "--insecure-login.",
-                                server.c_str());
-        break;
-    case DataErrorCause::CertificateUntrusted:
-        sentence =
-            FormatString("The database driver did not verify the certificate of the database server '%s', so "
-                         "the login was not sent. Give the CA that signed it with --ca-file%s%s%s.",
-                         server.c_str(),
-                         report.certificateSha256.empty() ? ", or pin it with --trust-cert"
-                                                          : ", or, if it is the server's certificate (SHA-256 ",
-                         report.certificateSha256.c_str(),
-                         report.certificateSha256.empty()
-                             ? ""
-                             : ("), pin it: enlistor register --trust-cert " + report.certificateSha256).c_str());
-        break;
-    case DataErrorCause::TlsFailed:
-        sentence = FormatString("The TLS handshake with the database server '%s' failed, so the login was not sent. "
-                                "Check Database Server Name and the server's TLS configuration.",
-                                server.c_str());
-        break;
-    default:
-        return driverError;
-    }
-    return _com_error(driverError.Error(), driverError.Source().value_or(kConnectionSource),
-                      sentence + " " + driverError.Description().value_or(CString()), driverError.SqlState(),
-                      driverError.NativeError(), driverError.Cause());
 }
 
 namespace {

@@ -27,18 +27,11 @@ struct PreparedLogin {
     bool pinned = false;
 };
 
-// The driver's own refusal of the server's TLS (a certificate it does not verify, a server without TLS, a failed
-// handshake): the error with the sentence that says so, that the login was not sent, and what to do, before the
-// driver's text.
-[[nodiscard]] _com_error WithTlsRefusalSentence(const _com_error& driverError, const CString& server,
-                                                const TransportReport& report);
-
-// Prepares target for the login to server (the Database Server Name, as the sentences name it) within budget, and
-// fills prepared.report, also when it throws. Throws _com_error (0x80004005) with cause ServerCannotEncrypt,
-// CertificateUntrusted or TlsFailed, the description the sentence naming the certificate's fingerprint and what to
-// do, when the plan is Enforced and the probe does not verify the server; nothing is sent to the driver then.
-void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, const CString& server,
-                  std::chrono::milliseconds budget, PreparedLogin& prepared);
+// Prepares target for the login within budget, and fills prepared.report (with the certificate seen), also when it
+// throws: _com_error (0x80004005, no SQLSTATE) with cause ServerCannotEncrypt, CertificateUntrusted or TlsFailed and
+// the probe's reason, when the plan is Enforced and the probe does not verify the server (nothing is sent then).
+void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, std::chrono::milliseconds budget,
+                  PreparedLogin& prepared);
 
 // Points FreeTDS at the generated freetds.conf (FREETDSCONF) for the duration of one connect; connects of other
 // threads wait, since the environment is the process's.

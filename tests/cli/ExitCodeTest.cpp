@@ -91,35 +91,4 @@ INSTANTIATE_TEST_SUITE_P(
                   DataErrorCause::Other, kExitFailure}),
     [](const testing::TestParamInfo<cause_row>& info) { return info.param.name; });
 
-CString describe(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
-                 const CString& login, const CString& text) {
-    return DescribeCause(ClassifyDataError(sqlState, hr, text), server, database, login, text);
-}
-CString describe_with(const CString& sqlState, HRESULT hr, const CString& server, const CString& database,
-                      const CString& login, const CString& text) {
-    const _com_error raised(E_FAIL, "test", text);
-    return *raised.WithCauseSentence(describe(sqlState, hr, server, database, login, text)).Description();
-}
-
-// The sentence names the cause and the setting to check, and goes before the driver's own text.
-TEST(DescribeCause, NamesCauseAndSetting) {
-    const char* refused = "connection to server at \"db01\", port 5432 failed: Connection refused";
-    EXPECT_EQ(describe("08001", 0, "db01", "suite", "sa", refused),
-              "Cannot reach the database server 'db01': connection refused. Check Database Server Name.");
-    EXPECT_EQ(describe_with("08001", 0, "db01", "suite", "sa", refused),
-              CString("Cannot reach the database server 'db01': connection refused. Check Database Server Name. ") +
-                  refused);
-    EXPECT_EQ(describe("08001", 0, "db01", "suite", "sa", "FATAL:  password authentication failed for user"),
-              "The database server 'db01' refused the login 'sa'. Check Database Login and Database Password.");
-    EXPECT_NE(describe("42S02", 0, "db01", "suite", "sa", "").find("Check Database Name."), CString::npos);
-    EXPECT_EQ(describe("08001", 0, "", "", "", "Unable to connect"),
-              "No database server is set. Check Database Server Name.");
-}
-
-// Without a recognisable cause the driver's text stands alone.
-TEST(DescribeCause, LeavesUnknownCausesToTheDriver) {
-    EXPECT_EQ(describe("HY000", kFail, "db01", "suite", "sa", "something odd"), "");
-    EXPECT_EQ(describe_with("HY000", kFail, "db01", "suite", "sa", "something odd"), "something odd");
-}
-
 } // namespace

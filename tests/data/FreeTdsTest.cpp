@@ -22,14 +22,10 @@ namespace {
 using namespace enlistor::test;
 using Clock = std::chrono::steady_clock;
 
-// A refused or unanswered connection names its cause and the setting to check, then gives the driver's own text.
-void ExpectCauseThenDriverText(const _com_error& e, const CString& driverText) {
-    const CString description = e.Description().value_or("");
-    ASSERT_GT(description.size(), driverText.size() + 1) << description;
-    const CString sentence = description.substr(0, description.size() - driverText.size() - 1);
-    EXPECT_TRUE(sentence.find("database server '") != CString::npos) << sentence;
-    EXPECT_TRUE(sentence.find("Check Database Server Name") != CString::npos) << sentence;
-    EXPECT_TRUE(description.ends_with(" " + driverText)) << description;
+// A refused or unanswered connection carries its cause beside the driver's own text (and what a second try found).
+void ExpectCauseAndDriverText(const _com_error& e, DataErrorCause cause, const CString& driverText) {
+    EXPECT_EQ(e.Cause(), cause) << e.Description().value_or("");
+    EXPECT_EQ(e.Description().value_or(""), driverText);
 }
 
 class FreeTdsTest : public ::testing::Test {
@@ -84,11 +80,10 @@ TEST_F(FreeTdsTest, HostAloneUsesPort1433AndReportsTheRefusal) {
               "DRIVER=FreeTDS;SERVER=localhost;PORT=1433;TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;");
     EXPECT_EQ(e.Error(), E_FAIL);
     EXPECT_EQ(e.SqlState(), "08001");
-    ExpectCauseThenDriverText(e,
-                              "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unable to "
-                              "connect: Adaptive Server is unavailable or does not exist; connecting to localhost "
-                              "port 1433 again: connection refused");
-    EXPECT_NE(e.Description()->find("'localhost': connection refused."), CString::npos);
+    ExpectCauseAndDriverText(e, DataErrorCause::ServerUnreachable,
+                             "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unable to "
+                             "connect: Adaptive Server is unavailable or does not exist; connecting to localhost "
+                             "port 1433 again: connection refused");
     EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds);
 }
 
@@ -100,8 +95,9 @@ TEST_F(FreeTdsTest, HostCommaPortReachesThatPortAndASilentPeerTimesOutWithinTheL
                   ";TDS_Version=7.4;DATABASE=Suite;UID=sa;PWD=***;");
     EXPECT_EQ(e.Error(), E_FAIL);
     EXPECT_EQ(e.SqlState(), "08001");
-    ExpectCauseThenDriverText(
-        e, "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Timeout expired");
+    ExpectCauseAndDriverText(
+        e, DataErrorCause::ServerTimedOut,
+        "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Timeout expired");
     EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds + 3.0);
 }
 
@@ -111,9 +107,9 @@ TEST_F(FreeTdsTest, APeerSpeakingAnotherProtocolIsAnError) {
     EXPECT_GE(http.connections(), 1);
     EXPECT_EQ(e.Error(), E_FAIL);
     EXPECT_EQ(e.SqlState(), "08001");
-    ExpectCauseThenDriverText(e,
-                              "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unexpected "
-                              "EOF from the server; [FreeTDS][SQL Server]Adaptive Server connection failed");
+    ExpectCauseAndDriverText(e, DataErrorCause::ServerUnreachable,
+                             "[FreeTDS][SQL Server]Unable to connect to data source; [FreeTDS][SQL Server]Unexpected "
+                             "EOF from the server; [FreeTDS][SQL Server]Adaptive Server connection failed");
     EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds);
 }
 
@@ -121,9 +117,10 @@ TEST_F(FreeTdsTest, InstanceWithoutABrowserFailsAtOnce) {
     _com_error e = OpenFails("localhost\\SQLEXPRESS");
     EXPECT_EQ(e.Error(), E_FAIL);
     EXPECT_EQ(e.SqlState(), "08001");
-    ExpectCauseThenDriverText(
-        e, "No SQL Server Browser is running: the SQL Server Browser on localhost (UDP port 1434) for instance "
-           "SQLEXPRESS refused the request");
+    ExpectCauseAndDriverText(
+        e, DataErrorCause::ServerUnreachable,
+        "No SQL Server Browser is running: the SQL Server Browser on localhost (UDP port 1434) for instance "
+        "SQLEXPRESS refused the request");
     EXPECT_LT(m_elapsed, 2.0);
 }
 
@@ -132,8 +129,9 @@ TEST_F(FreeTdsTest, InstanceWithASilentBrowserFailsWithinTheLoginLimit) {
     _com_error e = OpenFails("127.0.0.1\\SQLEXPRESS");
     EXPECT_EQ(browser.lastRequest(), std::string("\x04SQLEXPRESS\0", 12));
     EXPECT_EQ(e.Error(), E_FAIL);
-    ExpectCauseThenDriverText(
-        e, "No answer from the SQL Server Browser on 127.0.0.1 (UDP port 1434) for instance SQLEXPRESS within 5 s");
+    ExpectCauseAndDriverText(
+        e, DataErrorCause::ServerTimedOut,
+        "No answer from the SQL Server Browser on 127.0.0.1 (UDP port 1434) for instance SQLEXPRESS within 5 s");
     EXPECT_LT(m_elapsed, enlistor::ado::kLoginTimeoutSeconds);
 }
 
@@ -306,11 +304,8 @@ TEST_F(FreeTdsTest, ProviderWithoutAnyDriverSaysWhatToInstall) {
         EXPECT_EQ(e.Error(), static_cast<HRESULT>(0x800A0E7Au));
         EXPECT_EQ(e.Source().value_or(""), "ADODB.Connection");
         EXPECT_EQ(e.Cause(), DataErrorCause::DriverMissing);
-        EXPECT_TRUE(e.Description().value_or("").ends_with(". Check Database Server Name and the installed ODBC "
-                                                           "drivers. Provider SQLNCLI11 cannot be found: no SQL Server "
-                                                           "ODBC driver is installed (install the Debian package "
-                                                           "tdsodbc)"))
-            << e.Description().value_or("");
+        EXPECT_EQ(e.Description().value_or(""), "Provider SQLNCLI11 cannot be found: no SQL Server ODBC driver is "
+                                                "installed (install the Debian package tdsodbc)");
     }
 }
 

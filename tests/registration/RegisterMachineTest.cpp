@@ -245,6 +245,10 @@ TEST_P(RegisterMachineTest, FailedCheckStillInsertsUnlessTheAddressWasFound) {
     ExpectDriverErrorText(outcome);
     EXPECT_TRUE(outcome.rowInserted);
     EXPECT_EQ(Registered(), (Rows{{computer_name(), m_address, "Windows"}}));
+    // The warning says what the kept error says, the sentence naming the setting to check included.
+    EXPECT_NE(outcome.errorText.find("lacks a table the registration needs. Check Database Name."), std::string::npos)
+        << outcome.errorText;
+    EXPECT_EQ(outcome.warnings, std::vector<CString>{"a duplicate check failed: " + outcome.errorText});
 
     char area[kErrorTextSize];
     EXPECT_EQ(RegisterMachine(area), 0) << "the first check finds the row, the second fails";

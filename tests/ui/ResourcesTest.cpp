@@ -81,6 +81,17 @@ TEST(Template102, ControlsInTemplateOrder) {
     }
 }
 
+// Each field's label, as the texts naming a setting take it from the template; nothing for what is no field.
+TEST(Template102, FieldLabels) {
+    EXPECT_EQ(FieldLabel(IDC_DATABASE_SERVER), "Database Server Name");
+    EXPECT_EQ(FieldLabel(IDC_DB_SERVER_IP), "Database Server IP");
+    EXPECT_EQ(FieldLabel(IDC_DATABASE_NAME), "Database Name");
+    EXPECT_EQ(FieldLabel(IDC_DB_USER_ID), "Database Login");
+    EXPECT_EQ(FieldLabel(IDC_DB_USER_PASSWORD), "Database Password");
+    EXPECT_EQ(FieldLabel(IDC_REGISTER), "");
+    EXPECT_EQ(FieldLabel(IDC_STATIC), "");
+}
+
 std::vector<unsigned char> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
