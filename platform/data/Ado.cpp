@@ -237,8 +237,10 @@ std::chrono::milliseconds login_budget(std::chrono::steady_clock::time_point sta
     return std::max(std::chrono::milliseconds(1000), std::min(left, std::chrono::milliseconds(5000)));
 }
 
-// Connects; the driver's error names a missing SQLite file, which the driver itself reports as "connect failed".
-void connect(Session& session, const OdbcTarget& target, const SecretText& secret, const PreparedLogin& prepared) {
+// Connects; the driver's error names a missing SQLite file, which the driver itself reports as "connect failed". A
+// refusal of the server's TLS names the server's certificate, read then when it was not read before the login.
+void connect(Session& session, const OdbcTarget& target, const SecretText& secret, PreparedLogin& prepared,
+             std::chrono::steady_clock::time_point started) {
     // The settings were checked to be valid text (check_settings_text): the string made of them converts.
     std::optional<wide::WideText> text = wide::ToWide(target.connectionString.Text());
     if (!text)
@@ -254,6 +256,7 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     }
     _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session.dbc.get()), session.source,
                                        "Connecting", secret.Text());
+    DescribeRefusedServer(error.Cause(), login_budget(started), prepared);
     error = WithTlsRefusalSentence(error, session.context.server, prepared.report);
     if (error.Cause() == DataErrorCause::ServerUnreachable && target.tcpPort != 0) {
         // FreeTDS words a refused port like a missing server: one more try names what happened.
@@ -317,7 +320,12 @@ void open_session(ConnectionImpl& impl, ConnectionOptions& options, const Secret
 
     session->dbc = odbc::NewConnection(*session->env);
     apply_login_limit(session->dbc, started);
-    connect(*session, target, secret, prepared);
+    try {
+        connect(*session, target, secret, prepared, started);
+    } catch (...) {
+        impl.transport = prepared.report;
+        throw;
+    }
     if (prepared.verifiedByDriver) {
         impl.transport.encrypted = true;
         impl.transport.verified = true;
