@@ -55,6 +55,7 @@ control=$(dpkg-deb --field "$deb")
 echo "$control"
 version=$(dpkg-deb --field "$deb" Version)
 grep -q '^Depends:.*libodbc' <<<"$control" || fail "Depends does not name the ODBC driver manager library"
+grep -q '^Depends:.*libssl' <<<"$control" || fail "Depends does not name libssl, which the TLS probe loads at run time"
 ! grep -qi 'qt' <<<"$(dpkg-deb --field "$deb" Depends)" || fail "enlistor depends on Qt: $(dpkg-deb --field "$deb" Depends)"
 [ "$(dpkg-deb --field "$deb" Recommends)" = tdsodbc ] || fail "Recommends is not the SQL Server driver alone"
 [ "$(dpkg-deb --field "$deb" Suggests)" = "enlistor-gui, odbc-postgresql, libsqliteodbc" ] ||
@@ -254,6 +255,7 @@ requires=$(rpm -qpR "$rpm_main")
 echo "$requires"
 grep -q '^libodbc.so.2()(64bit)$' <<<"$requires" || fail "enlistor.rpm does not require libodbc by soname"
 grep -q '^libnewt.so.0.52()(64bit)$' <<<"$requires" || fail "enlistor.rpm does not require libnewt by soname"
+grep -q '^libssl.so.3()(64bit)$' <<<"$requires" || fail "enlistor.rpm does not require libssl (loaded at run time)"
 ! grep -qi 'qt' <<<"$requires" || fail "enlistor.rpm requires Qt"
 gui_requires=$(rpm -qpR "$rpm_gui")
 grep -q "^enlistor = $(cut -d- -f1 <<<"$version")-" <<<"$gui_requires" || fail "enlistor-gui.rpm lacks enlistor = version"
