@@ -189,12 +189,13 @@ OdbcCatalog read_catalog(const odbc::EnvHandle& env, const CString& server) {
     if (std::optional<odbc::DataSourceInfo> source = odbc::FindDataSource(env, server)) {
         catalog.drivers.push_back({source->driver, odbc::DriverAttribute(source->driver, "Driver")});
         OdbcCatalog::DataSource found{std::move(source->name), std::move(source->driver)};
-        const auto attribute = [&](const char* key) { return odbc::DataSourceAttribute(found.name, key); };
-        found.section = attribute("Servername");
-        found.host = attribute("Server");
-        found.port = attribute("Port");
-        found.sslMode = attribute("SSLmode");
-        found.encryption = attribute("Encryption");
+        std::vector<CString> attributes =
+            odbc::DataSourceAttributes(found.name, {"Servername", "Server", "Port", "SSLmode", "Encryption"});
+        found.section = std::move(attributes[0]);
+        found.host = std::move(attributes[1]);
+        found.port = std::move(attributes[2]);
+        found.sslMode = std::move(attributes[3]);
+        found.encryption = std::move(attributes[4]);
         catalog.dataSources.push_back(std::move(found));
         return catalog;
     }
