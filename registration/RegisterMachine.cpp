@@ -169,18 +169,15 @@ void run_registration(RegistrationOutcome& outcome, const RegistrationOptions& o
     outcome.result = 0;
     outcome.errorText.clear();
 
-    const SecretText connectionString =
-        options.settings ? GetConnectionString(*options.settings) : GetConnectionString();
+    // The stored settings are read once, by GetConnectionString()'s rules, for the string and the server's name.
+    DatabaseSettingsValue stored;
+    if (!options.settings)
+        (void)LoadDatabaseSettingsValue(stored);
+    const DatabaseSettingsValue& settings = options.settings ? *options.settings : stored;
+    const SecretText connectionString = GetConnectionString(settings);
     if (connectionString.empty())
         return;
-    CString server;
-    if (options.settings) {
-        server = options.settings->server;
-    } else {
-        DatabaseSettingsValue stored;
-        (void)LoadDatabaseSettingsValue(stored);
-        server = stored.server;
-    }
+    const CString server = settings.server;
     ConnectionTrustSettings storedTrust;
     if (!options.trust)
         (void)LoadConnectionTrust(storedTrust);
