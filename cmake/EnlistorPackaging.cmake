@@ -153,24 +153,44 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # minimal system the PostgreSQL driver alone would bring Kerberos, LDAP and SASL libraries (more than a dozen
 # packages) to servers that never use it.
 set(CPACK_DEBIAN_ENLISTOR_PACKAGE_RECOMMENDS "tdsodbc")
-# The TLS probe loads libssl when a probe first needs it (platform/data/TlsProbe.cpp): no ELF file of the package
-# names it, so dpkg-shlibdeps and rpmbuild's automatic requirements miss it. It is named here: for Debian by the
-# package that ships it on the build machine (libssl3 on Debian 12), for RPM by its soname.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(ENLISTOR_PACKAGE_OPENSSL REQUIRED openssl)
-string(REGEX MATCH "^[0-9]+" enlistor_openssl_major "${ENLISTOR_PACKAGE_OPENSSL_VERSION}")
-set(enlistor_libssl libssl.so.${enlistor_openssl_major})
+# The libraries the program loads when it first needs them (cmake/EnlistorRuntimeLibraries.cmake: libssl, newt,
+# slang) are in no ELF file's dependencies, so dpkg-shlibdeps and rpmbuild miss them: each is named here, for Debian
+# by the package that ships it on the build machine with the version its shlibs file asks (as dpkg-shlibdeps would
+# name it), for RPM by its soname.
+get_property(enlistor_runtime_sonames GLOBAL PROPERTY ENLISTOR_RUNTIME_SONAMES)
+set(enlistor_runtime_depends "")
+set(enlistor_runtime_requires "")
 find_program(ENLISTOR_DPKG_QUERY dpkg-query)
-if(ENLISTOR_DPKG_QUERY)
-    execute_process(COMMAND ${ENLISTOR_DPKG_QUERY} -S "*/${enlistor_libssl}" OUTPUT_VARIABLE enlistor_libssl_owners
-                    ERROR_QUIET)
-    string(REGEX MATCH "(^|\n)([a-z0-9.+-]+)(:[a-z0-9]+)?: [^\n]*/${enlistor_libssl}(\n|$)" enlistor_libssl_line
-                 "${enlistor_libssl_owners}")
-    if(NOT CMAKE_MATCH_2)
-        message(FATAL_ERROR "no Debian package is found that ships ${enlistor_libssl}")
+foreach(soname IN LISTS enlistor_runtime_sonames)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        list(APPEND enlistor_runtime_requires "${soname}()(64bit)")
+    else()
+        list(APPEND enlistor_runtime_requires "${soname}")
     endif()
-    set(CPACK_DEBIAN_ENLISTOR_PACKAGE_DEPENDS "${CMAKE_MATCH_2} (>= ${enlistor_openssl_major}.0.0)")
-endif()
+    if(NOT ENLISTOR_DPKG_QUERY)
+        continue()
+    endif()
+    execute_process(COMMAND ${ENLISTOR_DPKG_QUERY} -S "*/${soname}" OUTPUT_VARIABLE owners ERROR_QUIET)
+    string(REGEX MATCH "(^|\n)(([a-z0-9.+-]+)(:[a-z0-9]+)?): [^\n]*/${soname}(\n|$)" owner_line "${owners}")
+    if(NOT CMAKE_MATCH_3)
+        message(FATAL_ERROR "no Debian package is found that ships ${soname}")
+    endif()
+    set(dependency ${CMAKE_MATCH_3})
+    execute_process(COMMAND ${ENLISTOR_DPKG_QUERY} --control-path ${CMAKE_MATCH_2} shlibs
+                    OUTPUT_VARIABLE shlibs_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    string(REGEX MATCH "^(.+)\\.so\\.(.+)$" soname_parts "${soname}")
+    set(library_name ${CMAKE_MATCH_1})
+    set(library_version ${CMAKE_MATCH_2})
+    if(shlibs_file AND EXISTS "${shlibs_file}")
+        file(STRINGS "${shlibs_file}" shlibs_lines REGEX "^${library_name} ${library_version} ")
+        if(shlibs_lines)
+            list(GET shlibs_lines 0 shlibs_line)
+            string(REGEX REPLACE "^${library_name} ${library_version} " "" dependency "${shlibs_line}")
+        endif()
+    endif()
+    list(APPEND enlistor_runtime_depends "${dependency}")
+endforeach()
+list(JOIN enlistor_runtime_depends ", " CPACK_DEBIAN_ENLISTOR_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_ENLISTOR_PACKAGE_SUGGESTS "enlistor-gui, odbc-postgresql, libsqliteodbc")
 # The window module is built for exactly this program: the same version, not a newer one.
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "enlistor (= ${ENLISTOR_DEBIAN_VERSION})")
@@ -199,13 +219,8 @@ set(CPACK_RPM_PACKAGE_AUTOREQ ON)
 set(CPACK_RPM_PACKAGE_AUTOPROV OFF)
 set(CPACK_RPM_ENLISTOR_PACKAGE_SUGGESTS "enlistor-gui")
 set(CPACK_RPM_ENLISTOR_PACKAGE_RECOMMENDS "unixODBC")
-# libssl, loaded at run time (see the Debian dependency above).
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(CPACK_RPM_ENLISTOR_PACKAGE_REQUIRES "${enlistor_libssl}()(64bit)")
-else()
-    set(CPACK_RPM_ENLISTOR_PACKAGE_REQUIRES "${enlistor_libssl}")
-endif()
-set(CPACK_RPM_GUI_PACKAGE_REQUIRES "enlistor = ${PROJECT_VERSION}-${ENLISTOR_DEBIAN_REVISION}")
+# The libraries loaded at run time (see the Debian dependencies above).
+list(JOIN enlistor_runtime_requires ", " CPACK_RPM_ENLISTOR_PACKAGE_REQUIRES)
 set(CPACK_RPM_ENLISTOR_POST_INSTALL_SCRIPT_FILE ${enlistor_scripts_dir}/rpm/post)
 set(CPACK_RPM_ENLISTOR_POST_UNINSTALL_SCRIPT_FILE ${enlistor_packaging_dir}/rpm-postun)
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION

@@ -79,10 +79,8 @@ constexpr std::uint8_t kTdsEncryptNotSupported = 0x02;
     X(X509_get_subject_name)                                                                                           \
     X(X509_verify_cert_error_string)
 
-#define ENLISTOR_STRINGIFY(x) #x
-#define ENLISTOR_SONAME(base, major) base ENLISTOR_STRINGIFY(major)
-// libssl of the major version the probe was built against; it brings libcrypto.
-constexpr const char* kLibSsl = ENLISTOR_SONAME("libssl.so.", OPENSSL_VERSION_MAJOR);
+// libssl as the build found it (platform/data/CMakeLists.txt); it brings libcrypto.
+constexpr const char* kLibSsl = ENLISTOR_LIBSSL_SONAME;
 
 struct OpenSsl {
 #define ENLISTOR_OPENSSL_MEMBER(name) decltype(&::name) name = nullptr;
