@@ -1,8 +1,8 @@
 #include "platform/data/TlsProbe.h"
+#include "platform/process/RuntimeLibrary.h"
 #include "platform/registry/HiveKeys.h" // unique_fd
 
 #include <arpa/inet.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -91,20 +91,13 @@ struct OpenSsl {
 // The loaded functions, or nullptr when the library or one of them cannot be found.
 const OpenSsl* load_openssl() {
     static const std::unique_ptr<const OpenSsl> loaded = []() -> std::unique_ptr<const OpenSsl> {
-        void* library = ::dlopen(kLibSsl, RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr)
-            return nullptr;
+        RuntimeLibrary library(kLibSsl);
         auto functions = std::make_unique<OpenSsl>();
-        bool complete = true;
-#define ENLISTOR_OPENSSL_RESOLVE(name)                                                                                 \
-    functions->name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name));                                    \
-    complete = complete && functions->name != nullptr;
+#define ENLISTOR_OPENSSL_RESOLVE(name) library.Resolve(functions->name, #name);
         ENLISTOR_OPENSSL_FUNCTIONS(ENLISTOR_OPENSSL_RESOLVE)
 #undef ENLISTOR_OPENSSL_RESOLVE
-        if (!complete) {
-            ::dlclose(library);
+        if (!library.Failure().empty())
             return nullptr;
-        }
         return functions;
     }();
     return loaded.get();

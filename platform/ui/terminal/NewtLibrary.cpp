@@ -1,6 +1,6 @@
 #include "platform/ui/terminal/NewtLibrary.h"
 
-#include <dlfcn.h>
+#include "platform/process/RuntimeLibrary.h"
 
 #include <memory>
 #include <stdexcept>
@@ -14,34 +14,19 @@ struct Loaded {
 };
 
 Loaded load() {
-    Loaded result;
-    // slang comes with newt, which needs it: both are found through newt's handle.
-    void* handle = ::dlopen(ENLISTOR_NEWT_SONAME, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        const char* error = ::dlerror();
-        result.failure = std::string("the terminal dialog cannot be loaded (") +
-                         (error != nullptr ? error : ENLISTOR_NEWT_SONAME) + ")";
-        return result;
-    }
+    // slang comes with newt, which needs it: its names are found through newt's handle.
+    RuntimeLibrary newt(ENLISTOR_NEWT_SONAME);
     auto library = std::make_unique<NewtLibrary>();
-    std::string missing;
-    const auto find = [&](const char* name) {
-        void* symbol = ::dlsym(handle, name);
-        if (symbol == nullptr && missing.empty())
-            missing = name;
-        return symbol;
-    };
-#define ENLISTOR_NEWT_RESOLVE(name) library->name = reinterpret_cast<decltype(&::name)>(find(#name));
+#define ENLISTOR_NEWT_RESOLVE(name) newt.Resolve(library->name, #name);
     ENLISTOR_NEWT_FUNCTIONS(ENLISTOR_NEWT_RESOLVE)
 #undef ENLISTOR_NEWT_RESOLVE
-    library->SLang_TT_Read_FD = static_cast<int*>(find("SLang_TT_Read_FD"));
-    library->SLang_Input_Buffer_Len = static_cast<unsigned int*>(find("SLang_Input_Buffer_Len"));
-    if (!missing.empty()) {
-        ::dlclose(handle);
-        result.failure = "the terminal dialog cannot be loaded (" ENLISTOR_NEWT_SONAME " has no " + missing + ")";
-        return result;
-    }
-    result.library = std::move(library); // the libraries stay loaded for the rest of the process
+    newt.Resolve(library->SLang_TT_Read_FD, "SLang_TT_Read_FD");
+    newt.Resolve(library->SLang_Input_Buffer_Len, "SLang_Input_Buffer_Len");
+    Loaded result;
+    if (newt.Failure().empty())
+        result.library = std::move(library);
+    else
+        result.failure = "the terminal dialog cannot be loaded (" + newt.Failure() + ")";
     return result;
 }
 
