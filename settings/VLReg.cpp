@@ -18,8 +18,10 @@ constexpr DWORD message_flags =
 constexpr const char* type_mismatch_text = "The type you specified mismatch with registry value type.";
 constexpr const char* missing_message_format = "The system cannot find error message for error number %i";
 
-// A value that grows between the size query and the read is asked for again with the size it now has; a value that
-// keeps changing that fast is reported with ERROR_MORE_DATA after these attempts.
+// The first read's room: every value the settings store is shorter. A longer value, or one that grows between two
+// reads, is asked for again with the size it now has; a value that keeps changing that fast is reported with
+// ERROR_MORE_DATA after these attempts.
+constexpr DWORD first_read_size = 256;
 constexpr int read_attempts = 8;
 
 bool is_text_type(DWORD type) {
@@ -64,24 +66,11 @@ bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
         return false;
     }
 
+    // One query with a buffer most values fit in; a longer value answers with its size (ERROR_MORE_DATA) and is
+    // asked for again with that size, so a value of any length is read whole. The buffer has room for the zero put
+    // behind the data, and is a secret: the value may be the password's stored form.
     DWORD type = 0;
-    DWORD size = 0;
-    status = RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, nullptr, &size);
-    if (status != ERROR_SUCCESS) {
-        key.close();
-        SetErrorFromCode(static_cast<DWORD>(status));
-        m_dwLastError = static_cast<DWORD>(status);
-        return false;
-    }
-    if (!is_text_type(type)) {
-        key.close();
-        m_strLastError = type_mismatch_text;
-        m_dwLastError = 0;
-        return false;
-    }
-
-    // The buffer is sized to the value (plus the zero put behind the data), so a value of any length is read whole.
-    // It is a secret, as the value may be the password's stored form.
+    DWORD size = first_read_size;
     SecretText buffer;
     for (int attempt = 0;; ++attempt) {
         try {
@@ -101,6 +90,11 @@ bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);
+        return false;
+    }
+    if (!is_text_type(type)) {
+        m_strLastError = type_mismatch_text;
+        m_dwLastError = 0;
         return false;
     }
 
