@@ -108,15 +108,12 @@ bool CVLReg::WriteValue(CString keyPath, CString valueName, CString data, DWORD 
     if (m_hRootKey == nullptr)
         m_hRootKey = HKEY_LOCAL_MACHINE;
 
+    // An existing key is opened for writing; only a missing one is created (with its missing parents).
     open_key key;
-    LONG status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_READ, key.out());
-    if (status == ERROR_SUCCESS) {
-        key.close();
-        status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_WRITE, key.out());
-    } else {
+    LONG status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_WRITE, key.out());
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
         status = RegCreateKeyExA(m_hRootKey, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
                                  key.out(), nullptr);
-    }
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);
