@@ -52,14 +52,45 @@ private:
 
 } // namespace
 
-CVLReg::~CVLReg() = default;
+CVLReg::~CVLReg() {
+    close_kept(m_readKey);
+    close_kept(m_writeKey);
+}
+
+void CVLReg::close_kept(KeptKey& kept) noexcept {
+    if (kept.key != nullptr)
+        (void)RegCloseKey(kept.key);
+    kept = KeptKey{};
+}
+
+HKEY CVLReg::kept_key(KeptKey& kept, const CString& keyPath, bool forWriting, LONG& status) {
+    if (kept.key != nullptr && kept.root == m_hRootKey && kept.path == keyPath) {
+        status = ERROR_SUCCESS;
+        return kept.key;
+    }
+    close_kept(kept);
+    HKEY key = nullptr;
+    if (forWriting) {
+        // An existing key is opened for writing; only a missing one is created (with its missing parents).
+        status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_WRITE, &key);
+        if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
+            status = RegCreateKeyExA(m_hRootKey, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                     nullptr, &key, nullptr);
+    } else {
+        status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_READ, &key);
+    }
+    if (status != ERROR_SUCCESS)
+        return nullptr;
+    kept = KeptKey{m_hRootKey, keyPath, key};
+    return key;
+}
 
 bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
     if (m_hRootKey == nullptr)
         m_hRootKey = HKEY_LOCAL_MACHINE;
 
-    open_key key;
-    LONG status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_READ, key.out());
+    LONG status = ERROR_SUCCESS;
+    const HKEY key = kept_key(m_readKey, keyPath, false, status);
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);
@@ -75,8 +106,8 @@ bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
     for (int attempt = 0;; ++attempt) {
         try {
             buffer = SecretText::Build(static_cast<std::size_t>(size) + 1, [&](char* bytes) {
-                status = RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(bytes),
-                                          &size);
+                status =
+                    RegQueryValueExA(key, valueName.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(bytes), &size);
                 return status == ERROR_SUCCESS ? static_cast<std::size_t>(size) : 0;
             });
         } catch (const std::bad_alloc&) {
@@ -86,7 +117,6 @@ bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
         if (status != ERROR_MORE_DATA || attempt + 1 == read_attempts)
             break;
     }
-    key.close();
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);
@@ -108,21 +138,16 @@ bool CVLReg::WriteValue(CString keyPath, CString valueName, CString data, DWORD 
     if (m_hRootKey == nullptr)
         m_hRootKey = HKEY_LOCAL_MACHINE;
 
-    // An existing key is opened for writing; only a missing one is created (with its missing parents).
-    open_key key;
-    LONG status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_WRITE, key.out());
-    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
-        status = RegCreateKeyExA(m_hRootKey, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                                 key.out(), nullptr);
+    LONG status = ERROR_SUCCESS;
+    const HKEY key = kept_key(m_writeKey, keyPath, true, status);
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);
         return false;
     }
 
-    status = RegSetValueExA(key.get(), valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.Text().data()),
+    status = RegSetValueExA(key, valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.Text().data()),
                             static_cast<DWORD>(bytes.size()));
-    key.close();
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);
