@@ -62,24 +62,6 @@ std::optional<WideText> utf8_to_wide(std::string_view text) {
     return wide;
 }
 
-void append_utf8(CString& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // A unit that is half of a surrogate pair without its other half becomes '?', as FromWide's iconv loop makes it.
 CString wide_to_utf8(const SQLWCHAR* text, std::size_t units) {
     CString out;
@@ -87,12 +69,12 @@ CString wide_to_utf8(const SQLWCHAR* text, std::size_t units) {
     for (std::size_t i = 0; i < units; ++i) {
         const char32_t unit = text[i];
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
             out += '?';
         } else {
-            append_utf8(out, unit);
+            AppendUtf8(out, unit);
         }
     }
     return out;
