@@ -1,6 +1,5 @@
 #include "cipher/Rijndael.h"
 #include "cipher/VLBase64.h"
-#include "common/FormatString.h"
 #include "common/Secret.h"
 
 #include <cstring>
@@ -53,9 +52,12 @@ void key_with_password_key(CRijndael& cipher, short keyRow) {
 } // namespace
 
 CString CRijndael::KeyWordText(std::uint32_t word) {
+    // As "%c" formatting gave them, a zero byte giving no character; written directly, so that no formatting buffer
+    // is left holding a byte of the key.
     CString text;
     for (int shift = 24; shift >= 0; shift -= 8)
-        text += FormatString("%c", static_cast<int>((word >> shift) & 0xFF));
+        if (const char c = static_cast<char>((word >> shift) & 0xFF); c != '\0')
+            text += c;
     return text;
 }
 

@@ -132,6 +132,9 @@ ParsedArguments ParseArguments(int argc, const char* const* argv) {
     };
     std::vector<command_parser> commands;
     for (const command_name& command : kCommands) {
+        // A command no argument names cannot be chosen: its parser is not built.
+        if (std::find(arguments.begin(), arguments.end(), command.name) == arguments.end())
+            continue;
         command_parser parser{command.kind, app.add_subcommand(command.name), nullptr, nullptr, nullptr, {}};
         parser.app->set_help_flag();
         parser.app->allow_extras();

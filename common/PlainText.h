@@ -29,3 +29,6 @@ struct Utf8Char {
 // Decodes the sequence at the start of `text` (not empty); rejects overlong forms, surrogates and values past
 // U+10FFFF.
 [[nodiscard]] Utf8Char DecodeUtf8(std::string_view text);
+
+// Appends the UTF-8 sequence of a code point (up to U+10FFFF).
+void AppendUtf8(CString& text, char32_t codePoint);

@@ -2,18 +2,18 @@
 
 #include "common/FormatString.h"
 #include "platform/data/ConnectionString.h"
+#include "platform/registry/OdbcDrivers.h"
 #include "settings/DatabaseSettings.h"
-#include "settings/VLReg.h"
 
 CString GetProviderName() {
     using enlistor::ado::kSqlServerProviders;
-    CVLReg reg;
     // Newest client first: the first installed one decides; the last is there on every system and is not probed.
-    for (std::size_t i = 0; i + 1 < kSqlServerProviders.size(); ++i) {
-        const CString driverKey(kSqlServerProviders[i].driverKey);
-        if (reg.KeyExists(FormatString("SOFTWARE\\ODBC\\ODBCINST.INI\\%s", driverKey.c_str())))
+    // A provider is installed when its driver key (SOFTWARE\ODBC\ODBCINST.INI\<driver>, the registry's view of
+    // the installed drivers) exists; the drivers are listed once for all of them.
+    const std::vector<std::string> installed = enlistor::registry::installed_odbc_drivers();
+    for (std::size_t i = 0; i + 1 < kSqlServerProviders.size(); ++i)
+        if (enlistor::registry::find_odbc_driver_name(installed, kSqlServerProviders[i].driverKey))
             return CString(kSqlServerProviders[i].provider);
-    }
     return CString(kSqlServerProviders.back().provider);
 }
 

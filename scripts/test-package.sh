@@ -55,6 +55,9 @@ control=$(dpkg-deb --field "$deb")
 echo "$control"
 version=$(dpkg-deb --field "$deb" Version)
 grep -q '^Depends:.*libodbc' <<<"$control" || fail "Depends does not name the ODBC driver manager library"
+for library in libssl libnewt libslang; do # loaded at run time: named by the packaging, not found by dpkg-shlibdeps
+    grep -q "^Depends:.*$library" <<<"$control" || fail "Depends does not name $library"
+done
 ! grep -qi 'qt' <<<"$(dpkg-deb --field "$deb" Depends)" || fail "enlistor depends on Qt: $(dpkg-deb --field "$deb" Depends)"
 [ "$(dpkg-deb --field "$deb" Recommends)" = tdsodbc ] || fail "Recommends is not the SQL Server driver alone"
 [ "$(dpkg-deb --field "$deb" Suggests)" = "enlistor-gui, odbc-postgresql, libsqliteodbc" ] ||
@@ -254,6 +257,8 @@ requires=$(rpm -qpR "$rpm_main")
 echo "$requires"
 grep -q '^libodbc.so.2()(64bit)$' <<<"$requires" || fail "enlistor.rpm does not require libodbc by soname"
 grep -q '^libnewt.so.0.52()(64bit)$' <<<"$requires" || fail "enlistor.rpm does not require libnewt by soname"
+grep -q '^libssl.so.3()(64bit)$' <<<"$requires" || fail "enlistor.rpm does not require libssl by soname"
+grep -q '^libslang.so.2()(64bit)$' <<<"$requires" || fail "enlistor.rpm does not require libslang by soname"
 ! grep -qi 'qt' <<<"$requires" || fail "enlistor.rpm requires Qt"
 gui_requires=$(rpm -qpR "$rpm_gui")
 grep -q "^enlistor = $(cut -d- -f1 <<<"$version")-" <<<"$gui_requires" || fail "enlistor-gui.rpm lacks enlistor = version"

@@ -18,8 +18,10 @@ constexpr DWORD message_flags =
 constexpr const char* type_mismatch_text = "The type you specified mismatch with registry value type.";
 constexpr const char* missing_message_format = "The system cannot find error message for error number %i";
 
-// A value that grows between the size query and the read is asked for again with the size it now has; a value that
-// keeps changing that fast is reported with ERROR_MORE_DATA after these attempts.
+// The first read's room: every value the settings store is shorter. A longer value, or one that grows between two
+// reads, is asked for again with the size it now has; a value that keeps changing that fast is reported with
+// ERROR_MORE_DATA after these attempts.
+constexpr DWORD first_read_size = 256;
 constexpr int read_attempts = 8;
 
 bool is_text_type(DWORD type) {
@@ -50,44 +52,62 @@ private:
 
 } // namespace
 
-CVLReg::~CVLReg() = default;
+CVLReg::~CVLReg() {
+    close_kept(m_readKey);
+    close_kept(m_writeKey);
+}
+
+void CVLReg::close_kept(KeptKey& kept) noexcept {
+    if (kept.key != nullptr)
+        (void)RegCloseKey(kept.key);
+    kept = KeptKey{};
+}
+
+HKEY CVLReg::kept_key(KeptKey& kept, const CString& keyPath, bool forWriting, LONG& status) {
+    if (kept.key != nullptr && kept.root == m_hRootKey && kept.path == keyPath) {
+        status = ERROR_SUCCESS;
+        return kept.key;
+    }
+    close_kept(kept);
+    HKEY key = nullptr;
+    if (forWriting) {
+        // An existing key is opened for writing; only a missing one is created (with its missing parents).
+        status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_WRITE, &key);
+        if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)
+            status = RegCreateKeyExA(m_hRootKey, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                     nullptr, &key, nullptr);
+    } else {
+        status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_READ, &key);
+    }
+    if (status != ERROR_SUCCESS)
+        return nullptr;
+    kept = KeptKey{m_hRootKey, keyPath, key};
+    return key;
+}
 
 bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
     if (m_hRootKey == nullptr)
         m_hRootKey = HKEY_LOCAL_MACHINE;
 
-    open_key key;
-    LONG status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_READ, key.out());
+    LONG status = ERROR_SUCCESS;
+    const HKEY key = kept_key(m_readKey, keyPath, false, status);
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);
         return false;
     }
 
+    // One query with a buffer most values fit in; a longer value answers with its size (ERROR_MORE_DATA) and is
+    // asked for again with that size, so a value of any length is read whole. The buffer has room for the zero put
+    // behind the data, and is a secret: the value may be the password's stored form.
     DWORD type = 0;
-    DWORD size = 0;
-    status = RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, nullptr, &size);
-    if (status != ERROR_SUCCESS) {
-        key.close();
-        SetErrorFromCode(static_cast<DWORD>(status));
-        m_dwLastError = static_cast<DWORD>(status);
-        return false;
-    }
-    if (!is_text_type(type)) {
-        key.close();
-        m_strLastError = type_mismatch_text;
-        m_dwLastError = 0;
-        return false;
-    }
-
-    // The buffer is sized to the value (plus the zero put behind the data), so a value of any length is read whole.
-    // It is a secret, as the value may be the password's stored form.
+    DWORD size = first_read_size;
     SecretText buffer;
     for (int attempt = 0;; ++attempt) {
         try {
             buffer = SecretText::Build(static_cast<std::size_t>(size) + 1, [&](char* bytes) {
-                status = RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(bytes),
-                                          &size);
+                status =
+                    RegQueryValueExA(key, valueName.c_str(), nullptr, &type, reinterpret_cast<LPBYTE>(bytes), &size);
                 return status == ERROR_SUCCESS ? static_cast<std::size_t>(size) : 0;
             });
         } catch (const std::bad_alloc&) {
@@ -97,10 +117,14 @@ bool CVLReg::ReadValue(CString& value, CString keyPath, CString valueName) {
         if (status != ERROR_MORE_DATA || attempt + 1 == read_attempts)
             break;
     }
-    key.close();
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);
+        return false;
+    }
+    if (!is_text_type(type)) {
+        m_strLastError = type_mismatch_text;
+        m_dwLastError = 0;
         return false;
     }
 
@@ -114,24 +138,16 @@ bool CVLReg::WriteValue(CString keyPath, CString valueName, CString data, DWORD 
     if (m_hRootKey == nullptr)
         m_hRootKey = HKEY_LOCAL_MACHINE;
 
-    open_key key;
-    LONG status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_READ, key.out());
-    if (status == ERROR_SUCCESS) {
-        key.close();
-        status = RegOpenKeyExA(m_hRootKey, keyPath.c_str(), 0, KEY_WRITE, key.out());
-    } else {
-        status = RegCreateKeyExA(m_hRootKey, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                                 key.out(), nullptr);
-    }
+    LONG status = ERROR_SUCCESS;
+    const HKEY key = kept_key(m_writeKey, keyPath, true, status);
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);
         return false;
     }
 
-    status = RegSetValueExA(key.get(), valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.Text().data()),
+    status = RegSetValueExA(key, valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.Text().data()),
                             static_cast<DWORD>(bytes.size()));
-    key.close();
     if (status != ERROR_SUCCESS) {
         SetErrorFromCode(static_cast<DWORD>(status));
         m_dwLastError = static_cast<DWORD>(status);

@@ -9,18 +9,14 @@
 #include "platform/process/SignalDeferral.h"
 #include "platform/registry/Registry.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <thread>
 
 namespace {
 
-// The default wait asks again after a sixteenth of the time waited so far, between these bounds: work that ends in a
-// few milliseconds is noticed at once (a whole check takes a few ms), a long wait still wakes every 20 ms.
-constexpr std::chrono::microseconds shortest_wait_tick{50};
-constexpr std::chrono::microseconds longest_wait_tick{20000};
+// The default wait wakes when the work ends (WorkerEnd), and at the latest after this, to notice a held-back signal.
+constexpr std::chrono::microseconds wait_tick{20000};
 
 bool is_register(WorkflowCommand command) {
     return command == WorkflowCommand::Register;
@@ -165,12 +161,16 @@ std::optional<lock_attempt> lock_or_stop(RunReport& report, IRunFace& face, cons
     const auto mode =
         report.command == WorkflowCommand::Check ? MachineLock::Mode::Shared : MachineLock::Mode::Exclusive;
     const std::chrono::milliseconds wait = options.lockWait;
-    std::optional<lock_attempt> attempt = on_worker<lock_attempt>(face, [mode, wait] {
-        lock_attempt result;
-        result.lock = MachineLock::Acquire(mode, wait, result.failure);
-        return result;
-    });
     using Kind = MachineLockFailure::Kind;
+    // A free lock is taken at once; only a lock someone holds is waited for on the worker, with the face answering.
+    std::optional<lock_attempt> attempt(std::in_place);
+    attempt->lock = MachineLock::Acquire(mode, std::chrono::milliseconds(0), attempt->failure);
+    if (!attempt->lock && attempt->failure.kind == Kind::Busy && wait.count() > 0)
+        attempt = on_worker<lock_attempt>(face, [mode, wait] {
+            lock_attempt result;
+            result.lock = MachineLock::Acquire(mode, wait, result.failure);
+            return result;
+        });
     if (!attempt)
         stop_with(report, interrupted_text(report.command, SignalDeferral::Pending()), kExitFailure);
     else if (!attempt->lock && (report.command != WorkflowCommand::Check || attempt->failure.kind != Kind::Refused))
@@ -229,11 +229,11 @@ std::optional<WorkflowStop> IRunFace::TakeSnapshot(DatabaseSettingsValue& snapsh
 }
 
 void IRunFace::Wait(const std::function<bool()>& stop) {
-    const auto start = std::chrono::steady_clock::now();
-    while (!stop()) {
-        const auto waited =
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-        std::this_thread::sleep_for(std::clamp(waited / 16, shortest_wait_tick, longest_wait_tick));
+    for (;;) {
+        const unsigned long ended = WorkerEnd::Count(); // read first: an end after it cuts the sleep short
+        if (stop())
+            return;
+        WorkerEnd::SleepPast(ended, wait_tick);
     }
 }
 

@@ -76,10 +76,10 @@ struct RunReport {
     SettingsStoreError restoreError;
 };
 
-// The face's part of a run. Called on the face's thread in this order: (the lock is taken, the face Waits)
-// TakeSnapshot, TypedSettings, (the database step runs, the face Waits), Show, (register after a failure: Restore),
-// (register: Reload), Finish. A stop ends the run early: Show and Finish still follow. When the lock cannot be had
-// only Show and Finish are called.
+// The face's part of a run. Called on the face's thread in this order: (the lock is taken; the face Waits while
+// another run holds it) TakeSnapshot, TypedSettings, (the database step runs, the face Waits), Show, (register after a
+// failure: Restore), (register: Reload), Finish. A stop ends the run early: Show and Finish still follow. When the lock
+// cannot be had only Show and Finish are called.
 class IRunFace {
 public:
     virtual ~IRunFace() = default;
@@ -92,8 +92,8 @@ public:
     // The database step, run on the worker thread: it must not touch a window. The default makes the registration's
     // own call for the command with the given options.
     virtual RegistrationOutcome DatabaseStep(WorkflowCommand command, const RegistrationOptions& options);
-    // Keeps the face answering until stop() is true (asked at least every 50 ms). The default sleeps in between, a
-    // little longer the longer it has waited.
+    // Keeps the face answering until stop() is true (asked at least every 50 ms). The default sleeps in between and
+    // is woken when the work ends (workflow/Worker.h).
     virtual void Wait(const std::function<bool()>& stop);
     // Tells the operator the outcome, before a failed register's settings are put back.
     virtual void Show(const RunReport& report) { (void)report; }

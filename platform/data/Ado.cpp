@@ -170,12 +170,13 @@ OdbcCatalog read_catalog(const odbc::EnvHandle& env, const CString& server) {
     if (std::optional<odbc::DataSourceInfo> source = odbc::FindDataSource(env, server)) {
         catalog.drivers.push_back({source->driver, odbc::DriverAttribute(source->driver, "Driver")});
         OdbcCatalog::DataSource found{std::move(source->name), std::move(source->driver)};
-        const auto attribute = [&](const char* key) { return odbc::DataSourceAttribute(found.name, key); };
-        found.section = attribute("Servername");
-        found.host = attribute("Server");
-        found.port = attribute("Port");
-        found.sslMode = attribute("SSLmode");
-        found.encryption = attribute("Encryption");
+        std::vector<CString> attributes =
+            odbc::DataSourceAttributes(found.name, {"Servername", "Server", "Port", "SSLmode", "Encryption"});
+        found.section = std::move(attributes[0]);
+        found.host = std::move(attributes[1]);
+        found.port = std::move(attributes[2]);
+        found.sslMode = std::move(attributes[3]);
+        found.encryption = std::move(attributes[4]);
         catalog.dataSources.push_back(std::move(found));
         return catalog;
     }
@@ -218,8 +219,10 @@ std::chrono::milliseconds login_budget(std::chrono::steady_clock::time_point sta
     return std::max(std::chrono::milliseconds(1000), std::min(left, std::chrono::milliseconds(5000)));
 }
 
-// Connects; the driver's error names a missing SQLite file, which the driver itself reports as "connect failed".
-void connect(Session& session, const OdbcTarget& target, const SecretText& secret, const PreparedLogin& prepared) {
+// Connects; the driver's error names a missing SQLite file, which the driver itself reports as "connect failed". A
+// refusal of the server's TLS names the server's certificate, read then when it was not read before the login.
+void connect(Session& session, const OdbcTarget& target, const SecretText& secret, PreparedLogin& prepared,
+             std::chrono::steady_clock::time_point started) {
     // The settings were checked to be valid text (check_settings_text): the string made of them converts.
     std::optional<wide::WideText> text = wide::ToWide(target.connectionString.Text());
     if (!text)
@@ -235,6 +238,7 @@ void connect(Session& session, const OdbcTarget& target, const SecretText& secre
     }
     _com_error error = odbc::MakeError(odbc::ReadDiagnostics(SQL_HANDLE_DBC, session.dbc.get()), session.source,
                                        "Connecting", secret.Text());
+    DescribeRefusedServer(error.Cause(), login_budget(started), prepared);
     if (error.Cause() == DataErrorCause::ServerUnreachable && target.tcpPort != 0) {
         // FreeTDS words a refused port like a missing server: one more try names what happened.
         const CString reason = ProbeTcpRefusal(target.tcpHost, target.tcpPort, kProbeBudget);
@@ -296,7 +300,12 @@ void open_session(ConnectionImpl& impl, ConnectionOptions& options, const Secret
 
     session->dbc = odbc::NewConnection(*session->env);
     apply_login_limit(session->dbc, started);
-    connect(*session, target, secret, prepared);
+    try {
+        connect(*session, target, secret, prepared, started);
+    } catch (...) {
+        impl.transport = prepared.report;
+        throw;
+    }
     if (prepared.verifiedByDriver) {
         impl.transport.encrypted = true;
         impl.transport.verified = true;

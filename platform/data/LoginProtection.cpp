@@ -100,9 +100,17 @@ void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, std::chrono::
         return;
     report.overNetwork = true;
 
+    // The probe decides only for an Enforced plan. Otherwise it reads the certificate for the report, except where
+    // the data source has the driver verify the server itself (verify-ca, verify-full): nothing is probed then
+    // before the login, and the certificate is read only when the driver refuses it (DescribeRefusedServer).
+    prepared.probeHost = plan.host;
+    prepared.probePort = plan.port;
+    prepared.protocol = plan.protocol;
+    const bool driverVerifies = plan.kind == WirePlan::Kind::Explicit && plan.verifies;
     ProbeResult probe;
-    if (!plan.host.empty() && plan.port > 0)
-        probe = ProbeServer(plan.host, plan.port, plan.protocol, trust, budget);
+    if (!plan.host.empty() && plan.port > 0 && !driverVerifies)
+        probe = ProbeServer(plan.host, plan.port, plan.protocol, trust, budget,
+                            plan.kind == WirePlan::Kind::Enforced ? ProbeCheck::Verify : ProbeCheck::CertificateOnly);
     if (probe.certificate)
         fill_certificate(report, *probe.certificate);
     const bool offersTls = probe.certificate.has_value();
@@ -147,6 +155,18 @@ void PrepareLogin(OdbcTarget& target, const TransportTrust& trust, std::chrono::
     const CString conf = ProtectLogin(target, trust, pinnedFile);
     if (!conf.empty())
         prepared.freeTdsConf = prepared.files->Write("freetds.conf", conf);
+}
+
+void DescribeRefusedServer(DataErrorCause cause, std::chrono::milliseconds budget, PreparedLogin& prepared) {
+    TransportReport& report = prepared.report;
+    const bool certificateRefused = cause == DataErrorCause::CertificateUntrusted || cause == DataErrorCause::TlsFailed;
+    if (!certificateRefused || !report.certificateSha256.empty() || prepared.probeHost.empty() ||
+        prepared.probePort <= 0)
+        return;
+    const ProbeResult probe = ProbeServer(prepared.probeHost, prepared.probePort, prepared.protocol, TransportTrust{},
+                                          budget, ProbeCheck::CertificateOnly);
+    if (probe.certificate)
+        fill_certificate(report, *probe.certificate);
 }
 
 namespace {

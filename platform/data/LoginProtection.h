@@ -25,7 +25,16 @@ struct PreparedLogin {
     // verified (by the pin when pinned, else by the CAs).
     bool verifiedByDriver = false;
     bool pinned = false;
+    // Where the probe dials (empty host: nowhere), also after the login when the driver refused the server.
+    CString probeHost;
+    int probePort = 0;
+    WireProtocol protocol = WireProtocol::Postgres;
 };
+
+// After the driver refused the server's certificate or handshake (cause) where PrepareLogin read no certificate (the
+// data source's verify-ca or verify-full leaves the verification to the driver), reads the server's certificate
+// within budget into prepared.report, so that the refusal can name its fingerprint. Sends no login.
+void DescribeRefusedServer(DataErrorCause cause, std::chrono::milliseconds budget, PreparedLogin& prepared);
 
 // Prepares target for the login within budget, and fills prepared.report (with the certificate seen), also when it
 // throws: _com_error (0x80004005, no SQLSTATE) with cause ServerCannotEncrypt, CertificateUntrusted or TlsFailed and

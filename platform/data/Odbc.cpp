@@ -208,6 +208,25 @@ CString DataSourceAttribute(const CString& dataSource, const CString& key) {
     return length > 0 ? CString(value.data(), strnlen(value.data(), value.size())) : CString();
 }
 
+std::vector<CString> DataSourceAttributes(const CString& dataSource, const std::vector<std::string_view>& keys) {
+    std::vector<CString> values(keys.size());
+    // The names come as "name\0name\0...\0\0" (the return value is not their length); a list that fills the buffer
+    // may have been cut, and every attribute is then read by its own lookup.
+    std::vector<char> names(16384, '\0');
+    (void)SQLGetPrivateProfileString(dataSource.c_str(), nullptr, "", names.data(), static_cast<int>(names.size()),
+                                     "odbc.ini");
+    const bool whole = names[names.size() - 2] == '\0';
+    names.back() = '\0';
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        bool present = !whole;
+        for (const char* name = names.data(); !present && *name != '\0'; name += std::strlen(name) + 1)
+            present = std::strlen(name) == keys[i].size() && strncasecmp(name, keys[i].data(), keys[i].size()) == 0;
+        if (present)
+            values[i] = DataSourceAttribute(dataSource, CString(keys[i]));
+    }
+    return values;
+}
+
 std::optional<DataSourceInfo> FindDataSource(const EnvHandle& env, std::string_view wanted) {
     if (wanted.empty())
         return std::nullopt;

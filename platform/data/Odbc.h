@@ -103,4 +103,9 @@ CString DriverAttribute(const CString& driver, const CString& key);
 // An attribute of a data source as odbc.ini (user, else system) gives it; "" when absent.
 CString DataSourceAttribute(const CString& dataSource, const CString& key);
 
+// The attributes keys name (compared case-insensitively), each as DataSourceAttribute gives it, in the order of keys.
+// The data source's attribute names are listed once and only those it sets are read: the driver manager reads the
+// whole of odbc.ini again for every lookup.
+std::vector<CString> DataSourceAttributes(const CString& dataSource, const std::vector<std::string_view>& keys);
+
 } // namespace enlistor::ado::odbc

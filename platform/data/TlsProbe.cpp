@@ -1,4 +1,5 @@
 #include "platform/data/TlsProbe.h"
+#include "platform/process/RuntimeLibrary.h"
 #include "platform/registry/HiveKeys.h" // unique_fd
 
 #include <arpa/inet.h>
@@ -33,14 +34,92 @@ constexpr std::size_t kTdsHeader = 8;
 constexpr std::size_t kTdsPacketLimit = 4096;
 constexpr std::uint8_t kTdsEncryptNotSupported = 0x02;
 
+// OpenSSL is loaded by the first probe that needs it rather than with the program: most runs probe nothing (a SQLite
+// file, a Unix socket, a data source whose driver verifies the server itself), and mapping libssl and libcrypto costs
+// more than such a run's own work. These are the functions the probe calls; the library stays loaded once it is.
+#define ENLISTOR_OPENSSL_FUNCTIONS(X)                                                                                  \
+    X(ASN1_TIME_print)                                                                                                 \
+    X(BIO_ctrl)                                                                                                        \
+    X(BIO_free)                                                                                                        \
+    X(BIO_new)                                                                                                         \
+    X(BIO_s_mem)                                                                                                       \
+    X(BIO_write)                                                                                                       \
+    X(ERR_clear_error)                                                                                                 \
+    X(ERR_error_string_n)                                                                                              \
+    X(ERR_get_error)                                                                                                   \
+    X(EVP_sha256)                                                                                                      \
+    X(PEM_write_bio_X509)                                                                                              \
+    X(SSL_CTX_free)                                                                                                    \
+    X(SSL_CTX_get0_param)                                                                                              \
+    X(SSL_CTX_load_verify_locations)                                                                                   \
+    X(SSL_CTX_new)                                                                                                     \
+    X(SSL_CTX_set_default_verify_paths)                                                                                \
+    X(SSL_CTX_set_verify)                                                                                              \
+    X(SSL_ctrl)                                                                                                        \
+    X(SSL_do_handshake)                                                                                                \
+    X(SSL_free)                                                                                                        \
+    X(SSL_get0_param)                                                                                                  \
+    X(SSL_get0_peer_certificate)                                                                                       \
+    X(SSL_get_error)                                                                                                   \
+    X(SSL_get_verify_result)                                                                                           \
+    X(SSL_new)                                                                                                         \
+    X(SSL_set1_host)                                                                                                   \
+    X(SSL_set_bio)                                                                                                     \
+    X(SSL_set_connect_state)                                                                                           \
+    X(TLS_client_method)                                                                                               \
+    X(X509_NAME_print_ex)                                                                                              \
+    X(X509_VERIFY_PARAM_set1_ip_asc)                                                                                   \
+    X(X509_VERIFY_PARAM_set_flags)                                                                                     \
+    X(X509_digest)                                                                                                     \
+    X(X509_get0_notAfter)                                                                                              \
+    X(X509_get0_notBefore)                                                                                             \
+    X(X509_get_default_cert_file)                                                                                      \
+    X(X509_get_default_cert_file_env)                                                                                  \
+    X(X509_get_issuer_name)                                                                                            \
+    X(X509_get_subject_name)                                                                                           \
+    X(X509_verify_cert_error_string)
+
+// libssl as the build found it (platform/data/CMakeLists.txt); it brings libcrypto.
+constexpr const char* kLibSsl = ENLISTOR_LIBSSL_SONAME;
+
+struct OpenSsl {
+#define ENLISTOR_OPENSSL_MEMBER(name) decltype(&::name) name = nullptr;
+    ENLISTOR_OPENSSL_FUNCTIONS(ENLISTOR_OPENSSL_MEMBER)
+#undef ENLISTOR_OPENSSL_MEMBER
+};
+
+// The loaded functions, or nullptr when the library or one of them cannot be found.
+const OpenSsl* load_openssl() {
+    static const std::unique_ptr<const OpenSsl> loaded = []() -> std::unique_ptr<const OpenSsl> {
+        RuntimeLibrary library(kLibSsl);
+        auto functions = std::make_unique<OpenSsl>();
+#define ENLISTOR_OPENSSL_RESOLVE(name) library.Resolve(functions->name, #name);
+        ENLISTOR_OPENSSL_FUNCTIONS(ENLISTOR_OPENSSL_RESOLVE)
+#undef ENLISTOR_OPENSSL_RESOLVE
+        if (!library.Failure().empty())
+            return nullptr;
+        return functions;
+    }();
+    return loaded.get();
+}
+
+// Only called once load_openssl() succeeded.
+const OpenSsl& openssl() {
+    return *load_openssl();
+}
+
+long mem_data(BIO* bio, char** data) {
+    return openssl().BIO_ctrl(bio, BIO_CTRL_INFO, 0, data);
+}
+
 struct SslCtxFree {
-    void operator()(SSL_CTX* p) const noexcept { SSL_CTX_free(p); }
+    void operator()(SSL_CTX* p) const noexcept { openssl().SSL_CTX_free(p); }
 };
 struct SslFree {
-    void operator()(SSL* p) const noexcept { SSL_free(p); }
+    void operator()(SSL* p) const noexcept { openssl().SSL_free(p); }
 };
 struct BioFree {
-    void operator()(BIO* p) const noexcept { BIO_free(p); }
+    void operator()(BIO* p) const noexcept { openssl().BIO_free(p); }
 };
 
 int remaining_ms(Clock::time_point deadline) {
@@ -192,20 +271,20 @@ std::optional<std::uint8_t> tds_prelogin(int fd, Clock::time_point deadline) {
 
 CString bio_text(BIO* bio) {
     char* data = nullptr;
-    const long size = BIO_get_mem_data(bio, &data);
+    const long size = mem_data(bio, &data);
     return size > 0 ? CString(data, static_cast<std::size_t>(size)) : CString();
 }
 
 CString name_text(const X509_NAME* name) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
-    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0)
+    std::unique_ptr<BIO, BioFree> bio(openssl().BIO_new(openssl().BIO_s_mem()));
+    if (!bio || openssl().X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253) < 0)
         return {};
     return bio_text(bio.get());
 }
 
 CString time_text(const ASN1_TIME* time) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
-    if (!bio || ASN1_TIME_print(bio.get(), time) != 1)
+    std::unique_ptr<BIO, BioFree> bio(openssl().BIO_new(openssl().BIO_s_mem()));
+    if (!bio || openssl().ASN1_TIME_print(bio.get(), time) != 1)
         return {};
     return bio_text(bio.get());
 }
@@ -214,7 +293,7 @@ ServerCertificate describe(X509* cert) {
     ServerCertificate info;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (X509_digest(cert, EVP_sha256(), digest, &size) == 1) {
+    if (openssl().X509_digest(cert, openssl().EVP_sha256(), digest, &size) == 1) {
         static constexpr char kHex[] = "0123456789abcdef";
         CString hex;
         for (unsigned int i = 0; i < size; ++i) {
@@ -223,23 +302,23 @@ ServerCertificate describe(X509* cert) {
         }
         info.sha256 = ColonSha256(hex);
     }
-    info.subject = name_text(X509_get_subject_name(cert));
-    info.issuer = name_text(X509_get_issuer_name(cert));
-    info.notBefore = time_text(X509_get0_notBefore(cert));
-    info.notAfter = time_text(X509_get0_notAfter(cert));
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
-    if (bio && PEM_write_bio_X509(bio.get(), cert) == 1)
+    info.subject = name_text(openssl().X509_get_subject_name(cert));
+    info.issuer = name_text(openssl().X509_get_issuer_name(cert));
+    info.notBefore = time_text(openssl().X509_get0_notBefore(cert));
+    info.notAfter = time_text(openssl().X509_get0_notAfter(cert));
+    std::unique_ptr<BIO, BioFree> bio(openssl().BIO_new(openssl().BIO_s_mem()));
+    if (bio && openssl().PEM_write_bio_X509(bio.get(), cert) == 1)
         info.pem = bio_text(bio.get());
     return info;
 }
 
 CString openssl_reason() {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
+    const unsigned long code = openssl().ERR_get_error();
+    openssl().ERR_clear_error();
     if (code == 0)
         return "the connection closed during the handshake";
     char text[256];
-    ERR_error_string_n(code, text, sizeof text);
+    openssl().ERR_error_string_n(code, text, sizeof text);
     return text;
 }
 
@@ -250,43 +329,43 @@ bool is_ip_literal(const CString& host) {
 
 // The handshake over memory BIOs, the records carried in TDS packets or directly on the socket.
 bool handshake(SSL* ssl, int fd, bool tds, Clock::time_point deadline) {
-    BIO* in = BIO_new(BIO_s_mem());
-    BIO* out = BIO_new(BIO_s_mem());
+    BIO* in = openssl().BIO_new(openssl().BIO_s_mem());
+    BIO* out = openssl().BIO_new(openssl().BIO_s_mem());
     if (in == nullptr || out == nullptr) {
-        BIO_free(in);
-        BIO_free(out);
+        openssl().BIO_free(in);
+        openssl().BIO_free(out);
         return false;
     }
-    SSL_set_bio(ssl, in, out); // the SSL object owns both from here
-    SSL_set_connect_state(ssl);
+    openssl().SSL_set_bio(ssl, in, out); // the SSL object owns both from here
+    openssl().SSL_set_connect_state(ssl);
     std::vector<std::uint8_t> buffer(16384);
     for (;;) {
-        const int rc = SSL_do_handshake(ssl);
+        const int rc = openssl().SSL_do_handshake(ssl);
         char* pending = nullptr;
-        const long size = BIO_get_mem_data(out, &pending);
+        const long size = mem_data(out, &pending);
         if (size > 0) {
             const auto* bytes = reinterpret_cast<const std::uint8_t*>(pending);
             const bool sent = tds ? send_tds(fd, bytes, static_cast<std::size_t>(size), deadline)
                                   : send_all(fd, bytes, static_cast<std::size_t>(size), deadline);
-            (void)BIO_reset(out);
+            (void)openssl().BIO_ctrl(out, BIO_CTRL_RESET, 0, nullptr);
             if (!sent)
                 return false;
         }
         if (rc == 1)
             return true;
-        if (SSL_get_error(ssl, rc) != SSL_ERROR_WANT_READ)
+        if (openssl().SSL_get_error(ssl, rc) != SSL_ERROR_WANT_READ)
             return false;
         if (tds) {
             bool last = false;
             if (!recv_tds_packet(fd, buffer, last, deadline))
                 return false;
-            BIO_write(in, buffer.data(), static_cast<int>(buffer.size()));
+            openssl().BIO_write(in, buffer.data(), static_cast<int>(buffer.size()));
             buffer.resize(16384);
         } else {
             const std::size_t got = recv_some(fd, buffer.data(), buffer.size(), deadline);
             if (got == 0)
                 return false;
-            BIO_write(in, buffer.data(), static_cast<int>(got));
+            openssl().BIO_write(in, buffer.data(), static_cast<int>(got));
         }
     }
 }
@@ -319,16 +398,20 @@ CString ColonSha256(const CString& hex) {
 }
 
 CString SystemCaBundle() {
-    const char* file = X509_get_default_cert_file_env();
-    if (const char* chosen = ::getenv(file); chosen != nullptr && *chosen != '\0')
+    constexpr const char* kDebianBundle = "/etc/ssl/certs/ca-certificates.crt";
+    const OpenSsl* functions = load_openssl();
+    if (functions == nullptr)
+        return kDebianBundle;
+    if (const char* chosen = ::getenv(functions->X509_get_default_cert_file_env());
+        chosen != nullptr && *chosen != '\0')
         return chosen;
-    if (::access("/etc/ssl/certs/ca-certificates.crt", R_OK) == 0)
-        return "/etc/ssl/certs/ca-certificates.crt";
-    return X509_get_default_cert_file();
+    if (::access(kDebianBundle, R_OK) == 0)
+        return kDebianBundle;
+    return functions->X509_get_default_cert_file();
 }
 
 ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, const TransportTrust& trust,
-                        std::chrono::milliseconds timeout) {
+                        std::chrono::milliseconds timeout, ProbeCheck check) {
     ProbeResult result;
     const Clock::time_point deadline = Clock::now() + timeout;
     unique_fd socket(connect_tcp(host, port, deadline));
@@ -367,8 +450,13 @@ ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, co
         }
     }
 
-    ERR_clear_error();
-    std::unique_ptr<SSL_CTX, SslCtxFree> ctx(SSL_CTX_new(TLS_client_method()));
+    if (load_openssl() == nullptr) {
+        result.status = ProbeStatus::HandshakeFailed;
+        result.reason = CString(kLibSsl) + " cannot be loaded";
+        return result;
+    }
+    openssl().ERR_clear_error();
+    std::unique_ptr<SSL_CTX, SslCtxFree> ctx(openssl().SSL_CTX_new(openssl().TLS_client_method()));
     if (!ctx) {
         result.status = ProbeStatus::HandshakeFailed;
         result.reason = openssl_reason();
@@ -376,38 +464,48 @@ ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, co
     }
     // Verification runs during the handshake but never aborts it: the result is read afterwards, so the certificate
     // is still there to be shown when it fails.
-    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
-    const bool trustLoaded = trust.caFile.empty()
-                                 ? SSL_CTX_set_default_verify_paths(ctx.get()) == 1
-                                 : SSL_CTX_load_verify_locations(ctx.get(), trust.caFile.c_str(), nullptr) == 1;
+    openssl().SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
+    // Only a check that verifies by the CAs loads them: the system's bundle is parsed whole, which takes longer than
+    // the rest of the probe.
+    const bool verify = check == ProbeCheck::Verify && trust.pinSha256.empty();
+    const bool trustLoaded =
+        !verify ||
+        (trust.caFile.empty() ? openssl().SSL_CTX_set_default_verify_paths(ctx.get()) == 1
+                              : openssl().SSL_CTX_load_verify_locations(ctx.get(), trust.caFile.c_str(), nullptr) == 1);
     const CString trustFailure = trustLoaded ? CString() : "the CA file " + trust.caFile + " cannot be read";
-    ERR_clear_error();
+    openssl().ERR_clear_error();
     // The CA file may hold the server's own certificate, which then anchors the chain by itself.
-    X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(ctx.get()), X509_V_FLAG_PARTIAL_CHAIN);
-    std::unique_ptr<SSL, SslFree> ssl(SSL_new(ctx.get()));
+    openssl().X509_VERIFY_PARAM_set_flags(openssl().SSL_CTX_get0_param(ctx.get()), X509_V_FLAG_PARTIAL_CHAIN);
+    std::unique_ptr<SSL, SslFree> ssl(openssl().SSL_new(ctx.get()));
     if (!ssl) {
         result.status = ProbeStatus::HandshakeFailed;
         result.reason = openssl_reason();
         return result;
     }
     if (is_ip_literal(host)) {
-        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), host.c_str());
+        openssl().X509_VERIFY_PARAM_set1_ip_asc(openssl().SSL_get0_param(ssl.get()), host.c_str());
     } else {
-        SSL_set_tlsext_host_name(ssl.get(), host.c_str());
-        SSL_set1_host(ssl.get(), host.c_str());
+        openssl().SSL_ctrl(ssl.get(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                           const_cast<char*>(host.c_str()));
+        openssl().SSL_set1_host(ssl.get(), host.c_str());
     }
     if (!handshake(ssl.get(), socket.get(), tds, deadline)) {
         result.status = ProbeStatus::HandshakeFailed;
         result.reason = openssl_reason();
         return result;
     }
-    X509* peer = SSL_get0_peer_certificate(ssl.get());
+    X509* peer = openssl().SSL_get0_peer_certificate(ssl.get());
     if (peer == nullptr) {
         result.status = ProbeStatus::HandshakeFailed;
         result.reason = "the server sent no certificate";
         return result;
     }
     result.certificate = describe(peer);
+    if (check == ProbeCheck::CertificateOnly) {
+        result.status = ProbeStatus::Unchecked;
+        result.reason = "it was not checked";
+        return result;
+    }
     if (!trust.pinSha256.empty()) {
         const std::optional<CString> seen = NormaliseSha256(result.certificate->sha256);
         result.byPin = seen && *seen == trust.pinSha256;
@@ -416,13 +514,13 @@ ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, co
             result.reason = "its fingerprint is not the pinned one";
         return result;
     }
-    const long verdict = SSL_get_verify_result(ssl.get());
+    const long verdict = openssl().SSL_get_verify_result(ssl.get());
     if (trustLoaded && verdict == X509_V_OK) {
         result.status = ProbeStatus::Verified;
         return result;
     }
     result.status = ProbeStatus::Untrusted;
-    result.reason = !trustLoaded ? trustFailure : CString(X509_verify_cert_error_string(verdict));
+    result.reason = !trustLoaded ? trustFailure : CString(openssl().X509_verify_cert_error_string(verdict));
     return result;
 }
 

@@ -34,6 +34,14 @@ enum class ProbeStatus {
     HandshakeFailed, // the server agreed to TLS but the handshake failed
     Untrusted,       // a certificate came, but neither the trusted CAs nor the pin verify it for this host
     Verified,        // verified: by the CAs (host name checked) or by the pin
+    Unchecked,       // a certificate came and was only read (ProbeCheck::CertificateOnly)
+};
+
+// What the probe does with the certificate the server shows.
+enum class ProbeCheck {
+    Verify,          // verifies it against the trust: Verified or Untrusted
+    CertificateOnly, // only reads it, for a connection whose verification is the driver's (or nobody's) to do:
+                     // Unchecked, and no CA is loaded
 };
 
 struct ProbeResult {
@@ -45,7 +53,7 @@ struct ProbeResult {
 
 // Probes host:port (a name, an IPv4 or an IPv6 literal) within the time limit, as described above.
 [[nodiscard]] ProbeResult ProbeServer(const CString& host, int port, WireProtocol protocol, const TransportTrust& trust,
-                                      std::chrono::milliseconds timeout);
+                                      std::chrono::milliseconds timeout, ProbeCheck check = ProbeCheck::Verify);
 
 // The system's CA bundle as a path drivers read ("/etc/ssl/certs/ca-certificates.crt" on Debian).
 [[nodiscard]] CString SystemCaBundle();

@@ -1,5 +1,6 @@
 #include "platform/data/WideText.h"
 
+#include "common/PlainText.h"
 #include "common/Secret.h"
 
 #include <iconv.h>
@@ -37,6 +38,48 @@ bool is_plain_ascii(const CString& charset) {
     return charset == "ANSI_X3.4-1968" || charset == "ASCII" || charset == "US-ASCII";
 }
 
+// UTF-8, the usual character set, is converted here rather than through iconv: the conversion module for UTF-16 is a
+// library iconv loads on first use, which costs more than a whole run's conversions. The results are iconv's: a
+// sequence DecodeUtf8 refuses (broken, overlong, a surrogate, past U+10FFFF) makes the text invalid.
+std::optional<WideText> utf8_to_wide(std::string_view text) {
+    WideText wide;
+    wide.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const Utf8Char c = DecodeUtf8(text.substr(at));
+        if (!c.valid) {
+            Wipe(wide);
+            return std::nullopt;
+        }
+        if (c.codePoint >= 0x10000) {
+            const char32_t v = c.codePoint - 0x10000;
+            wide.push_back(static_cast<SQLWCHAR>(0xD800 + (v >> 10)));
+            wide.push_back(static_cast<SQLWCHAR>(0xDC00 + (v & 0x3FF)));
+        } else {
+            wide.push_back(static_cast<SQLWCHAR>(c.codePoint));
+        }
+        at += c.length;
+    }
+    return wide;
+}
+
+// A unit that is half of a surrogate pair without its other half becomes '?', as FromWide's iconv loop makes it.
+CString wide_to_utf8(const SQLWCHAR* text, std::size_t units) {
+    CString out;
+    out.reserve(units);
+    for (std::size_t i = 0; i < units; ++i) {
+        const char32_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            out += '?';
+        } else {
+            AppendUtf8(out, unit);
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 CString ProcessCharset() {
@@ -49,6 +92,8 @@ CString ProcessCharset() {
 
 std::optional<WideText> ToWide(std::string_view text) {
     const CString charset = ProcessCharset();
+    if (charset == "UTF-8")
+        return utf8_to_wide(text);
     Converter converter(kUtf16, charset.c_str());
     if (!converter.ok())
         return std::nullopt;
@@ -72,6 +117,8 @@ std::optional<WideText> ToWide(std::string_view text) {
 
 CString FromWide(const SQLWCHAR* text, std::size_t units) {
     const CString charset = ProcessCharset();
+    if (charset == "UTF-8")
+        return wide_to_utf8(text, units);
     Converter converter(charset.c_str(), kUtf16);
     CString result;
     if (!converter.ok())

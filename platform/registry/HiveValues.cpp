@@ -18,12 +18,12 @@ constexpr mode_t private_file_mode = 0600;
 // Unique names collide only when someone plants them; give up after this many.
 constexpr int temp_name_attempts = 64;
 
-// Opens a regular file of the key's directory for reading, never through a link and never blocking on a FIFO.
-int open_regular_file(int directory, const char* name, unique_fd& out) {
+// Opens a regular file of the key's directory for reading, never through a link and never blocking on a FIFO; st
+// receives its status.
+int open_regular_file(int directory, const char* name, unique_fd& out, struct stat& st) {
     out = unique_fd(::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!out.valid())
         return errno == ELOOP ? EUCLEAN : errno;
-    struct stat st {};
     if (::fstat(out.get(), &st) != 0)
         return errno;
     if (!S_ISREG(st.st_mode)) {
@@ -53,7 +53,7 @@ int tidy_key_directory(int directory) {
             (st.st_mode & 077) == 0)
             return true;
         unique_fd file;
-        if (open_regular_file(directory, item.d_name, file) != 0)
+        if (open_regular_file(directory, item.d_name, file, st) != 0)
             return true;
         result = make_private(file.get());
         return result == 0;
@@ -123,10 +123,9 @@ namespace {
 // a reader can see, so the write is skipped (a settings save that changes nothing then costs no fsync).
 bool holds_contents(int directory, const std::string& entry, const std::vector<std::uint8_t>& contents) {
     unique_fd file;
-    if (open_regular_file(directory, entry.c_str(), file) != 0)
-        return false;
     struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || static_cast<std::uint64_t>(st.st_size) != contents.size())
+    if (open_regular_file(directory, entry.c_str(), file, st) != 0 ||
+        static_cast<std::uint64_t>(st.st_size) != contents.size())
         return false;
     std::vector<std::uint8_t> stored(contents.size());
     std::size_t got = 0;
@@ -153,11 +152,9 @@ int open_value(int directory, std::string_view name, value_file& value) {
     std::string entry;
     if (const int error = find_value_file(directory, name, entry); error != 0)
         return error;
-    if (const int error = open_regular_file(directory, entry.c_str(), value.fd); error != 0)
-        return error;
     struct stat st {};
-    if (::fstat(value.fd.get(), &st) != 0)
-        return errno;
+    if (const int error = open_regular_file(directory, entry.c_str(), value.fd, st); error != 0)
+        return error;
     const auto file_size = static_cast<std::uint64_t>(st.st_size);
     if (file_size < value_header_size || file_size > value_header_size + max_value_size)
         return EUCLEAN;

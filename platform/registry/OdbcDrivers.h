@@ -5,8 +5,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace enlistor::registry {
+
+// The names of the installed drivers, as listed; empty when the list cannot be had.
+[[nodiscard]] std::vector<std::string> installed_odbc_drivers();
+
+// The name in names that equals name case-insensitively, as it is written there.
+[[nodiscard]] std::optional<std::string> find_odbc_driver_name(const std::vector<std::string>& names,
+                                                               std::string_view name);
 
 // The installed driver whose name equals name case-insensitively, with its name as listed; nothing when no such
 // driver is installed or the list cannot be had.

@@ -976,19 +976,47 @@ INSTANTIATE_TEST_SUITE_P(
                                    "encrypted-unverified"}),
     [](const testing::TestParamInfo<PostgresTlsRow>& info) { return std::string(info.param.name); });
 
-// A server that refuses SSL hears the probe's SSLRequest and nothing else: exit 7, and the driver never connects.
-TEST_F(PostgresCommandLineTest, AServerRefusingSslNeverGetsTheLogin) {
+// A server that refuses SSL never gets the login, and it is dialled only as often as the data source needs: without
+// an SSLmode the probe's SSLRequest is all it hears (the driver never connects); a data source whose driver verifies
+// the server itself (verify-full) is not probed first, so only the driver's SSLRequest comes; one that only requires
+// TLS is probed for the certificate to report, then the driver asks.
+struct SslRefusalRow {
+    const char* name;
+    const char* sslMode; // "" when the data source sets none
+    int connections;
+};
+
+void PrintTo(const SslRefusalRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class PostgresSslRefusalTest : public PostgresCommandLineTest, public testing::WithParamInterface<SslRefusalRow> {};
+
+TEST_P(PostgresSslRefusalTest, AServerRefusingSslNeverGetsTheLogin) {
+    const SslRefusalRow& row = GetParam();
     ScriptedTcpServer refusing("N");
-    UseTestOdbcConfig(m_odbc, {DataSource{"pgplain",
-                                          "PostgreSQL Unicode",
-                                          {{"Servername", "127.0.0.1"}, {"Port", std::to_string(refusing.port())}}}});
+    std::map<std::string, std::string> attributes = {{"Servername", "127.0.0.1"},
+                                                     {"Port", std::to_string(refusing.port())}};
+    if (*row.sslMode != '\0')
+        attributes["SSLmode"] = row.sslMode;
+    UseTestOdbcConfig(m_odbc, {DataSource{"pgplain", "PostgreSQL Unicode", attributes}});
     auto json = run_json({"check", "--server", "pgplain", "--login", m_server.user, "--password-file",
                           password_file(m_server.password).string()},
                          7);
-    EXPECT_EQ(json["tls.encrypted"], "false");
+    if (*row.sslMode == '\0') {
+        EXPECT_EQ(json["tls.encrypted"], "false");
+    }
     EXPECT_NE(json["cause"].find("cannot encrypt the connection, so the login was not sent"), std::string::npos)
         << json["cause"];
-    EXPECT_EQ(refusing.connections(), 1);
+    EXPECT_EQ(refusing.connections(), row.connections);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, PostgresSslRefusalTest,
+                         testing::Values(SslRefusalRow{"NoSslMode", "", 1},
+                                         SslRefusalRow{"DataSourceVerifies", "verify-full", 1},
+                                         SslRefusalRow{"DataSourceRequires", "require", 2}),
+                         [](const testing::TestParamInfo<SslRefusalRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

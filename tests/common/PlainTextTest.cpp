@@ -87,4 +87,23 @@ INSTANTIATE_TEST_SUITE_P(
                       PlainTextCase{"OverlongEscapeIsNoEscape", "\xc0\x9b[2J", kUtf8, kFffd + kFffd + "[2J"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Every code point at the edges of the sequence lengths is written in the sequence DecodeUtf8 reads back.
+TEST(Utf8Test, AppendWritesWhatDecodeReads) {
+    const std::pair<char32_t, std::size_t> points[] = {{0, 1},      {0x7F, 1},    {0x80, 2},    {0x7FF, 2},
+                                                       {0x800, 3},  {0xFFFF, 3},  {0x10000, 4}, {0x10FFFF, 4},
+                                                       {0x20AC, 3}, {0x1F600, 4}, {0xD7FF, 3},  {0xE000, 3}};
+    for (const auto& [point, length] : points) {
+        CString text;
+        AppendUtf8(text, point);
+        ASSERT_EQ(text.size(), length) << static_cast<unsigned long>(point);
+        const Utf8Char decoded = DecodeUtf8(text);
+        EXPECT_TRUE(decoded.valid) << static_cast<unsigned long>(point);
+        EXPECT_EQ(decoded.codePoint, point);
+        EXPECT_EQ(decoded.length, length);
+    }
+    CString euro;
+    AppendUtf8(euro, 0x20AC);
+    EXPECT_EQ(euro, "\xe2\x82\xac");
+}
+
 } // namespace

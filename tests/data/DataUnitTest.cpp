@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include <functional>
 #include <string>
 
@@ -513,4 +515,66 @@ TEST(WideTextTest, ConvertsRoundTripAndRefusesWhatIsNotText) {
         EXPECT_FALSE(ToWide(broken)) << broken;
     const SQLWCHAR lone[] = {'a', 0xD800, 'b'};
     EXPECT_EQ(FromWide(lone, 3), "a?b");
+}
+
+// iconv's own UTF-8 <-> UTF-16LE conversion, as FromWide and ToWide made it for every character set: the oracle for
+// the UTF-8 conversion they now make without iconv.
+std::optional<enlistor::ado::wide::WideText> iconv_to_wide(const std::string& text) {
+    iconv_t cd = iconv_open("UTF-16LE", "UTF-8");
+    std::vector<char> out(4 * text.size() + 4);
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* at = out.data();
+    std::size_t outLeft = out.size();
+    const bool ok = iconv(cd, &in, &inLeft, &at, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+    iconv_close(cd);
+    if (!ok)
+        return std::nullopt;
+    enlistor::ado::wide::WideText wide((out.size() - outLeft) / 2, 0);
+    std::copy(out.data(), at, reinterpret_cast<char*>(wide.data()));
+    return wide;
+}
+
+CString iconv_from_wide(const std::vector<SQLWCHAR>& units) {
+    iconv_t cd = iconv_open("UTF-8", "UTF-16LE");
+    char* in = reinterpret_cast<char*>(const_cast<SQLWCHAR*>(units.data()));
+    std::size_t inLeft = units.size() * sizeof(SQLWCHAR);
+    CString result;
+    char buffer[64];
+    while (inLeft > 0) {
+        char* at = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t rc = iconv(cd, &in, &inLeft, &at, &outLeft);
+        result.append(buffer, static_cast<std::size_t>(at - buffer));
+        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            result += '?';
+            const std::size_t skip = std::min(inLeft, sizeof(SQLWCHAR));
+            in += skip;
+            inLeft -= skip;
+        }
+    }
+    iconv_close(cd);
+    return result;
+}
+
+// UTF-8 texts are converted as iconv converts them, the texts it refuses included, and back.
+TEST(WideTextTest, Utf8IsConvertedAsIconvConvertsIt) {
+    using namespace enlistor::ado::wide;
+    ASSERT_EQ(ProcessCharset(), "UTF-8");
+    for (const std::string& text :
+         {std::string(), std::string("plain"), std::string("a\0b", 3), std::string("\x7f\x01\x1b"),
+          std::string("Z\u00fcrich \u20ac"), std::string("\U0001F600\U0010FFFF"), std::string("\xef\xbf\xbf"),
+          std::string("\xff"), std::string("pw\xc3("), std::string("\xe2\x82"), std::string("\xc0\xaf"),
+          std::string("\xe0\x80\xaf"), std::string("\xed\xa0\x80"), std::string("\xf4\x90\x80\x80"),
+          std::string("\xf8\x88\x80\x80\x80"), std::string("\xf0\x9f\x98"), std::string("ok\x80")})
+        EXPECT_EQ(ToWide(text), iconv_to_wide(text)) << testing::PrintToString(text);
+    for (const std::vector<SQLWCHAR>& units : std::vector<std::vector<SQLWCHAR>>{{},
+                                                                                 {'a', 0, 'b'},
+                                                                                 {0x00fc, 0x20ac, 0xffff},
+                                                                                 {0xd83d, 0xde00},
+                                                                                 {'a', 0xd800, 'b'},
+                                                                                 {0xdc00, 'x'},
+                                                                                 {0xd83d},
+                                                                                 {0xd800, 0xd800, 0xdc00}})
+        EXPECT_EQ(FromWide(units.data(), units.size()), iconv_from_wide(units)) << testing::PrintToString(units);
 }

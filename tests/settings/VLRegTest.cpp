@@ -130,6 +130,37 @@ TEST_F(VLRegTest, SuccessClearsTheCodeButKeepsTheLastFailureText) {
     EXPECT_EQ(m_reg.m_strLastError, not_found_text);
 }
 
+// One object keeps the keys it opened for its next reads and writes: each read still sees what was written since, by
+// the object or from outside, and another key or root is opened on its own.
+TEST_F(VLRegTest, KeptKeysSeeEveryChange) {
+    ASSERT_EQ(SetText("K", "V", REG_SZ, "first"), ERROR_SUCCESS);
+    CString value;
+    EXPECT_TRUE(m_reg.ReadValue(value, "K", "V"));
+    EXPECT_EQ(value, "first");
+    EXPECT_TRUE(m_reg.WriteValue("K", "V", "second", REG_SZ));
+    EXPECT_TRUE(m_reg.ReadValue(value, "K", "V"));
+    EXPECT_EQ(value, "second");
+    ASSERT_EQ(SetText("K", "V", REG_SZ, "third"), ERROR_SUCCESS);
+    EXPECT_TRUE(m_reg.ReadValue(value, "K", "V"));
+    EXPECT_EQ(value, "third");
+    EXPECT_TRUE(m_reg.WriteValue("K", "W", "w", REG_SZ));
+    EXPECT_EQ(AsText(GetValue("K", "W").data), "w");
+
+    EXPECT_FALSE(m_reg.ReadValue(value, "Other", "V"));
+    EXPECT_EQ(m_reg.m_dwLastError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(m_reg.WriteValue("Other", "V", "o", REG_SZ));
+    EXPECT_TRUE(m_reg.ReadValue(value, "Other", "V"));
+    EXPECT_EQ(value, "o");
+    // Under another root the same path is another key: K\Other does not exist.
+    HKEY k = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_READ, &k), ERROR_SUCCESS);
+    m_reg.m_hRootKey = k;
+    EXPECT_FALSE(m_reg.ReadValue(value, "Other", "V"));
+    m_reg.m_hRootKey = HKEY_LOCAL_MACHINE;
+    EXPECT_TRUE(m_reg.ReadValue(value, "Other", "V"));
+    EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+}
+
 TEST_F(VLRegTest, WriteCreatesKeyAndParentsAndStoresTheCharactersOnly) {
     // The key and its parents are made; the data is the text's characters, no terminator; empty gives zero bytes.
     EXPECT_TRUE(m_reg.WriteValue("SOFTWARE\\Velmora\\General", "DatabaseServer", "db01", REG_SZ));

@@ -1,6 +1,7 @@
 #include "platform/ui/terminal/TerminalFrontEnd.h"
 
 #include "common/FormatString.h"
+#include "platform/ui/terminal/NewtLibrary.h"
 #include "platform/ui/terminal/TerminalLayout.h"
 #include "platform/ui/terminal/TerminalSession.h"
 
@@ -8,7 +9,6 @@
 #include <map>
 #include <memory>
 #include <new>
-#include <newt.h>
 #include <optional>
 #include <stdexcept>
 #include <type_traits>
@@ -20,20 +20,20 @@ constexpr int kCtrlC = 3; // the terminal's interrupt key; newt's raw mode deliv
 constexpr std::string_view kBusyNotice = "Working, please wait...";
 
 struct FormDeleter {
-    void operator()(newtComponent form) const noexcept { newtFormDestroy(form); }
+    void operator()(newtComponent form) const noexcept { Newt().newtFormDestroy(form); }
 };
 using Form = std::unique_ptr<std::remove_pointer_t<newtComponent>, FormDeleter>;
 
 // A form without newt's built-in F12 exit, with Esc and Ctrl-C as cancel keys, that returns now and then to look for
 // a terminating signal. The form owns (and destroys) every component added to it.
 Form make_form() {
-    Form form(newtForm(nullptr, nullptr, NEWT_FLAG_NOF12));
+    Form form(Newt().newtForm(nullptr, nullptr, NEWT_FLAG_NOF12));
     if (!form) {
         throw std::bad_alloc();
     }
-    newtFormAddHotKey(form.get(), NEWT_KEY_ESCAPE);
-    newtFormAddHotKey(form.get(), kCtrlC);
-    newtFormSetTimer(form.get(), kSignalPollMs);
+    Newt().newtFormAddHotKey(form.get(), NEWT_KEY_ESCAPE);
+    Newt().newtFormAddHotKey(form.get(), kCtrlC);
+    Newt().newtFormSetTimer(form.get(), kSignalPollMs);
     return form;
 }
 
@@ -41,7 +41,7 @@ newtComponent add(newtComponent form, newtComponent component) {
     if (component == nullptr) {
         throw std::bad_alloc();
     }
-    newtFormAddComponent(form, component);
+    Newt().newtFormAddComponent(form, component);
     return component;
 }
 
@@ -49,11 +49,11 @@ newtComponent add(newtComponent form, newtComponent component) {
 class WindowScope {
 public:
     WindowScope(const CellRect& client, const std::string& title) {
-        if (newtOpenWindow(client.left, client.top, client.width, client.height, title.c_str()) != 0) {
+        if (Newt().newtOpenWindow(client.left, client.top, client.width, client.height, title.c_str()) != 0) {
             throw std::runtime_error("too many nested terminal windows");
         }
     }
-    ~WindowScope() { newtPopWindow(); }
+    ~WindowScope() { Newt().newtPopWindow(); }
     WindowScope(const WindowScope&) = delete;
     WindowScope& operator=(const WindowScope&) = delete;
 };
@@ -73,7 +73,7 @@ FormOutcome run_form(newtComponent form, SessionLease& session) {
         return {FormExit::TerminalLost, nullptr};
     }
     newtExitStruct es{};
-    newtFormRun(form, &es);
+    Newt().newtFormRun(form, &es);
     switch (es.reason) {
     case newtExitStruct::NEWT_EXIT_COMPONENT:
         return {FormExit::Component, es.u.co};
@@ -95,7 +95,7 @@ FormOutcome run_form(newtComponent form, SessionLease& session) {
 std::pair<int, int> screen_size() {
     int columns = 80;
     int rows = 24;
-    newtGetScreenSize(&columns, &rows);
+    Newt().newtGetScreenSize(&columns, &rows);
     return {columns, rows};
 }
 
@@ -133,7 +133,7 @@ public:
     CString GetItemText(int id) override {
         if (live_) {
             if (const auto it = live_->entries.find(id); it != live_->entries.end()) {
-                const char* value = newtEntryGetValue(it->second);
+                const char* value = Newt().newtEntryGetValue(it->second);
                 return value != nullptr ? CString(value) : CString();
             }
         }
@@ -151,7 +151,7 @@ public:
             return;
         }
         if (const auto entry = live_->entries.find(id); entry != live_->entries.end()) {
-            newtEntrySet(entry->second, text.c_str(), 1);
+            Newt().newtEntrySet(entry->second, text.c_str(), 1);
         }
     }
 
@@ -183,7 +183,7 @@ public:
         result_ = IDCANCEL;
         events.OnWindowCreated();
         if (firstTabStop != nullptr) {
-            newtFormSetCurrent(form.get(), firstTabStop);
+            Newt().newtFormSetCurrent(form.get(), firstTabStop);
         }
         while (!ended_) {
             const FormOutcome outcome = run_form(form.get(), session);
@@ -229,15 +229,16 @@ public:
         for (std::size_t i = 0; i < box.lines.size(); ++i) {
             joined.append(i == 0 ? "" : "\n").append(box.lines[i]);
         }
-        newtComponent textbox = add(form.get(), newtTextbox(box.text.left, box.text.top, box.text.width,
-                                                            box.text.height, box.scrolls ? NEWT_FLAG_SCROLL : 0));
-        newtTextboxSetText(textbox, joined.c_str());
+        newtComponent textbox =
+            add(form.get(), Newt().newtTextbox(box.text.left, box.text.top, box.text.width, box.text.height,
+                                               box.scrolls ? NEWT_FLAG_SCROLL : 0));
+        Newt().newtTextboxSetText(textbox, joined.c_str());
         if (box.scrolls) {
-            newtComponentTakesFocus(textbox, 1); // so the operator can scroll it
+            Newt().newtComponentTakesFocus(textbox, 1); // so the operator can scroll it
         }
-        newtComponent ok =
-            add(form.get(), newtCompactButton(box.buttonLeft, box.buttonRow, std::string(kOkButtonText).c_str()));
-        newtFormSetCurrent(form.get(), ok);
+        newtComponent ok = add(
+            form.get(), Newt().newtCompactButton(box.buttonLeft, box.buttonRow, std::string(kOkButtonText).c_str()));
+        Newt().newtFormSetCurrent(form.get(), ok);
         while (true) {
             const FormOutcome outcome = run_form(form.get(), session);
             if ((outcome.exit == FormExit::Component && outcome.component == ok) || outcome.exit == FormExit::Cancel ||
@@ -254,7 +255,7 @@ public:
             return;
         }
         show_status();
-        newtRefresh();
+        Newt().newtRefresh();
         if (!busy) {
             live_->session->DiscardInput(); // keys pressed while busy are not commands for the dialog
         }
@@ -279,7 +280,7 @@ private:
         }
         ~LiveGuard() {
             for (const auto& [id, entry] : window_.live_->entries) {
-                const char* value = newtEntryGetValue(entry);
+                const char* value = Newt().newtEntryGetValue(entry);
                 window_.texts_[id] = value != nullptr ? value : "";
             }
             window_.live_.reset();
@@ -302,21 +303,23 @@ private:
             newtComponent focusable = nullptr;
             switch (control.kind) {
             case ControlKind::Static:
-                add(form, newtLabel(r.left, r.top, FitToWidth(text, room_right_of(layout, placed), utf8).c_str()));
+                add(form,
+                    Newt().newtLabel(r.left, r.top, FitToWidth(text, room_right_of(layout, placed), utf8).c_str()));
                 break;
             case ControlKind::Edit: {
                 int flags = NEWT_FLAG_SCROLL | NEWT_FLAG_RETURNEXIT;
                 if ((control.style & enlistor::control_style::Password) != 0) {
                     flags |= NEWT_FLAG_PASSWORD;
                 }
-                focusable = add(form, newtEntry(r.left, r.top, texts_[control.id].c_str(), r.width, nullptr, flags));
+                focusable =
+                    add(form, Newt().newtEntry(r.left, r.top, texts_[control.id].c_str(), r.width, nullptr, flags));
                 live_->entries[control.id] = focusable;
                 break;
             }
             case ControlKind::PushButton: {
                 const int width = static_cast<int>(text.size()) + 3; // newt's compact button: "<text>" and a gap
-                focusable =
-                    add(form, newtCompactButton(r.left + std::max(0, (r.width - width) / 2), r.top, text.c_str()));
+                focusable = add(
+                    form, Newt().newtCompactButton(r.left + std::max(0, (r.width - width) / 2), r.top, text.c_str()));
                 live_->buttons[focusable] = control.id;
                 break;
             }
@@ -332,7 +335,7 @@ private:
             }
         }
         live_->statusWidth = std::max(1, layout.client.width - 2);
-        live_->status = add(form, newtLabel(1, layout.statusRow, std::string(live_->statusWidth, ' ').c_str()));
+        live_->status = add(form, Newt().newtLabel(1, layout.statusRow, std::string(live_->statusWidth, ' ').c_str()));
         if (busy_) {
             show_status();
         }
@@ -343,14 +346,14 @@ private:
     static void add_banner(newtComponent form, const CellRect& r, const std::string& title, bool utf8) {
         const std::string text = FitToWidth(title, r.width, utf8);
         const int left = r.left + std::max(0, (r.width - DisplayWidth(text, utf8)) / 2);
-        newtComponent banner = add(form, newtLabel(left, r.top + (r.height - 1) / 2, text.c_str()));
-        newtLabelSetColors(banner, NEWT_COLORSET_TITLE);
+        newtComponent banner = add(form, Newt().newtLabel(left, r.top + (r.height - 1) / 2, text.c_str()));
+        Newt().newtLabelSetColors(banner, NEWT_COLORSET_TITLE);
     }
 
     // A group box: a frame with its text in the top edge.
     static void add_frame(newtComponent form, const CellRect& r, const std::string& text, bool utf8) {
         if (r.width < 4 || r.height < 2) {
-            add(form, newtLabel(r.left, r.top, FitToWidth(text, r.width, utf8).c_str()));
+            add(form, Newt().newtLabel(r.left, r.top, FitToWidth(text, r.width, utf8).c_str()));
             return;
         }
         const std::string_view horizontal = utf8 ? "\u2500" : "-";
@@ -365,18 +368,18 @@ private:
         top += repeat(horizontal, r.width - used - 1) + (utf8 ? "\u2510" : "+");
         const std::string bottom =
             std::string(utf8 ? "\u2514" : "+") + repeat(horizontal, r.width - 2) + (utf8 ? "\u2518" : "+");
-        add(form, newtLabel(r.left, r.top, top.c_str()));
+        add(form, Newt().newtLabel(r.left, r.top, top.c_str()));
         for (int row = r.top + 1; row < r.top + r.height - 1; ++row) {
-            add(form, newtLabel(r.left, row, std::string(vertical).c_str()));
-            add(form, newtLabel(r.left + r.width - 1, row, std::string(vertical).c_str()));
+            add(form, Newt().newtLabel(r.left, row, std::string(vertical).c_str()));
+            add(form, Newt().newtLabel(r.left + r.width - 1, row, std::string(vertical).c_str()));
         }
-        add(form, newtLabel(r.left, r.top + r.height - 1, bottom.c_str()));
+        add(form, Newt().newtLabel(r.left, r.top + r.height - 1, bottom.c_str()));
     }
 
     void show_status() {
         std::string notice(busy_ ? kBusyNotice : std::string_view());
         notice.resize(static_cast<std::size_t>(live_->statusWidth), ' ');
-        newtLabelSetText(live_->status, notice.c_str());
+        Newt().newtLabelSetText(live_->status, notice.c_str());
     }
 
     void dispatch_component(IDialogEvents& events, newtComponent component) {

@@ -1,6 +1,7 @@
 #include "platform/ui/terminal/TerminalSession.h"
 
 #include "platform/process/SignalDeferral.h"
+#include "platform/ui/terminal/NewtLibrary.h"
 #include "platform/ui/terminal/TerminalFrontEnd.h"
 
 #include <array>
@@ -8,10 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <newt.h>
 #include <optional>
 #include <poll.h>
-#include <slang.h>
 #include <stdexcept>
 #include <string>
 #include <termios.h>
@@ -28,7 +27,7 @@ bool g_terminal_lost = false;
 constexpr int kMaxDiscardedKeys = 4096;
 
 int terminal_read_fd() {
-    return SLang_TT_Read_FD >= 0 ? SLang_TT_Read_FD : STDIN_FILENO;
+    return *Newt().SLang_TT_Read_FD >= 0 ? *Newt().SLang_TT_Read_FD : STDIN_FILENO;
 }
 
 // A hung-up or closed terminal reports POLLHUP or POLLERR to poll() (and reads give end of input or EIO).
@@ -63,7 +62,7 @@ void restore_locale() {
 [[noreturn]] void on_terminate() {
     if (g_state.depth > 0) {
         g_state.depth = 0;
-        newtFinished();
+        Newt().newtFinished();
     }
     if (g_state.previousTerminate != nullptr) {
         g_state.previousTerminate();
@@ -88,9 +87,9 @@ void start_session() {
     }
     // newtInit takes the whole locale from the environment; keep its character set (newt measures text with
     // it) but give every other category back to the program.
-    if (newtInit() < 0) {
-        SLsmg_reset_smg();
-        SLang_reset_tty();
+    if (Newt().newtInit() < 0) {
+        Newt().SLsmg_reset_smg();
+        Newt().SLang_reset_tty();
         restore_locale();
         g_state.signals.reset();
         throw std::runtime_error("the terminal cannot be switched to full-screen mode");
@@ -99,22 +98,22 @@ void start_session() {
     const std::string sessionCtype = ctype != nullptr ? ctype : "C";
     restore_locale();
     std::setlocale(LC_CTYPE, sessionCtype.c_str());
-    g_state.utf8 = SLutf8_is_utf8_mode() != 0;
+    g_state.utf8 = Newt().SLutf8_is_utf8_mode() != 0;
     if (monochrome) {
         for (const int focused : {NEWT_COLORSET_ACTBUTTON, NEWT_COLORSET_ACTCHECKBOX, NEWT_COLORSET_ACTLISTBOX,
                                   NEWT_COLORSET_ACTSELLISTBOX, NEWT_COLORSET_ACTTEXTBOX}) {
-            SLtt_set_mono(focused, nullptr, SLTT_REV_MASK);
+            Newt().SLtt_set_mono(focused, nullptr, SLTT_REV_MASK);
         }
-        SLtt_set_mono(NEWT_COLORSET_TITLE, nullptr, SLTT_BOLD_MASK);
+        Newt().SLtt_set_mono(NEWT_COLORSET_TITLE, nullptr, SLTT_BOLD_MASK);
     }
     g_state.previousTerminate = std::set_terminate(on_terminate);
-    newtCls();
+    Newt().newtCls();
 }
 
 void finish_session() noexcept {
     std::set_terminate(g_state.previousTerminate);
     g_state.previousTerminate = nullptr;
-    newtFinished();
+    Newt().newtFinished();
     restore_locale();
     g_state.signals.reset(); // a signal that arrived meanwhile is raised now, with the terminal given back
 }
@@ -169,9 +168,9 @@ void SessionLease::DiscardInput() {
         return;
     }
     ::tcflush(terminal_read_fd(), TCIFLUSH);
-    SLang_Input_Buffer_Len = 0; // keys slang already read ahead
-    for (int i = 0; i < kMaxDiscardedKeys && SLang_input_pending(0) > 0; ++i) {
-        if (SLang_getkey() == SLANG_GETKEY_ERROR) {
+    *Newt().SLang_Input_Buffer_Len = 0; // keys slang already read ahead
+    for (int i = 0; i < kMaxDiscardedKeys && Newt().SLang_input_pending(0) > 0; ++i) {
+        if (Newt().SLang_getkey() == SLANG_GETKEY_ERROR) {
             MarkTerminalLost(); // end of input or a read error
             return;
         }
@@ -200,9 +199,13 @@ bool TerminalAvailable(std::string* whyNot) {
     if (std::strcmp(term, "dumb") == 0) {
         return fail("the terminal type \"dumb\" cannot position the cursor");
     }
+    std::string why;
+    if (enlistor::terminal_ui::LoadNewt(&why) == nullptr) {
+        return fail(why);
+    }
     // The same look-up newt makes at start-up, without newt's exit on failure.
     std::string termName(term);
-    const int status = SLtt_initialize(termName.data());
+    const int status = enlistor::terminal_ui::Newt().SLtt_initialize(termName.data());
     if (status == -1) {
         return fail("the terminal type \"" + enlistor::terminal_ui::printable(term) +
                     "\" is not in the terminal database");
