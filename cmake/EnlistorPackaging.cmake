@@ -219,6 +219,7 @@ set(CPACK_RPM_PACKAGE_AUTOREQ ON)
 set(CPACK_RPM_PACKAGE_AUTOPROV OFF)
 set(CPACK_RPM_ENLISTOR_PACKAGE_SUGGESTS "enlistor-gui")
 set(CPACK_RPM_ENLISTOR_PACKAGE_RECOMMENDS "unixODBC")
+set(CPACK_RPM_GUI_PACKAGE_REQUIRES "enlistor = ${PROJECT_VERSION}-${ENLISTOR_DEBIAN_REVISION}")
 # The libraries loaded at run time (see the Debian dependencies above).
 list(JOIN enlistor_runtime_requires ", " CPACK_RPM_ENLISTOR_PACKAGE_REQUIRES)
 set(CPACK_RPM_ENLISTOR_POST_INSTALL_SCRIPT_FILE ${enlistor_scripts_dir}/rpm/post)
