@@ -1,6 +1,7 @@
 #include "platform/ui/WindowModule.h"
 
-#include <dlfcn.h>
+#include "platform/process/RuntimeLibrary.h"
+
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,14 +19,10 @@ void set_why(std::string* whyNot, std::string line) {
 
 } // namespace
 
-WindowModuleSession::WindowModuleSession(void* handle, IWindowSession* session) noexcept
-    : m_handle(handle), m_session(session) {}
+WindowModuleSession::WindowModuleSession(std::unique_ptr<RuntimeLibrary> module, IWindowSession* session) noexcept
+    : m_module(std::move(module)), m_session(session) {}
 
-WindowModuleSession::~WindowModuleSession() {
-    m_session.reset();
-    // RTLD_NODELETE keeps the code mapped; this only drops the reference.
-    ::dlclose(m_handle);
-}
+WindowModuleSession::~WindowModuleSession() = default;
 
 std::string WindowModulePath() {
     char self[PATH_MAX];
@@ -52,25 +49,19 @@ std::unique_ptr<WindowModuleSession> OpenWindowModule(const std::string& moduleP
                             std::strerror(error) + "; the package enlistor-gui provides it)");
         return nullptr;
     }
-    // RTLD_LOCAL: the module's Qt and its own copies of the dialog framework stay out of this program's namespace.
-    void* handle = ::dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    if (handle == nullptr) {
-        const char* error = ::dlerror();
-        set_why(whyNot, std::string("the window cannot be loaded (") + (error != nullptr ? error : modulePath) + ")");
-        return nullptr;
-    }
-    auto* open = reinterpret_cast<OpenWindowSessionFunction*>(::dlsym(handle, kOpenWindowSessionSymbol));
+    // Opened local: the module's Qt and its own copies of the dialog framework stay out of this program's namespace.
+    auto module = std::make_unique<RuntimeLibrary>(modulePath.c_str());
+    OpenWindowSessionFunction* open = nullptr;
+    module->Resolve(open, kOpenWindowSessionSymbol);
     if (open == nullptr) {
-        set_why(whyNot, "the window cannot be loaded (" + modulePath + " has no " + kOpenWindowSessionSymbol + ")");
-        ::dlclose(handle);
+        set_why(whyNot, "the window cannot be loaded (" + module->Failure() + ")");
         return nullptr;
     }
     std::string why;
     IWindowSession* session = open(argc, argv, why);
     if (session == nullptr) {
         set_why(whyNot, why.empty() ? std::string("the window cannot be shown") : why);
-        ::dlclose(handle);
         return nullptr;
     }
-    return std::make_unique<WindowModuleSession>(handle, session);
+    return std::make_unique<WindowModuleSession>(std::move(module), session);
 }

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+class RuntimeLibrary;
+
 // What the module hands back once its display is open: the front end whose windows it creates. Destroying it
 // closes the display.
 class IWindowSession {
@@ -26,11 +28,11 @@ extern "C" {
 using OpenWindowSessionFunction = IWindowSession*(int& argc, char** argv, std::string& whyNot) noexcept;
 }
 
-// The loaded module and its open session. The module stays mapped until the process ends (it is loaded with
-// RTLD_NODELETE: Qt keeps thread-local data and exit handlers that must outlive any unloading).
+// The loaded module and its open session. The module stays mapped until the process ends (a RuntimeLibrary is never
+// closed: Qt keeps thread-local data and exit handlers that must outlive any unloading).
 class WindowModuleSession {
 public:
-    WindowModuleSession(void* handle, IWindowSession* session) noexcept;
+    WindowModuleSession(std::unique_ptr<RuntimeLibrary> module, IWindowSession* session) noexcept;
     ~WindowModuleSession();
     WindowModuleSession(const WindowModuleSession&) = delete;
     WindowModuleSession& operator=(const WindowModuleSession&) = delete;
@@ -38,7 +40,7 @@ public:
     IFrontEnd& FrontEnd() { return m_session->FrontEnd(); }
 
 private:
-    void* m_handle;
+    std::unique_ptr<RuntimeLibrary> m_module;
     std::unique_ptr<IWindowSession> m_session;
 };
 
